@@ -62,7 +62,9 @@ BOOL copyFile(const std::optional<std::string>& from, const std::optional<std::s
         // source is open); it must never truncate the only copy.
         if (target.st_dev == source.st_dev && target.st_ino == source.st_ino) return failWith(ERROR_SHARING_VIOLATION);
         if (S_ISDIR(target.st_mode) || isReadOnly(target)) return failWith(ERROR_ACCESS_DENIED);
-        if (!shareAllows(target.st_dev, target.st_ino, 0x0002 | deleteAccess, 0)) return failWith(ERROR_SHARING_VIOLATION);
+        // The copy is renamed over the target: handles on it must allow deletion.
+        if (!shareAllows(target.st_dev, target.st_ino, deleteAccess, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
+            return failWith(ERROR_SHARING_VIOLATION);
     } else if (errno != ENOENT) {
         return failFromErrno(*to);
     } else if (errorFromErrno(ENOENT, *to) == ERROR_PATH_NOT_FOUND) {
@@ -88,7 +90,8 @@ BOOL moveFile(const std::optional<std::string>& from, const std::optional<std::s
         if (!sameFile || !winsys::text::equalsIgnoreCase(*from, *to)) {
             if (!replace) return failWith(ERROR_ALREADY_EXISTS);
             if (S_ISDIR(target.st_mode) || S_ISDIR(source.st_mode) || isReadOnly(target)) return failWith(ERROR_ACCESS_DENIED);
-            if (!shareAllows(target.st_dev, target.st_ino, deleteAccess, 0)) return failWith(ERROR_SHARING_VIOLATION);
+            if (!shareAllows(target.st_dev, target.st_ino, deleteAccess, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
+                return failWith(ERROR_SHARING_VIOLATION);
         }
     } else if (errno != ENOENT) {
         return failFromErrno(*to);
