@@ -19,7 +19,8 @@ using winsys_test::TestPrefix;
 TEST(Crt, OpenTakesWindowsFlagsAndPaths) {
     TestPrefix prefix;
     ASSERT_TRUE(CreateDirectoryW(u"C:\\cab", nullptr));
-    int fd = _open("C:\\CAB\\out.bin", _O_BINARY | _O_CREAT | _O_WRONLY | _O_SEQUENTIAL, _S_IREAD | _S_IWRITE);
+    int fd = _open("C:\\CAB\\out.bin", _O_BINARY | _O_CREAT | _O_WRONLY | _O_SEQUENTIAL,
+                   _S_IREAD | _S_IWRITE);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(_write(fd, "abcdef", 6), 6);
     EXPECT_EQ(_lseek(fd, 0, SEEK_CUR), 6);

@@ -24,16 +24,18 @@ ino_t inodeOf(const std::string& path) {
 
 size_t entriesIn(const std::string& directory) {
     size_t n = 0;
-    for ([[maybe_unused]] auto& entry : std::filesystem::directory_iterator(directory)) ++n;
+    for ([[maybe_unused]] auto& entry : std::filesystem::directory_iterator(directory))
+        ++n;
     return n;
 }
 
 bool xattrsWork(const std::string& path) {
-    return setxattr(path.c_str(), "user.winsys_probe", "1", 1, 0) == 0 && removexattr(path.c_str(), "user.winsys_probe") == 0;
+    return setxattr(path.c_str(), "user.winsys_probe", "1", 1, 0) == 0 &&
+           removexattr(path.c_str(), "user.winsys_probe") == 0;
 }
 
 class FileOps : public ::testing::Test {
-protected:
+  protected:
     TestPrefix prefix;
     std::string work;
     void SetUp() override {
@@ -48,10 +50,12 @@ TEST_F(FileOps, CopyReplacesTheTargetInOneStep) {
     ino_t before = inodeOf(work + "/target.msi");
     // A reader of the old target keeps seeing the old bytes: the copy is
     // written beside it and renamed over it, never written in place.
-    HANDLE reader = CreateFileW(u"C:\\work\\target.msi", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE reader = CreateFileW(u"C:\\work\\target.msi", GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(reader, INVALID_HANDLE_VALUE);
-    ASSERT_TRUE(CopyFileW(u"C:\\work\\source.msi", u"C:\\WORK\\Target.MSI", FALSE)) << GetLastError();
+    ASSERT_TRUE(CopyFileW(u"C:\\work\\source.msi", u"C:\\WORK\\Target.MSI", FALSE))
+        << GetLastError();
     EXPECT_NE(inodeOf(work + "/target.msi"), before);
     EXPECT_EQ(readFile(work + "/target.msi"), std::string(300000, 'n'));
     char old[32] = {};
@@ -73,12 +77,15 @@ TEST_F(FileOps, CopyReplacesTheTargetInOneStep) {
 
 TEST_F(FileOps, CopyKeepsTimesAndAttributesAndRefusesReadOnlyTargets) {
     writeFile(work + "/a.txt", "a");
-    ASSERT_TRUE(SetFileAttributesW(u"C:\\work\\a.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_TRUE(
+        SetFileAttributesW(u"C:\\work\\a.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
     ASSERT_TRUE(CopyFileA("C:\\work\\a.txt", "C:\\work\\b.txt", TRUE));
     DWORD expected = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE;
-    if (GetFileAttributesW(u"C:\\work\\a.txt") & FILE_ATTRIBUTE_HIDDEN) expected |= FILE_ATTRIBUTE_HIDDEN;
+    if (GetFileAttributesW(u"C:\\work\\a.txt") & FILE_ATTRIBUTE_HIDDEN)
+        expected |= FILE_ATTRIBUTE_HIDDEN;
     EXPECT_EQ(GetFileAttributesW(u"C:\\work\\b.txt"), expected);
-    struct stat a {}, b {};
+    struct stat a {
+    }, b{};
     stat((work + "/a.txt").c_str(), &a);
     stat((work + "/b.txt").c_str(), &b);
     EXPECT_EQ(a.st_mtim.tv_sec, b.st_mtim.tv_sec);
@@ -114,16 +121,18 @@ TEST_F(FileOps, MoveRefusesAnExistingTargetUnlessAskedToReplace) {
 }
 
 TEST_F(FileOps, MoveAcrossFileSystemsCopiesAndDeletes) {
-    struct stat shm {}, tmp {};
-    if (stat("/dev/shm", &shm) != 0 || stat(prefix.root().c_str(), &tmp) != 0 || shm.st_dev == tmp.st_dev ||
-        access("/dev/shm", W_OK) != 0)
+    struct stat shm {
+    }, tmp{};
+    if (stat("/dev/shm", &shm) != 0 || stat(prefix.root().c_str(), &tmp) != 0 ||
+        shm.st_dev == tmp.st_dev || access("/dev/shm", W_OK) != 0)
         GTEST_SKIP() << "no second file system to move to";
     char pattern[] = "/dev/shm/winsys-move-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     std::string other = pattern;
     std::u16string target = u"Z:" + std::u16string(other.begin(), other.end()) + u"\\moved.txt";
     for (auto& c : target)
-        if (c == u'/') c = u'\\';
+        if (c == u'/')
+            c = u'\\';
     writeFile(work + "/far.txt", "far");
     EXPECT_FALSE(MoveFileExW(u"C:\\work\\far.txt", target.c_str(), 0));
     EXPECT_EQ(GetLastError(), ERROR_NOT_SAME_DEVICE);
@@ -164,15 +173,19 @@ TEST_F(FileOps, AttributesLiveInTheModeAndTheDosAttribute) {
     stat((work + "/f.txt").c_str(), &st);
     EXPECT_EQ(st.st_mode & 0222, 0u);
 
-    if (!xattrsWork(work)) GTEST_SKIP() << "no extended attributes here";
-    ASSERT_TRUE(SetFileAttributesW(u"C:\\work\\f.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
-    EXPECT_EQ(GetFileAttributesW(u"C:\\work\\f.txt"), static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+    if (!xattrsWork(work))
+        GTEST_SKIP() << "no extended attributes here";
+    ASSERT_TRUE(
+        SetFileAttributesW(u"C:\\work\\f.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+    EXPECT_EQ(GetFileAttributesW(u"C:\\work\\f.txt"),
+              static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
     char value[16] = {};
     ssize_t size = getxattr((work + "/f.txt").c_str(), "user.DOSATTRIB", value, sizeof value);
     EXPECT_EQ(std::string(value, size > 0 ? size : 0), "0x6");
     // A value written by another tool in the same form is read back.
     ASSERT_EQ(setxattr((work + "/f.txt").c_str(), "user.DOSATTRIB", "0x22", 4, 0), 0);
-    EXPECT_EQ(GetFileAttributesW(u"C:\\work\\f.txt"), static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_EQ(GetFileAttributesW(u"C:\\work\\f.txt"),
+              static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
     ASSERT_TRUE(SetFileAttributesW(u"C:\\work\\f.txt", FILE_ATTRIBUTE_NORMAL));
     EXPECT_EQ(GetFileAttributesW(u"C:\\work\\f.txt"), static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
 }

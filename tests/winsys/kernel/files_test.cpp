@@ -13,7 +13,7 @@ using winsys_test::TestPrefix;
 using winsys_test::writeFile;
 
 class Files : public ::testing::Test {
-protected:
+  protected:
     TestPrefix prefix;
     std::u16string dir = u"C:\\work";
     void SetUp() override { ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr)); }
@@ -36,28 +36,33 @@ TEST_F(Files, CreationDispositions) {
     EXPECT_TRUE(WriteFile(h, "hello", 5, &written, nullptr));
     EXPECT_EQ(written, 5u);
     CloseHandle(h);
-    EXPECT_EQ(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr),
+              INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
 
-    h = CreateFileW(u"c:\\WORK\\F.BIN", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
+    h = CreateFileW(u"c:\\WORK\\F.BIN", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0,
+                    nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);  // existing file opened, case ignored
     EXPECT_EQ(GetFileSize(h, nullptr), 5u);
     CloseHandle(h);
 
-    EXPECT_EQ(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, TRUNCATE_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, TRUNCATE_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
     h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
     EXPECT_EQ(GetFileSize(h, nullptr), 0u);
     CloseHandle(h);
-    EXPECT_EQ(CreateFileW(dir.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(CreateFileW(dir.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 }
 
 TEST_F(Files, AccessAndSharingBetweenHandles) {
     auto path = at(u"shared.bin");
-    HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr);
+    HANDLE writer =
+        CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr);
     ASSERT_NE(writer, INVALID_HANDLE_VALUE);
     char byte;
     DWORD count;
@@ -65,11 +70,15 @@ TEST_F(Files, AccessAndSharingBetweenHandles) {
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 
     // A reader that shares writing may join; one that refuses it may not.
-    HANDLE reader = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE reader = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_NE(reader, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                          nullptr),
+              INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-    EXPECT_EQ(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr),
+    EXPECT_EQ(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, 0, nullptr),
               INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
     EXPECT_FALSE(DeleteFileW(path.c_str()));
@@ -80,15 +89,19 @@ TEST_F(Files, AccessAndSharingBetweenHandles) {
 
     writeFile(native("ro.txt"), "x");
     ASSERT_TRUE(SetFileAttributesW(at(u"ro.txt").c_str(), FILE_ATTRIBUTE_READONLY));
-    EXPECT_EQ(CreateFileW(at(u"ro.txt").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(
+        CreateFileW(at(u"ro.txt").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+        INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-    HANDLE ro = CreateFileW(at(u"ro.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE ro =
+        CreateFileW(at(u"ro.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_NE(ro, INVALID_HANDLE_VALUE);
     CloseHandle(ro);
 }
 
 TEST_F(Files, PositionsSizesAndTruncation) {
-    HANDLE h = CreateFileW(at(u"pos.bin").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    HANDLE h = CreateFileW(at(u"pos.bin").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                           CREATE_NEW, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     DWORD count;
     ASSERT_TRUE(WriteFile(h, "0123456789", 10, &count, nullptr));
@@ -134,7 +147,8 @@ TEST_F(Files, PositionsSizesAndTruncation) {
 }
 
 TEST_F(Files, DeleteOnCloseAndNarrowNames) {
-    HANDLE h = CreateFileA("C:\\work\\gone.tmp", GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    HANDLE h = CreateFileA("C:\\work\\gone.tmp", GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     EXPECT_NE(GetFileAttributesA("C:\\work\\gone.tmp"), INVALID_FILE_ATTRIBUTES);
     CloseHandle(h);
@@ -146,7 +160,8 @@ TEST(FileTimes, Conversions) {
     SYSTEMTIME st{2000, 1, 0, 1, 0, 0, 0, 0};
     FILETIME ft{};
     ASSERT_TRUE(SystemTimeToFileTime(&st, &ft));
-    EXPECT_EQ((static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime, 125911584000000000ULL);
+    EXPECT_EQ((static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime,
+              125911584000000000ULL);
     SYSTEMTIME back{};
     ASSERT_TRUE(FileTimeToSystemTime(&ft, &back));
     EXPECT_EQ(back.wYear, 2000);

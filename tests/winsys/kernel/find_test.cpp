@@ -18,7 +18,8 @@ std::vector<std::u16string> findAll(const char16_t* pattern, DWORD* error = null
     WIN32_FIND_DATAW data;
     HANDLE search = FindFirstFileW(pattern, &data);
     if (search == INVALID_HANDLE_VALUE) {
-        if (error) *error = GetLastError();
+        if (error)
+            *error = GetLastError();
         return names;
     }
     do {
@@ -34,18 +35,20 @@ std::vector<std::u16string> findAll(const char16_t* pattern, DWORD* error = null
 using Names = std::vector<std::u16string>;
 
 class Find : public ::testing::Test {
-protected:
+  protected:
     TestPrefix prefix;
     void SetUp() override {
         ASSERT_TRUE(CreateDirectoryW(u"C:\\dir", nullptr));
         std::string dir = prefix.driveC() + "/dir";
-        for (const char* name : {"a.txt", "B.TXT", "noext", "setup.a345.msi", "ab.txt.bak"}) writeFile(dir + "/" + name, "x");
+        for (const char* name : {"a.txt", "B.TXT", "noext", "setup.a345.msi", "ab.txt.bak"})
+            writeFile(dir + "/" + name, "x");
         std::filesystem::create_directory(dir + "/sub");
     }
 };
 
 TEST_F(Find, WildcardsMatchAsWindowsReadsThem) {
-    EXPECT_EQ(findAll(u"C:\\dir\\*.*"), (Names{u".", u"..", u"a.txt", u"ab.txt.bak", u"B.TXT", u"noext", u"setup.a345.msi", u"sub"}));
+    EXPECT_EQ(findAll(u"C:\\dir\\*.*"), (Names{u".", u"..", u"a.txt", u"ab.txt.bak", u"B.TXT",
+                                               u"noext", u"setup.a345.msi", u"sub"}));
     EXPECT_EQ(findAll(u"C:\\dir\\*"), findAll(u"C:\\dir\\*.*"));
     EXPECT_EQ(findAll(u"c:\\DIR\\*.TXT"), (Names{u"a.txt", u"B.TXT"}));
     EXPECT_EQ(findAll(u"C:\\dir\\?.txt"), (Names{u"a.txt", u"B.TXT"}));

@@ -16,9 +16,11 @@ TEST(TempNames, TempPathIsTheWindowsFormOfTmpdir) {
     TestPrefix prefix;
     WCHAR buffer[MAX_PATH + 1];
     DWORD length = GetTempPathW(MAX_PATH + 1, buffer);
-    std::u16string expected = u"Z:" + std::u16string(prefix.root().begin(), prefix.root().end()) + u"/tmp/";
+    std::u16string expected =
+        u"Z:" + std::u16string(prefix.root().begin(), prefix.root().end()) + u"/tmp/";
     for (auto& c : expected)
-        if (c == u'/') c = u'\\';
+        if (c == u'/')
+            c = u'\\';
     EXPECT_EQ(std::u16string(buffer), expected);
     EXPECT_EQ(length, expected.size());
     EXPECT_EQ(GetTempPathW(3, buffer), expected.size() + 1);
@@ -39,7 +41,8 @@ TEST(TempNames, UniqueZeroCreatesAFileWithAHexCounter) {
     char hex[16];
     snprintf(hex, sizeof hex, "%X", a);
     std::string name = std::string("qlt") + hex + ".tmp";
-    EXPECT_EQ(std::u16string(first), std::u16string(dir) + std::u16string(name.begin(), name.end()));
+    EXPECT_EQ(std::u16string(first),
+              std::u16string(dir) + std::u16string(name.begin(), name.end()));
     EXPECT_TRUE(std::filesystem::exists(prefix.root() + "/tmp/" + name));  // created, empty
     EXPECT_EQ(std::filesystem::file_size(prefix.root() + "/tmp/" + name), 0u);
 
@@ -110,35 +113,52 @@ TEST(BadInput, NullAndOverLongPathsAnswerWithWindowsCodes) {
         EXPECT_TRUE(failed) << call;
         EXPECT_EQ(error, expected) << call;
     };
-    check("CreateFileW null", CreateFileW(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr) == INVALID_HANDLE_VALUE,
+    check("CreateFileW null",
+          CreateFileW(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr) ==
+              INVALID_HANDLE_VALUE,
           ERROR_PATH_NOT_FOUND);
     check("CreateFileW long",
-          CreateFileW(tooLong.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr) == INVALID_HANDLE_VALUE,
+          CreateFileW(tooLong.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr) ==
+              INVALID_HANDLE_VALUE,
           ERROR_FILENAME_EXCED_RANGE);
     check("CreateFileA long",
-          CreateFileA(tooLongA.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr) == INVALID_HANDLE_VALUE,
+          CreateFileA(tooLongA.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr) ==
+              INVALID_HANDLE_VALUE,
           ERROR_FILENAME_EXCED_RANGE);
-    check("CreateFileW empty", CreateFileW(u"", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr) == INVALID_HANDLE_VALUE,
+    check("CreateFileW empty",
+          CreateFileW(u"", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr) ==
+              INVALID_HANDLE_VALUE,
           ERROR_PATH_NOT_FOUND);
-    check("GetFileAttributesW null", GetFileAttributesW(nullptr) == INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND);
-    check("GetFileAttributesA long", GetFileAttributesA(tooLongA.c_str()) == INVALID_FILE_ATTRIBUTES, ERROR_FILENAME_EXCED_RANGE);
+    check("GetFileAttributesW null", GetFileAttributesW(nullptr) == INVALID_FILE_ATTRIBUTES,
+          ERROR_PATH_NOT_FOUND);
+    check("GetFileAttributesA long",
+          GetFileAttributesA(tooLongA.c_str()) == INVALID_FILE_ATTRIBUTES,
+          ERROR_FILENAME_EXCED_RANGE);
     check("DeleteFileW null", !DeleteFileW(nullptr), ERROR_PATH_NOT_FOUND);
     check("DeleteFileW long", !DeleteFileW(tooLong.c_str()), ERROR_FILENAME_EXCED_RANGE);
     check("CopyFileW null", !CopyFileW(nullptr, u"C:\\x", FALSE), ERROR_PATH_NOT_FOUND);
-    check("CopyFileW long", !CopyFileW(u"C:\\windows", tooLong.c_str(), FALSE), ERROR_FILENAME_EXCED_RANGE);
+    check("CopyFileW long", !CopyFileW(u"C:\\windows", tooLong.c_str(), FALSE),
+          ERROR_FILENAME_EXCED_RANGE);
     check("MoveFileW null", !MoveFileW(u"C:\\x", nullptr), ERROR_INVALID_PARAMETER);
     check("MoveFileA long", !MoveFileA(tooLongA.c_str(), "C:\\y"), ERROR_FILENAME_EXCED_RANGE);
     check("CreateDirectoryW null", !CreateDirectoryW(nullptr, nullptr), ERROR_PATH_NOT_FOUND);
-    check("CreateDirectoryW long", !CreateDirectoryW(tooLong.c_str(), nullptr), ERROR_FILENAME_EXCED_RANGE);
-    check("RemoveDirectoryA null", !RemoveDirectoryA(nullptr), ERROR_PATH_NOT_FOUND);
-    check("FindFirstFileW null", FindFirstFileW(nullptr, &data) == INVALID_HANDLE_VALUE, ERROR_PATH_NOT_FOUND);
-    check("FindFirstFileW long", FindFirstFileW((tooLong + u"\\*").c_str(), &data) == INVALID_HANDLE_VALUE,
+    check("CreateDirectoryW long", !CreateDirectoryW(tooLong.c_str(), nullptr),
           ERROR_FILENAME_EXCED_RANGE);
-    check("GetShortPathNameW long", GetShortPathNameW(tooLong.c_str(), buffer, MAX_PATH) == 0, ERROR_FILENAME_EXCED_RANGE);
-    check("GetTempFileNameW null dir", GetTempFileNameW(nullptr, u"x", 0, buffer) == 0, ERROR_INVALID_PARAMETER);
-    check("GetTempFileNameW long dir", GetTempFileNameW(tooLong.c_str(), u"x", 0, buffer) == 0, ERROR_BUFFER_OVERFLOW);
+    check("RemoveDirectoryA null", !RemoveDirectoryA(nullptr), ERROR_PATH_NOT_FOUND);
+    check("FindFirstFileW null", FindFirstFileW(nullptr, &data) == INVALID_HANDLE_VALUE,
+          ERROR_PATH_NOT_FOUND);
+    check("FindFirstFileW long",
+          FindFirstFileW((tooLong + u"\\*").c_str(), &data) == INVALID_HANDLE_VALUE,
+          ERROR_FILENAME_EXCED_RANGE);
+    check("GetShortPathNameW long", GetShortPathNameW(tooLong.c_str(), buffer, MAX_PATH) == 0,
+          ERROR_FILENAME_EXCED_RANGE);
+    check("GetTempFileNameW null dir", GetTempFileNameW(nullptr, u"x", 0, buffer) == 0,
+          ERROR_INVALID_PARAMETER);
+    check("GetTempFileNameW long dir", GetTempFileNameW(tooLong.c_str(), u"x", 0, buffer) == 0,
+          ERROR_BUFFER_OVERFLOW);
     check("SetFileAttributesW null", !SetFileAttributesW(nullptr, 0), ERROR_PATH_NOT_FOUND);
-    check("LoadLibraryW long", LoadLibraryW(tooLong.c_str()) == nullptr, ERROR_FILENAME_EXCED_RANGE);
+    check("LoadLibraryW long", LoadLibraryW(tooLong.c_str()) == nullptr,
+          ERROR_FILENAME_EXCED_RANGE);
 }
 
 }  // namespace
