@@ -92,8 +92,17 @@ BOOL copyFile(const std::optional<std::string>& from, const std::optional<std::s
     return copyFileAtomically(*from, *to, failIfExists);
 }
 
+// The last name of a Windows path as written (trailing dots and spaces dropped).
+std::string requestedName(std::u16string_view path) {
+    size_t slash = path.find_last_of(u"\\/");
+    std::u16string_view name = slash == std::u16string_view::npos ? path : path.substr(slash + 1);
+    while (!name.empty() && (name.back() == u'.' || name.back() == u' '))
+        name.remove_suffix(1);
+    return winsys::text::toUtf8(name);
+}
+
 BOOL moveFile(const std::optional<std::string>& from, const std::optional<std::string>& to,
-              DWORD flags) {
+              DWORD flags, std::u16string_view requestedTo) {
     if (!from || !to)
         return FALSE;
     if (flags & ~static_cast<DWORD>(MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED |
@@ -109,8 +118,17 @@ BOOL moveFile(const std::optional<std::string>& from, const std::optional<std::s
     struct stat target;
     if (lstat(to->c_str(), &target) == 0) {
         bool sameFile = target.st_dev == source.st_dev && target.st_ino == source.st_ino;
-        if (sameFile && *from == *to)
+        if (sameFile && *from == *to) {
+            // The name resolved to the file itself, ignoring case: a rename
+            // to a new spelling, as Windows does it.
+            std::string name = requestedName(requestedTo);
+            size_t slash = to->rfind('/');
+            if (name.empty() || to->compare(slash + 1, std::string::npos, name) == 0)
+                return TRUE;
+            if (rename(from->c_str(), (to->substr(0, slash + 1) + name).c_str()) != 0)
+                return failFromErrno(*to);
             return TRUE;
+        }
         // A new spelling of the same name (case only) is a rename, not a clash.
         if (!sameFile || !winsys::text::equalsIgnoreCase(*from, *to)) {
             if (!replace)
@@ -229,7 +247,7 @@ WINSYS_EXPORT BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
     auto source = nativePathW(from);
     if (!source)
         return FALSE;
-    return moveFile(source, nativePathW(to), flags);
+    return moveFile(source, nativePathW(to), flags, to);
 }
 WINSYS_EXPORT BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
     if (!to)
@@ -237,7 +255,7 @@ WINSYS_EXPORT BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
     auto source = nativePathA(from);
     if (!source)
         return FALSE;
-    return moveFile(source, nativePathA(to), flags);
+    return moveFile(source, nativePathA(to), flags, winsys::text::toUtf16(to));
 }
 WINSYS_EXPORT BOOL WINAPI MoveFileW(LPCWSTR from, LPCWSTR to) {
     return MoveFileExW(from, to, MOVEFILE_COPY_ALLOWED);

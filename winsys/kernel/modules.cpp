@@ -144,7 +144,9 @@ HMODULE loadModule(const std::u16string& name) {
     bool hasPath = name.find_first_of(u"\\/:") != std::u16string::npos;
     if (hasPath) {
         unsigned pathError = 0;
-        auto mapped = winsys::paths::toNative(name, &pathError);
+        // A native absolute path (from a host caller) is taken as it is.
+        auto mapped = name[0] == u'/' ? std::optional(winsys::text::toUtf8(name))
+                                      : winsys::paths::toNative(name, &pathError);
         if (!mapped) {
             SetLastError(pathError == ERROR_PATH_NOT_FOUND ? ERROR_MOD_NOT_FOUND : pathError);
             return nullptr;

@@ -114,6 +114,9 @@ TEST_F(FileOps, MoveRefusesAnExistingTargetUnlessAskedToReplace) {
     EXPECT_EQ(readFile(work + "/to.txt"), "from");
     EXPECT_FALSE(std::filesystem::exists(work + "/from.txt"));
     EXPECT_TRUE(MoveFileA("C:\\work\\to.txt", "C:\\work\\moved.txt"));
+    EXPECT_TRUE(MoveFileW(u"C:\\work\\moved.txt", u"C:\\work\\Moved.TXT"));  // a new spelling
+    EXPECT_TRUE(std::filesystem::exists(work + "/Moved.TXT"));
+    EXPECT_FALSE(std::filesystem::exists(work + "/moved.txt"));
     EXPECT_FALSE(MoveFileW(u"C:\\work\\to.txt", u"C:\\work\\x.txt"));
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
     ASSERT_TRUE(CreateDirectoryW(u"C:\\work\\dir", nullptr));

@@ -122,6 +122,20 @@ TEST(NamedMutex, OneObjectPerNameWithinAProcess) {
     EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
 }
 
+TEST(NamedMutex, EndedOwnerThreadAbandonsItToTheProcess) {
+    winsys_test::TestPrefix prefix;
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, u"qltmsi-thread");
+    ASSERT_NE(mutex, nullptr);
+    std::thread([&] {
+        EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    }).join();
+    EXPECT_EQ(WaitForSingleObject(mutex, 1000), static_cast<DWORD>(WAIT_ABANDONED));
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    CloseHandle(mutex);
+}
+
 TEST(NamedMutex, SharedWithAnotherProcessOfThePrefix) {
     winsys_test::TestPrefix prefix;
     int toChild[2], toParent[2];
