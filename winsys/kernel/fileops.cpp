@@ -78,7 +78,9 @@ BOOL copyFile(const std::optional<std::string>& from, const std::optional<std::s
         // source is open); it must never truncate the only copy.
         if (target.st_dev == source.st_dev && target.st_ino == source.st_ino)
             return failWith(ERROR_SHARING_VIOLATION);
-        if (S_ISDIR(target.st_mode) || isReadOnly(target))
+        // Windows will not overwrite a read-only or hidden file by copying.
+        if (S_ISDIR(target.st_mode) || isReadOnly(target) ||
+            (attributesOf(*to, target) & FILE_ATTRIBUTE_HIDDEN))
             return failWith(ERROR_ACCESS_DENIED);
         // The copy is renamed over the target: handles on it must allow deletion.
         if (!shareAllows(target.st_dev, target.st_ino, deleteAccess,

@@ -104,14 +104,16 @@ UINT tempFileName(LPCWSTR directory, LPCWSTR prefix, UINT unique, std::u16string
     return 0;
 }
 
-// The path itself when it exists; the error of a missing one otherwise.
-bool existingPath(LPCWSTR path) {
+// Whether a path exists, for the short and long forms. A missing one fails
+// with ERROR_FILE_NOT_FOUND whichever of its names is missing, an empty one
+// with `emptyError` (they differ between the two calls).
+bool existingPath(LPCWSTR path, DWORD emptyError) {
     if (!path) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
     if (!*path) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
+        SetLastError(emptyError);
         return false;
     }
     auto native = nativePathW(path);
@@ -119,7 +121,8 @@ bool existingPath(LPCWSTR path) {
         return false;
     struct stat st;
     if (stat(native->c_str(), &st) != 0 && lstat(native->c_str(), &st) != 0) {
-        failFromErrno(*native);
+        DWORD code = errorFromErrno(errno, *native);
+        SetLastError(code == ERROR_PATH_NOT_FOUND ? ERROR_FILE_NOT_FOUND : code);
         return false;
     }
     return true;
@@ -175,7 +178,7 @@ WINSYS_EXPORT UINT WINAPI GetTempFileNameA(LPCSTR directory, LPCSTR prefix, UINT
 }
 
 WINSYS_EXPORT DWORD WINAPI GetShortPathNameW(LPCWSTR longPath, LPWSTR shortPath, DWORD size) {
-    if (!existingPath(longPath))
+    if (!existingPath(longPath, ERROR_BAD_PATHNAME))
         return 0;
     std::u16string path(longPath);  // copied first: the buffers may be one
     return copyResult(path, shortPath, size);
@@ -188,13 +191,13 @@ WINSYS_EXPORT DWORD WINAPI GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, D
     }
     std::string path(longPath);
     std::u16string wide = text::toUtf16(path);
-    if (!existingPath(wide.c_str()))
+    if (!existingPath(wide.c_str(), ERROR_BAD_PATHNAME))
         return 0;
     return copyResult(path, shortPath, size);
 }
 
 WINSYS_EXPORT DWORD WINAPI GetLongPathNameW(LPCWSTR shortPath, LPWSTR longPath, DWORD size) {
-    if (!existingPath(shortPath))
+    if (!existingPath(shortPath, ERROR_PATH_NOT_FOUND))
         return 0;
     std::u16string path(shortPath);
     return copyResult(path, longPath, size);
@@ -221,6 +224,38 @@ WINSYS_EXPORT DWORD WINAPI GetFullPathNameW(LPCWSTR name, DWORD size, LPWSTR buf
     DWORD result = copyResult(*full, buffer, size);
     if (result < size && filePart && full->back() != u'\\')
         *filePart = buffer + full->rfind(u'\\') + 1;
+    return result;
+}
+
+WINSYS_EXPORT DWORD WINAPI GetLongPathNameA(LPCSTR shortPath, LPSTR longPath, DWORD size) {
+    if (!shortPath) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::string path(shortPath);
+    std::u16string wide = text::toUtf16(path);
+    if (!existingPath(wide.c_str(), ERROR_PATH_NOT_FOUND))
+        return 0;
+    return copyResult(path, longPath, size);
+}
+
+WINSYS_EXPORT DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer,
+                                            LPSTR* filePart) {
+    if (filePart)
+        *filePart = nullptr;
+    if (!name) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::u16string wide = text::toUtf16(name);
+    WCHAR full[MAX_PATH];
+    DWORD length = GetFullPathNameW(wide.c_str(), MAX_PATH, full, nullptr);
+    if (length == 0 || length >= MAX_PATH)
+        return 0;
+    std::string narrow = text::toUtf8(std::u16string_view(full, length));
+    DWORD result = copyResult(narrow, buffer, size);
+    if (result < size && filePart && narrow.back() != '\\')
+        *filePart = buffer + narrow.rfind('\\') + 1;
     return result;
 }
 }

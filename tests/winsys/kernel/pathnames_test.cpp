@@ -80,7 +80,9 @@ TEST(PathForms, ShortAndLongFormsOfAnExistingPathAreThePath) {
     EXPECT_EQ(GetShortPathNameW(u"C:\\missing.txt", buffer, MAX_PATH), 0u);
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(GetShortPathNameW(u"C:\\missing\\x.txt", buffer, MAX_PATH), 0u);
-    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(GetShortPathNameW(u"", buffer, MAX_PATH), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_BAD_PATHNAME);
     EXPECT_EQ(GetShortPathNameW(nullptr, buffer, MAX_PATH), 0u);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
