@@ -228,56 +228,135 @@ FILETIME creationTimeOf(const std::string& native, int fd, const struct stat& st
 }
 
 namespace {
+
 std::mutex shareLock;
 std::vector<ShareEntry*> shareEntries;
+
+constexpr DWORD readRight = 0x0001, writeRight = 0x0002, deleteRight = 0x00010000;
+constexpr DWORD rights[3] = {readRight, writeRight, deleteRight};
+constexpr DWORD shareFlags[3] = {FILE_SHARE_READ, FILE_SHARE_WRITE, FILE_SHARE_DELETE};
+constexpr off_t lockBase = static_cast<off_t>(1) << 62;  // beyond any file's data
+
+off_t holdsByte(int right) {
+    return lockBase + right;
+}
+off_t deniesByte(int right) {
+    return lockBase + 3 + right;
+}
+
+bool ofdLock(int fd, short type, off_t start) {
+    struct flock fl {};
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = start;
+    fl.l_len = 1;
+    return fcntl(fd, F_OFD_SETLK, &fl) == 0;
+}
+
+// Whether another open file description holds a lock on the byte.
+bool lockedByOthers(int fd, off_t start) {
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = start;
+    fl.l_len = 1;
+    return fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+}
+
+// Conflicts with the handles of every process, seen through `fd`.
+bool othersConflict(int fd, DWORD access, DWORD share) {
+    for (int i = 0; i < 3; ++i) {
+        if ((access & rights[i]) && lockedByOthers(fd, deniesByte(i)))
+            return true;
+        if (!(share & shareFlags[i]) && lockedByOthers(fd, holdsByte(i)))
+            return true;
+    }
+    return false;
+}
+
+bool conflicts(DWORD accessA, DWORD shareA, DWORD accessB, DWORD shareB) {
+    auto denies = [](DWORD access, DWORD share) {
+        return ((access & readRight) && !(share & FILE_SHARE_READ)) ||
+               ((access & writeRight) && !(share & FILE_SHARE_WRITE)) ||
+               ((access & deleteRight) && !(share & FILE_SHARE_DELETE));
+    };
+    return denies(accessA, shareB) || denies(accessB, shareA);
+}
+
+bool inProcessConflict(dev_t device, ino_t inode, DWORD access, DWORD share) {
+    for (const ShareEntry* other : shareEntries)
+        if (other->device == device && other->inode == inode &&
+            conflicts(access, share, other->access, other->share))
+            return true;
+    return false;
+}
+
 }  // namespace
 
 DWORD reduceAccess(DWORD access) {
     DWORD reduced = 0;
     if (access & (GENERIC_READ | GENERIC_ALL | GENERIC_EXECUTE | 0x0001 /*FILE_READ_DATA*/ |
                   0x0020 /*FILE_EXECUTE*/))
-        reduced |= 0x0001;
+        reduced |= readRight;
     if (access &
         (GENERIC_WRITE | GENERIC_ALL | 0x0002 /*FILE_WRITE_DATA*/ | 0x0004 /*FILE_APPEND_DATA*/))
-        reduced |= 0x0002;
+        reduced |= writeRight;
     if (access & (GENERIC_ALL | 0x00010000 /*DELETE*/))
-        reduced |= 0x00010000;
+        reduced |= deleteRight;
     return reduced;
 }
 
-namespace {
-bool conflicts(DWORD accessA, DWORD shareA, DWORD accessB, DWORD shareB) {
-    auto denies = [](DWORD access, DWORD share) {
-        return ((access & 0x0001) && !(share & FILE_SHARE_READ)) ||
-               ((access & 0x0002) && !(share & FILE_SHARE_WRITE)) ||
-               ((access & 0x00010000) && !(share & FILE_SHARE_DELETE));
-    };
-    return denies(accessA, shareB) || denies(accessB, shareA);
-}
-}  // namespace
-
-bool registerShare(ShareEntry* entry) {
-    std::lock_guard guard(shareLock);
-    for (const ShareEntry* other : shareEntries)
-        if (other->device == entry->device && other->inode == entry->inode &&
-            conflicts(entry->access, entry->share, other->access, other->share))
+bool registerShare(ShareEntry* entry, const std::string& native) {
+    {
+        std::lock_guard guard(shareLock);
+        if (inProcessConflict(entry->device, entry->inode, entry->access, entry->share))
             return false;
-    shareEntries.push_back(entry);
+        shareEntries.push_back(entry);
+    }
+    // Handles without data access take no part in sharing.
+    if (entry->access == 0)
+        return true;
+    // Read locks need a readable descriptor; a file this process cannot read
+    // is shared within the process only.
+    entry->lockFd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (entry->lockFd < 0)
+        return true;
+    for (int i = 0; i < 3; ++i) {
+        if (entry->access & rights[i])
+            ofdLock(entry->lockFd, F_RDLCK, holdsByte(i));
+        if (!(entry->share & shareFlags[i]))
+            ofdLock(entry->lockFd, F_RDLCK, deniesByte(i));
+    }
+    if (othersConflict(entry->lockFd, entry->access, entry->share)) {
+        unregisterShare(entry);
+        return false;
+    }
     return true;
 }
 
 void unregisterShare(ShareEntry* entry) {
+    if (entry->lockFd >= 0) {
+        close(entry->lockFd);  // drops its locks
+        entry->lockFd = -1;
+    }
     std::lock_guard guard(shareLock);
     std::erase(shareEntries, entry);
 }
 
-bool shareAllows(dev_t device, ino_t inode, DWORD access, DWORD share) {
-    std::lock_guard guard(shareLock);
-    for (const ShareEntry* other : shareEntries)
-        if (other->device == device && other->inode == inode &&
-            conflicts(access, share, other->access, other->share))
+bool shareAllows(const std::string& native, const struct stat& st, DWORD access, DWORD share) {
+    {
+        std::lock_guard guard(shareLock);
+        if (inProcessConflict(st.st_dev, st.st_ino, access, share))
             return false;
-    return true;
+    }
+    if (!S_ISREG(st.st_mode))
+        return true;
+    int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return true;
+    bool conflict = othersConflict(fd, access, share);
+    close(fd);
+    return !conflict;
 }
 
 BOOL copyFileAtomically(const std::string& from, const std::string& to, bool failIfExists) {

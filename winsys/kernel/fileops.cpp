@@ -51,7 +51,7 @@ BOOL deleteFile(const std::optional<std::string>& native) {
         return failWith(ERROR_ACCESS_DENIED);
     if (!S_ISLNK(st.st_mode) && isReadOnly(st))
         return failWith(ERROR_ACCESS_DENIED);
-    if (!shareAllows(st.st_dev, st.st_ino, deleteAccess,
+    if (!shareAllows(*native, st, deleteAccess,
                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
         return failWith(ERROR_SHARING_VIOLATION);
     if (unlink(native->c_str()) != 0)
@@ -68,7 +68,7 @@ BOOL copyFile(const std::optional<std::string>& from, const std::optional<std::s
         return failFromErrno(*from);
     if (S_ISDIR(source.st_mode))
         return failWith(ERROR_ACCESS_DENIED);
-    if (!shareAllows(source.st_dev, source.st_ino, 0x0001, FILE_SHARE_READ))
+    if (!shareAllows(*from, source, 0x0001, FILE_SHARE_READ))
         return failWith(ERROR_SHARING_VIOLATION);
     struct stat target;
     if (stat(to->c_str(), &target) == 0) {
@@ -83,7 +83,7 @@ BOOL copyFile(const std::optional<std::string>& from, const std::optional<std::s
             (attributesOf(*to, target) & FILE_ATTRIBUTE_HIDDEN))
             return failWith(ERROR_ACCESS_DENIED);
         // The copy is renamed over the target: handles on it must allow deletion.
-        if (!shareAllows(target.st_dev, target.st_ino, deleteAccess,
+        if (!shareAllows(*to, target, deleteAccess,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
             return failWith(ERROR_SHARING_VIOLATION);
     } else if (errno != ENOENT) {
@@ -113,7 +113,7 @@ BOOL moveFile(const std::optional<std::string>& from, const std::optional<std::s
     struct stat source;
     if (lstat(from->c_str(), &source) != 0)
         return failFromErrno(*from);
-    if (!shareAllows(source.st_dev, source.st_ino, deleteAccess,
+    if (!shareAllows(*from, source, deleteAccess,
                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
         return failWith(ERROR_SHARING_VIOLATION);
     const bool replace = flags & MOVEFILE_REPLACE_EXISTING;
@@ -137,7 +137,7 @@ BOOL moveFile(const std::optional<std::string>& from, const std::optional<std::s
                 return failWith(ERROR_ALREADY_EXISTS);
             if (S_ISDIR(target.st_mode) || S_ISDIR(source.st_mode) || isReadOnly(target))
                 return failWith(ERROR_ACCESS_DENIED);
-            if (!shareAllows(target.st_dev, target.st_ino, deleteAccess,
+            if (!shareAllows(*to, target, deleteAccess,
                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
                 return failWith(ERROR_SHARING_VIOLATION);
         }

@@ -94,7 +94,7 @@ HANDLE createFile(const std::optional<std::string>& native, DWORD access, DWORD 
     file->fd = fd;
     file->path = *native;
     file->share = ShareEntry{st.st_dev, st.st_ino, reduced, share};
-    if (!registerShare(&file->share)) {
+    if (!registerShare(&file->share, *native)) {
         file->fd = -1;
         close(fd);
         if (!exists)

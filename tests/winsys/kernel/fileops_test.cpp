@@ -186,7 +186,8 @@ TEST_F(FileOps, AttributesLiveInTheModeAndTheDosAttribute) {
     ssize_t size = getxattr((work + "/f.txt").c_str(), "user.DOSATTRIB", value, sizeof value);
     EXPECT_EQ(std::string(value, size > 0 ? size : 0), "0x6");
     writeFile(work + "/g.txt", "g");
-    EXPECT_FALSE(CopyFileW(u"C:\\work\\g.txt", u"C:\\work\\f.txt", FALSE));  // hidden: not overwritten
+    EXPECT_FALSE(
+        CopyFileW(u"C:\\work\\g.txt", u"C:\\work\\f.txt", FALSE));  // hidden: not overwritten
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     // A value written by another tool in the same form is read back.
     ASSERT_EQ(setxattr((work + "/f.txt").c_str(), "user.DOSATTRIB", "0x22", 4, 0), 0);

@@ -1,5 +1,7 @@
 // Open files: dispositions, access, sharing, positions, sizes and times.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <windows.h>
 
 #include <string>
@@ -97,6 +99,52 @@ TEST_F(Files, AccessAndSharingBetweenHandles) {
         CreateFileW(at(u"ro.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_NE(ro, INVALID_HANDLE_VALUE);
     CloseHandle(ro);
+}
+
+TEST_F(Files, SharingHoldsBetweenProcesses) {
+    auto path = at(u"between.bin");
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+    int toChild[2], toParent[2];
+    ASSERT_EQ(pipe(toChild), 0);
+    ASSERT_EQ(pipe(toParent), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(toChild[1]);
+        close(toParent[0]);
+        // Holds the file for reading and lets nobody else write or delete it.
+        HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        char c = held == INVALID_HANDLE_VALUE ? 'f' : 'h';
+        if (write(toParent[1], &c, 1) != 1 || read(toChild[0], &c, 1) != 1)
+            _exit(2);
+        _exit(held == INVALID_HANDLE_VALUE ? 1 : 0);
+    }
+    close(toChild[0]);
+    close(toParent[1]);
+    char c = 0;
+    ASSERT_EQ(read(toParent[0], &c, 1), 1);
+    EXPECT_EQ(c, 'h');
+    EXPECT_EQ(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                          nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    EXPECT_FALSE(DeleteFileW(path.c_str()));
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    // Reading alongside is allowed, as long as the reader shares reading too.
+    HANDLE reader = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                0, nullptr);
+    EXPECT_NE(reader, INVALID_HANDLE_VALUE);
+    CloseHandle(reader);
+    EXPECT_EQ(write(toChild[1], "x", 1), 1);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    close(toChild[1]);
+    close(toParent[0]);
+    EXPECT_TRUE(DeleteFileW(path.c_str()));  // free once the other process is gone
 }
 
 TEST_F(Files, PositionsSizesAndTruncation) {
