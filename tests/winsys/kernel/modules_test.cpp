@@ -63,6 +63,7 @@ TEST(Modules, SystemDirectoryAndWindowsPaths) {
 }
 
 TEST(Modules, HandleFromAnAddressIsItsModule) {
+    winsys_test::TestPrefix prefix;
     HMODULE winsys = nullptr;
     ASSERT_TRUE(GetModuleHandleExW(
         GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
