@@ -286,7 +286,6 @@ std::optional<std::string> toNative(std::u16string_view path, unsigned* error) {
 
 std::u16string toWindows(std::string_view nativePath) {
     std::string path = absoluteNative(nativePath);
-    std::string driveC = prefixDirectory() + "/drive_c";
     auto under = [&](const std::string& base) -> std::optional<std::string> {
         if (path == base)
             return std::string();
@@ -295,24 +294,45 @@ std::u16string toWindows(std::string_view nativePath) {
             return path.substr(base.size() + 1);
         return std::nullopt;
     };
-    std::optional<std::string> inC = under(driveC);
-    if (!inC) {
-        if (char* real = realpath(driveC.c_str(), nullptr)) {
-            std::string realC = real;
-            free(real);
-            if (realC != driveC)
-                inC = under(realC);
+    // The drive whose root holds the path, by the root as written or as its
+    // real path; the deepest root wins, so a letter linked inside C: is used.
+    char16_t drive = u'Z';
+    std::string rest = path.substr(1);
+    size_t bestDepth = 0;
+    auto consider = [&](char16_t letter, const std::string& root) {
+        for (int pass = 0; pass < 2; ++pass) {
+            std::string base = root;
+            if (pass == 1) {
+                char* real = realpath(root.c_str(), nullptr);
+                if (!real)
+                    return;
+                base = real;
+                free(real);
+            }
+            if (base == "/")
+                continue;
+            auto inside = under(base);
+            if (inside && base.size() > bestDepth) {
+                drive = letter;
+                rest = *inside;
+                bestDepth = base.size();
+            }
         }
+    };
+    const std::string& prefix = prefixDirectory();
+    consider(u'C', prefix + "/drive_c");
+    if (DIR* dir = opendir((prefix + "/dosdevices").c_str())) {
+        while (const dirent* entry = readdir(dir)) {
+            char letter = entry->d_name[0] | 0x20;
+            if (entry->d_name[1] == ':' && entry->d_name[2] == 0 && letter >= 'a' &&
+                letter <= 'y' && letter != 'c')
+                consider(static_cast<char16_t>(letter & ~0x20),
+                         prefix + "/dosdevices/" + entry->d_name);
+        }
+        closedir(dir);
     }
-    std::u16string out;
-    std::string rest;
-    if (inC) {
-        out = u"C:\\";
-        rest = *inC;
-    } else {
-        out = u"Z:\\";
-        rest = path.substr(1);
-    }
+    std::u16string out(1, drive);
+    out += u":\\";
     for (char16_t c : text::toUtf16(rest))
         out += c == u'/' ? u'\\' : c;
     return out;

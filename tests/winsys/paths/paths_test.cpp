@@ -46,6 +46,8 @@ TEST(Paths, DrivesMapThroughThePrefix) {
         symlink((prefix.root() + "/data").c_str(), (prefix.prefix() + "/dosdevices/q:").c_str()),
         0);
     EXPECT_EQ(toNative(u"Q:\\sub\\new.txt"), prefix.prefix() + "/dosdevices/q:/Sub/new.txt");
+    EXPECT_EQ(toWindows(prefix.root() + "/data/Sub/new.txt"), u"Q:\\Sub\\new.txt");
+    EXPECT_EQ(toWindows(prefix.prefix() + "/dosdevices/q:"), u"Q:\\");
 }
 
 TEST(Paths, NamesResolveIgnoringCaseAndKeepTheRestAsWritten) {
