@@ -146,13 +146,16 @@ bool applyAttributes(const std::string& native, DWORD attributes) {
     if (stat(native.c_str(), &st) != 0)
         return false;
     mode_t mode = st.st_mode & 07777;
-    if (attributes & FILE_ATTRIBUTE_READONLY) {
-        mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
-    } else if (isReadOnly(st)) {
-        mode_t mask = umask(0);
-        umask(mask);
-        mode |= ((mode & (S_IRUSR | S_IRGRP | S_IROTH)) >> 1) & ~mask;
-        mode |= S_IWUSR;
+    // On Windows a read-only directory still takes new files; the mode of a
+    // directory is left alone so that it does here too.
+    if (!S_ISDIR(st.st_mode)) {
+        if (attributes & FILE_ATTRIBUTE_READONLY) {
+            mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
+        } else if (isReadOnly(st)) {
+            // The owner regains writing; wider write bits are not guessed
+            // (the umask cannot be read without changing it under other threads).
+            mode |= S_IWUSR;
+        }
     }
     auto store = [&] {
         DWORD stored = attributes & storedMask;

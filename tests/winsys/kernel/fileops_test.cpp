@@ -209,6 +209,9 @@ TEST_F(FileOps, Directories) {
     EXPECT_FALSE(RemoveDirectoryW(u"C:\\work\\a\\file"));
     EXPECT_EQ(GetLastError(), ERROR_DIRECTORY);
     ASSERT_TRUE(DeleteFileW(u"C:\\work\\a\\file"));
+    ASSERT_TRUE(SetFileAttributesW(u"C:\\work\\a", FILE_ATTRIBUTE_READONLY));
+    EXPECT_TRUE(CreateDirectoryW(u"C:\\work\\a\\inner", nullptr));  // still takes new entries
+    EXPECT_TRUE(RemoveDirectoryW(u"C:\\work\\a\\inner"));
     EXPECT_TRUE(RemoveDirectoryA("C:\\work\\A"));
     EXPECT_FALSE(RemoveDirectoryW(u"C:\\work\\a"));
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
