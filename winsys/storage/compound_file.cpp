@@ -132,6 +132,11 @@ public:
         if (FAILED(hr)) return hr;
         try {
             uint64_t size = source->size();
+            // Reading the last byte first proves the size against the file
+            // before a buffer of that size is made.
+            uint8_t last = 0;
+            size_t one = 0;
+            if (size > 0 && FAILED(hr = source->readAt(size - 1, &last, 1, &one))) return hr;
             if (size > (uint64_t(1) << 31)) return STG_E_INSUFFICIENTMEMORY;
             out->resize(size_t(size));
             size_t done = 0;
