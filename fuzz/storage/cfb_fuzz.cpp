@@ -51,8 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (SUCCEEDED(CompoundFile::open(input, {}, &file))) {
         size_t budget = 2000;
         walk(*file, kRootEntry, 0, &budget);
-        // Writing it out reads every stream again through the writer.
-        if (SUCCEEDED(file->saveAs(output))) {
+        // Writing it out reads every stream again through the writer; it
+        // flushes to disk, so only a sample of the inputs takes that path.
+        if (size > 0 && data[size / 2] % 16 == 0 && SUCCEEDED(file->saveAs(output))) {
             std::unique_ptr<CompoundFile> copy;
             CompoundFile::open(output, {}, &copy);
         }
