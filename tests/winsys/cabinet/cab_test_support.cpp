@@ -415,7 +415,7 @@ std::string TextBytes(size_t size, uint32_t seed)
     return s;
 }
 
-int Run(const std::string &command, std::string *output)
+int RunCommand(const std::string &command, std::string *output)
 {
     FILE *pipe = popen((command + " 2>&1").c_str(), "r");
     if (!pipe)
@@ -431,6 +431,6 @@ int Run(const std::string &command, std::string *output)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-bool HaveProgram(const std::string &name) { return Run("command -v " + name) == 0; }
+bool HaveProgram(const std::string &name) { return RunCommand("command -v " + name) == 0; }
 
 } // namespace cabtest

@@ -139,7 +139,7 @@ std::string RandomBytes(size_t size, uint32_t seed);
 std::string TextBytes(size_t size, uint32_t seed);
 
 // Runs a shell command; returns its exit status and collects its output.
-int Run(const std::string &command, std::string *output = nullptr);
+int RunCommand(const std::string &command, std::string *output = nullptr);
 bool HaveProgram(const std::string &name);
 
 } // namespace cabtest
