@@ -41,6 +41,8 @@ public:
     void Encode(DataBlock &block);
 
 private:
+    bool EncodeMszip(const DataBlock &block, uint8_t *payload, uint32_t &payloadSize);
+
     z_stream stream_{};
     bool ready_ = false;
 };
