@@ -85,17 +85,31 @@ struct FolderEntry {
 };
 int ReadFolderEntry(FdiContext &fdi, INT_PTR hf, const CabinetHeader &header, uint16_t index, FolderEntry &entry);
 
+// Supplies the rest of a folder that goes on in the next cabinet of a set.
+class FolderContinuation {
+public:
+    // Opens the next cabinet; sets the handle to read its data from, the
+    // folder that continues there, its data reserve, and whether that folder
+    // goes on again in yet another cabinet.
+    virtual int Continue(INT_PTR &hf, FolderEntry &folder, uint8_t &dataReserve, bool &continuesAgain) = 0;
+
+protected:
+    ~FolderContinuation() = default;
+};
+
 // Decodes one folder's blocks in order. MSZIP blocks may refer back to the
 // previous 32 KiB of the folder's output, so that window is carried along.
 class FolderDecoder {
 public:
-    FolderDecoder(FdiContext &fdi, INT_PTR hf) : fdi_(fdi), hf_(hf) {}
+    explicit FolderDecoder(FdiContext &fdi) : fdi_(fdi) {}
     FolderDecoder(const FolderDecoder &) = delete;
     FolderDecoder &operator=(const FolderDecoder &) = delete;
     ~FolderDecoder();
 
     bool Init(); // buffers from the caller's allocator
-    int Start(const FolderEntry &folder, uint8_t dataReserve);
+    // Starts at the folder's first block. With a continuation, a folder that
+    // runs out of blocks goes on in the next cabinet.
+    int Start(INT_PTR hf, const FolderEntry &folder, uint8_t dataReserve, FolderContinuation *continuation);
     // Moves to `offset` of the folder's output, decoding what lies between.
     int Skip(uint64_t offset);
     // Sends `size` bytes from the current position to the write callback.
@@ -108,8 +122,9 @@ private:
     void KeepHistory(uint32_t size);
 
     FdiContext &fdi_;
-    INT_PTR hf_;
-    uint8_t *input_ = nullptr;   // one block as stored
+    INT_PTR hf_ = -1;
+    FolderContinuation *continuation_ = nullptr;
+    uint8_t *input_ = nullptr;   // one block's data as stored, both parts of a split one
     uint8_t *output_ = nullptr;  // one block decoded
     uint8_t *history_ = nullptr; // the last 32 KiB of output
     uint32_t historySize_ = 0;

@@ -25,9 +25,16 @@ void SetFdiError(FdiContext &fdi, int oper, int type)
 
 namespace {
 
-// Everything one FDICopy call holds open, released on every way out.
-struct CopySession {
+// Everything one FDICopy call holds open, released on every way out. It also
+// finds the next cabinet when a folder goes on there.
+struct CopySession final : FolderContinuation {
+    // A caller that answers every next-cabinet notification without fixing
+    // the problem would otherwise be asked forever.
+    static constexpr int kNextCabinetAttempts = 16;
+
     explicit CopySession(FdiContext &f) : fdi(f) {}
+    CopySession(const CopySession &) = delete;
+    CopySession &operator=(const CopySession &) = delete;
     ~CopySession()
     {
         if (target != 0 && target != -1)
@@ -36,20 +43,104 @@ struct CopySession {
             fdi.memory.Delete(decoder);
         if (table)
             fdi.memory.Delete(table);
-        if (header)
-            fdi.memory.Delete(header);
+        CloseSpan();
+        fdi.memory.Delete(spanHeader);
+        fdi.memory.Delete(candidate);
+        fdi.memory.Delete(header);
         if (cabinet != -1)
             fdi.close(cabinet);
     }
 
+    void CloseSpan()
+    {
+        if (spanHandle != -1)
+            fdi.close(spanHandle);
+        spanHandle = -1;
+    }
+
+    int Continue(INT_PTR &hf, FolderEntry &folder, uint8_t &dataReserve, bool &continuesAgain) override;
+
     FdiContext &fdi;
+    PFNFDINOTIFY notify = nullptr;
+    void *pvUser = nullptr;
+    char *directory = nullptr; // CB_MAX_CAB_PATH bytes the caller may rewrite
     INT_PTR cabinet = -1;
     INT_PTR target = 0;
     CabinetHeader *header = nullptr;
     FileTableReader *table = nullptr;
     FolderDecoder *decoder = nullptr;
     int currentFolder = -1;
+    // The continuation cabinet now supplying data, when a folder spans.
+    INT_PTR spanHandle = -1;
+    CabinetHeader *spanHeader = nullptr;
+    CabinetHeader *candidate = nullptr;
 };
+
+int CopySession::Continue(INT_PTR &hf, FolderEntry &folder, uint8_t &dataReserve, bool &continuesAgain)
+{
+    if (!spanHeader)
+        spanHeader = fdi.memory.New<CabinetHeader>(*header);
+    if (!candidate)
+        candidate = fdi.memory.New<CabinetHeader>();
+    if (!spanHeader || !candidate)
+        return FDIERROR_ALLOC_FAIL;
+    const CabinetHeader &current = *spanHeader;
+    int lastError = FDIERROR_NONE;
+    for (int attempt = 0; attempt < kNextCabinetAttempts; ++attempt) {
+        FDINOTIFICATION note{};
+        note.pv = pvUser;
+        note.psz1 = const_cast<char *>(current.nextCab);
+        note.psz2 = const_cast<char *>(current.nextDisk);
+        note.psz3 = directory;
+        note.fdie = static_cast<FDIERROR>(lastError);
+        note.setID = current.setID;
+        note.iCabinet = current.iCabinet;
+        if (notify(fdintNEXT_CABINET, &note) == -1)
+            return FDIERROR_USER_ABORT;
+        directory[CB_MAX_CAB_PATH - 1] = '\0';
+        char path[CB_MAX_CAB_PATH + kMaxNameBytes];
+        size_t dirLength = std::strlen(directory);
+        size_t nameLength = std::strlen(current.nextCab);
+        std::memcpy(path, directory, dirLength);
+        std::memcpy(path + dirLength, current.nextCab, nameLength + 1);
+        INT_PTR h = fdi.open(path, kCrtReadOnly | kCrtBinary, kCrtModeReadWrite);
+        if (h == -1) {
+            lastError = FDIERROR_CABINET_NOT_FOUND;
+            continue;
+        }
+        *candidate = CabinetHeader{};
+        int error = ReadCabinetHeader(fdi, h, *candidate);
+        if (error == FDIERROR_NONE &&
+            (candidate->setID != current.setID || candidate->iCabinet != current.iCabinet + 1))
+            error = FDIERROR_WRONG_CABINET;
+        if (error == FDIERROR_NONE)
+            error = ReadFolderEntry(fdi, h, *candidate, 0, folder);
+        if (error != FDIERROR_NONE) {
+            fdi.close(h);
+            lastError = error;
+            continue;
+        }
+        note = FDINOTIFICATION{};
+        note.pv = pvUser;
+        note.psz1 = candidate->nextCab;
+        note.psz2 = candidate->nextDisk;
+        note.psz3 = directory;
+        note.setID = candidate->setID;
+        note.iCabinet = candidate->iCabinet;
+        if (notify(fdintCABINET_INFO, &note) == -1) {
+            fdi.close(h);
+            return FDIERROR_USER_ABORT;
+        }
+        CloseSpan();
+        spanHandle = h;
+        *spanHeader = *candidate;
+        hf = h;
+        dataReserve = spanHeader->dataReserve;
+        continuesAgain = spanHeader->cFolders == 1 && (spanHeader->flags & kFlagNextCabinet);
+        return FDIERROR_NONE;
+    }
+    return lastError;
+}
 
 // Names are handed out in the narrow code page, UTF-8 here.
 const char *NarrowName(const FileEntry &entry, char *converted, size_t size)
@@ -64,16 +155,22 @@ int ExtractFile(CopySession &session, const FileEntry &entry, uint16_t folderInd
 {
     FdiContext &fdi = session.fdi;
     if (!session.decoder) {
-        session.decoder = fdi.memory.New<FolderDecoder>(fdi, session.cabinet);
+        session.decoder = fdi.memory.New<FolderDecoder>(fdi);
         if (!session.decoder || !session.decoder->Init())
             return FDIERROR_ALLOC_FAIL;
     }
     FolderDecoder &decoder = *session.decoder;
     if (session.currentFolder != folderIndex || entry.folderOffset < decoder.Position()) {
         FolderEntry folder{};
-        int error = ReadFolderEntry(fdi, session.cabinet, *session.header, folderIndex, folder);
+        const CabinetHeader &header = *session.header;
+        // The last folder of a cabinet that has a successor may go on there.
+        bool spans = folderIndex + 1 == header.cFolders && (header.flags & kFlagNextCabinet);
+        session.CloseSpan();
+        if (session.spanHeader)
+            *session.spanHeader = header;
+        int error = ReadFolderEntry(fdi, session.cabinet, header, folderIndex, folder);
         if (error == FDIERROR_NONE)
-            error = decoder.Start(folder, session.header->dataReserve);
+            error = decoder.Start(session.cabinet, folder, header.dataReserve, spans ? &session : nullptr);
         if (error != FDIERROR_NONE) {
             session.currentFolder = -1;
             return error;
@@ -98,6 +195,9 @@ BOOL CopyCabinet(CopySession &session, char *cabinetPath, char *cabinetDirectory
                  void *pvUser)
 {
     FdiContext &fdi = session.fdi;
+    session.notify = notify;
+    session.pvUser = pvUser;
+    session.directory = cabinetDirectory;
     session.cabinet = fdi.open(cabinetPath, kCrtReadOnly | kCrtBinary, kCrtModeReadWrite);
     if (session.cabinet == -1)
         return Fail(fdi, FDIERROR_CABINET_NOT_FOUND);

@@ -155,7 +155,7 @@ FolderDecoder::~FolderDecoder()
 
 bool FolderDecoder::Init()
 {
-    input_ = static_cast<uint8_t *>(fdi_.memory.Allocate(0xFFFF + kMaxDataReserve + kDataHeaderSize));
+    input_ = static_cast<uint8_t *>(fdi_.memory.Allocate(2 * 0xFFFF));
     output_ = static_cast<uint8_t *>(fdi_.memory.Allocate(kMaxBlockSize));
     history_ = static_cast<uint8_t *>(fdi_.memory.Allocate(kMaxBlockSize));
     if (!input_ || !output_ || !history_)
@@ -168,12 +168,14 @@ bool FolderDecoder::Init()
     return streamReady_;
 }
 
-int FolderDecoder::Start(const FolderEntry &folder, uint8_t dataReserve)
+int FolderDecoder::Start(INT_PTR hf, const FolderEntry &folder, uint8_t dataReserve, FolderContinuation *continuation)
 {
     uint16_t type = CompressionTypeFromTCOMP(folder.type);
     if (type != tcompTYPE_NONE && type != tcompTYPE_MSZIP)
         return FDIERROR_BAD_COMPR_TYPE;
     type_ = type;
+    hf_ = hf;
+    continuation_ = continuation;
     dataReserve_ = dataReserve;
     nextBlock_ = folder.dataOffset;
     blocksLeft_ = folder.blocks;
@@ -199,7 +201,7 @@ void FolderDecoder::KeepHistory(uint32_t size)
 
 int FolderDecoder::Inflate(uint32_t compressedSize, uint32_t uncompressedSize)
 {
-    const uint8_t *payload = input_ + kDataHeaderSize + dataReserve_;
+    const uint8_t *payload = input_;
     if (compressedSize < 2 || payload[0] != kMszipSignature[0] || payload[1] != kMszipSignature[1])
         return FDIERROR_MDI_FAIL;
     if (inflateReset(&stream_) != Z_OK)
@@ -222,35 +224,61 @@ int FolderDecoder::Inflate(uint32_t compressedSize, uint32_t uncompressedSize)
 
 int FolderDecoder::DecodeNextBlock()
 {
-    if (blocksLeft_ == 0)
+    // A block split between two cabinets comes as a first part with no
+    // uncompressed size, then the rest at the start of the next cabinet's
+    // folder; each part carries its own checksum.
+    uint32_t gathered = 0;
+    uint16_t uncompressedSize = 0;
+    for (;;) {
+        if (blocksLeft_ == 0) {
+            if (!continuation_)
+                return FDIERROR_CORRUPT_CABINET;
+            FolderEntry next{};
+            bool continuesAgain = false;
+            int error = continuation_->Continue(hf_, next, dataReserve_, continuesAgain);
+            if (error != FDIERROR_NONE)
+                return error;
+            if (CompressionTypeFromTCOMP(next.type) != type_)
+                return FDIERROR_BAD_COMPR_TYPE;
+            if (!continuesAgain)
+                continuation_ = nullptr;
+            nextBlock_ = next.dataOffset;
+            blocksLeft_ = next.blocks;
+            continue;
+        }
+        uint8_t header[kDataHeaderSize + kMaxDataReserve];
+        uint32_t headerSize = kDataHeaderSize + dataReserve_;
+        if (!SeekTo(fdi_, hf_, nextBlock_) || !ReadExactly(fdi_, hf_, header, headerSize))
+            return FDIERROR_CORRUPT_CABINET;
+        uint32_t checksum = ReadLe32(header);
+        uint16_t compressedSize = ReadLe16(header + 4);
+        uncompressedSize = ReadLe16(header + 6);
+        uint8_t *payload = input_ + gathered;
+        if (!ReadExactly(fdi_, hf_, payload, compressedSize))
+            return FDIERROR_CORRUPT_CABINET;
+        if (checksum != 0 && DataBlockChecksum(payload, compressedSize, uncompressedSize) != checksum)
+            return FDIERROR_CORRUPT_CABINET;
+        nextBlock_ += headerSize + compressedSize;
+        --blocksLeft_;
+        gathered += compressedSize;
+        if (uncompressedSize != 0)
+            break;
+        // Only the last block of a cabinet may be split, and only once.
+        if (blocksLeft_ != 0 || !continuation_ || gathered != compressedSize)
+            return FDIERROR_CORRUPT_CABINET;
+    }
+    if (uncompressedSize > kMaxBlockSize)
         return FDIERROR_CORRUPT_CABINET;
-    uint32_t headerSize = kDataHeaderSize + dataReserve_;
-    if (!SeekTo(fdi_, hf_, nextBlock_) || !ReadExactly(fdi_, hf_, input_, headerSize))
-        return FDIERROR_CORRUPT_CABINET;
-    uint32_t checksum = ReadLe32(input_);
-    uint16_t compressedSize = ReadLe16(input_ + 4);
-    uint16_t uncompressedSize = ReadLe16(input_ + 6);
-    // A zero size marks a block split across cabinets, not read here.
-    if (uncompressedSize == 0 || uncompressedSize > kMaxBlockSize)
-        return FDIERROR_CORRUPT_CABINET;
-    if (type_ == tcompTYPE_NONE && compressedSize != uncompressedSize)
-        return FDIERROR_CORRUPT_CABINET;
-    uint8_t *payload = input_ + headerSize;
-    if (!ReadExactly(fdi_, hf_, payload, compressedSize))
-        return FDIERROR_CORRUPT_CABINET;
-    if (checksum != 0 && DataBlockChecksum(payload, compressedSize, uncompressedSize) != checksum)
-        return FDIERROR_CORRUPT_CABINET;
-    nextBlock_ += headerSize + compressedSize;
-    --blocksLeft_;
     if (type_ == tcompTYPE_MSZIP) {
-        int error = Inflate(compressedSize, uncompressedSize);
+        int error = Inflate(gathered, uncompressedSize);
         if (error != FDIERROR_NONE)
             return error;
-    } else {
-        std::memcpy(output_, payload, uncompressedSize);
-    }
-    if (type_ == tcompTYPE_MSZIP)
         KeepHistory(uncompressedSize);
+    } else {
+        if (gathered != uncompressedSize)
+            return FDIERROR_CORRUPT_CABINET;
+        std::memcpy(output_, input_, uncompressedSize);
+    }
     outputSize_ = uncompressedSize;
     outputUsed_ = 0;
     return FDIERROR_NONE;
