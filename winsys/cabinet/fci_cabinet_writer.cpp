@@ -169,7 +169,7 @@ bool WriteCabinet(FciContext &fci, BOOL getNextCabinet, PFNFCIGETNEXTCABINET get
         headerSize += NameBytes(next.szCab, sizeof next.szCab) + NameBytes(next.szDisk, sizeof next.szDisk);
     uint64_t total = headerSize + fci.folders.Size() * (kFolderEntrySize + c.cbReserveCFFolder) + fci.files.size +
                      fci.data.size;
-    if (total > c.cb || total > 0x7FFFFFFF) {
+    if (total > CabinetSizeLimit(c) || total > 0x7FFFFFFF) {
         SetFciError(fci, FCIERR_CAB_FILE, 0);
         return false;
     }

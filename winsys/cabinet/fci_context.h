@@ -71,6 +71,10 @@ struct FciContext {
     bool broken = false; // a failure left the cabinet half built
 };
 
+// Limits of the current cabinet; zero in the parameters means no limit.
+inline uint64_t CabinetSizeLimit(const CCAB &c) { return c.cb ? c.cb : 0x7FFFFFFF; }
+inline uint64_t FolderSizeThreshold(const CCAB &c) { return c.cbFolderThresh ? c.cbFolderThresh : UINT64_MAX; }
+
 FciContext *FciFromHandle(HFCI hfci);
 void SetFciError(FciContext &fci, int oper, int type);
 

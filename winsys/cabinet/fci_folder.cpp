@@ -42,7 +42,7 @@ bool RetireBlock(void *context, DataBlock &block)
         return false;
     }
     ++fci.folderBlocks;
-    if (EstimatedCabinetSize(fci) > fci.ccab.cb) {
+    if (EstimatedCabinetSize(fci) > CabinetSizeLimit(fci.ccab)) {
         fci.retireError = FCIERR_CAB_FILE;
         return false;
     }
@@ -95,7 +95,7 @@ uint64_t FolderBytesSoFar(const FciContext &fci)
 
 bool FolderReachedThreshold(FciContext &fci)
 {
-    if (FolderBytesSoFar(fci) < fci.ccab.cbFolderThresh)
+    if (FolderBytesSoFar(fci) < FolderSizeThreshold(fci.ccab))
         return false;
     // The estimate counts queued blocks at their largest; settle them so that
     // the decision does not depend on how far the helpers have got.
@@ -103,7 +103,7 @@ bool FolderReachedThreshold(FciContext &fci)
         ReportRetireFailure(fci);
         return false;
     }
-    return FolderBytesSoFar(fci) >= fci.ccab.cbFolderThresh;
+    return FolderBytesSoFar(fci) >= FolderSizeThreshold(fci.ccab);
 }
 
 } // namespace
