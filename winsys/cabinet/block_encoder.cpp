@@ -6,18 +6,10 @@
 
 #include "checksum.h"
 #include "fdi_fci_types.h"
+#include "zlib_memory.h"
 
 namespace winsys::cabinet {
 namespace {
-
-voidpf ZAlloc(voidpf opaque, uInt items, uInt size)
-{
-    auto *memory = static_cast<const ClientMemory *>(opaque);
-    uint64_t bytes = static_cast<uint64_t>(items) * size;
-    return bytes > UINT32_MAX ? Z_NULL : memory->Allocate(static_cast<size_t>(bytes));
-}
-
-void ZFree(voidpf opaque, voidpf address) { static_cast<const ClientMemory *>(opaque)->Free(address); }
 
 // Data that is already compressed costs deflate as much time as text and
 // comes out stored anyway. Near-uniform byte frequencies (Huffman coding
@@ -68,8 +60,8 @@ bool BlockEncoder::Init(const ClientMemory &memory)
     if (ready_)
         return true;
     std::memset(&stream_, 0, sizeof stream_);
-    stream_.zalloc = ZAlloc;
-    stream_.zfree = ZFree;
+    stream_.zalloc = ZlibAlloc;
+    stream_.zfree = ZlibFree;
     stream_.opaque = const_cast<ClientMemory *>(&memory);
     ready_ = deflateInit2(&stream_, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
     return ready_;

@@ -139,4 +139,7 @@ private:
     bool streamReady_ = false;
 };
 
+// The body of FDICopy, once the cabinet's path is joined.
+BOOL CopyCabinetFiles(FdiContext &fdi, char *cabinetPath, char *cabinetDirectory, PFNFDINOTIFY notify, void *pvUser);
+
 } // namespace winsys::cabinet
