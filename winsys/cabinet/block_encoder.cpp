@@ -15,8 +15,7 @@ namespace {
 // comes out stored anyway. Near-uniform byte frequencies (Huffman coding
 // gains nothing) and almost no repeated four-byte strings (matches gain
 // nothing) mark such a block; it is then stored at once.
-bool LooksIncompressible(const uint8_t *data, uint32_t size)
-{
+bool LooksIncompressible(const uint8_t* data, uint32_t size) {
     if (size < 4096)
         return false;
     uint32_t counts[256] = {};
@@ -44,38 +43,35 @@ bool LooksIncompressible(const uint8_t *data, uint32_t size)
 }
 
 // A single final stored deflate block, as deflate itself emits for such data.
-uint32_t WriteStoredDeflate(const uint8_t *data, uint32_t size, uint8_t *out)
-{
-    out[0] = 0x01; // final block, stored
+uint32_t WriteStoredDeflate(const uint8_t* data, uint32_t size, uint8_t* out) {
+    out[0] = 0x01;  // final block, stored
     WriteLe16(out + 1, static_cast<uint16_t>(size));
     WriteLe16(out + 3, static_cast<uint16_t>(~size));
     std::memcpy(out + 5, data, size);
     return size + 5;
 }
 
-} // namespace
+}  // namespace
 
-bool BlockEncoder::Init(const ClientMemory &memory)
-{
+bool BlockEncoder::Init(const ClientMemory& memory) {
     if (ready_)
         return true;
     std::memset(&stream_, 0, sizeof stream_);
     stream_.zalloc = ZlibAlloc;
     stream_.zfree = ZlibFree;
-    stream_.opaque = const_cast<ClientMemory *>(&memory);
-    ready_ = deflateInit2(&stream_, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+    stream_.opaque = const_cast<ClientMemory*>(&memory);
+    ready_ = deflateInit2(&stream_, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8,
+                          Z_DEFAULT_STRATEGY) == Z_OK;
     return ready_;
 }
 
-void BlockEncoder::End()
-{
+void BlockEncoder::End() {
     if (ready_)
         deflateEnd(&stream_);
     ready_ = false;
 }
 
-bool BlockEncoder::EncodeMszip(const DataBlock &block, uint8_t *payload, uint32_t &payloadSize)
-{
+bool BlockEncoder::EncodeMszip(const DataBlock& block, uint8_t* payload, uint32_t& payloadSize) {
     payload[0] = kMszipSignature[0];
     payload[1] = kMszipSignature[1];
     if (LooksIncompressible(block.input, block.inputSize)) {
@@ -84,7 +80,7 @@ bool BlockEncoder::EncodeMszip(const DataBlock &block, uint8_t *payload, uint32_
     }
     if (!ready_ || deflateReset(&stream_) != Z_OK)
         return false;
-    stream_.next_in = const_cast<uint8_t *>(block.input);
+    stream_.next_in = const_cast<uint8_t*>(block.input);
     stream_.avail_in = block.inputSize;
     stream_.next_out = payload + 2;
     stream_.avail_out = kMaxCompressedBlock - 2;
@@ -94,9 +90,8 @@ bool BlockEncoder::EncodeMszip(const DataBlock &block, uint8_t *payload, uint32_
     return true;
 }
 
-void BlockEncoder::Encode(DataBlock &block)
-{
-    uint8_t *payload = block.record + kDataHeaderSize + block.reserve;
+void BlockEncoder::Encode(DataBlock& block) {
+    uint8_t* payload = block.record + kDataHeaderSize + block.reserve;
     uint32_t payloadSize = 0;
     block.failed = false;
     if (block.type == tcompTYPE_MSZIP) {
@@ -118,4 +113,4 @@ void BlockEncoder::Encode(DataBlock &block)
     block.recordSize = kDataHeaderSize + block.reserve + payloadSize;
 }
 
-} // namespace winsys::cabinet
+}  // namespace winsys::cabinet

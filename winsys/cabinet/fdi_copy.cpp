@@ -17,11 +17,10 @@ struct CopySession final : FolderContinuation {
     // the problem would otherwise be asked forever.
     static constexpr int kNextCabinetAttempts = 16;
 
-    explicit CopySession(FdiContext &f) : fdi(f) {}
-    CopySession(const CopySession &) = delete;
-    CopySession &operator=(const CopySession &) = delete;
-    ~CopySession()
-    {
+    explicit CopySession(FdiContext& f) : fdi(f) {}
+    CopySession(const CopySession&) = delete;
+    CopySession& operator=(const CopySession&) = delete;
+    ~CopySession() {
         if (target != 0 && target != -1)
             fdi.close(target);
         if (decoder)
@@ -36,46 +35,46 @@ struct CopySession final : FolderContinuation {
             fdi.close(cabinet);
     }
 
-    void CloseSpan()
-    {
+    void CloseSpan() {
         if (spanHandle != -1)
             fdi.close(spanHandle);
         spanHandle = -1;
     }
 
-    int Continue(INT_PTR &hf, FolderEntry &folder, uint8_t &dataReserve, bool &continuesAgain) override;
+    int Continue(INT_PTR& hf, FolderEntry& folder, uint8_t& dataReserve,
+                 bool& continuesAgain) override;
 
-    FdiContext &fdi;
+    FdiContext& fdi;
     PFNFDINOTIFY notify = nullptr;
-    void *pvUser = nullptr;
-    char *directory = nullptr; // CB_MAX_CAB_PATH bytes the caller may rewrite
+    void* pvUser = nullptr;
+    char* directory = nullptr;  // CB_MAX_CAB_PATH bytes the caller may rewrite
     INT_PTR cabinet = -1;
     INT_PTR target = 0;
-    CabinetHeader *header = nullptr;
-    FileTableReader *table = nullptr;
-    FolderDecoder *decoder = nullptr;
+    CabinetHeader* header = nullptr;
+    FileTableReader* table = nullptr;
+    FolderDecoder* decoder = nullptr;
     int currentFolder = -1;
     // The continuation cabinet now supplying data, when a folder spans.
     INT_PTR spanHandle = -1;
-    CabinetHeader *spanHeader = nullptr;
-    CabinetHeader *candidate = nullptr;
+    CabinetHeader* spanHeader = nullptr;
+    CabinetHeader* candidate = nullptr;
 };
 
-int CopySession::Continue(INT_PTR &hf, FolderEntry &folder, uint8_t &dataReserve, bool &continuesAgain)
-{
+int CopySession::Continue(INT_PTR& hf, FolderEntry& folder, uint8_t& dataReserve,
+                          bool& continuesAgain) {
     if (!spanHeader)
         spanHeader = fdi.memory.New<CabinetHeader>(*header);
     if (!candidate)
         candidate = fdi.memory.New<CabinetHeader>();
     if (!spanHeader || !candidate)
         return FDIERROR_ALLOC_FAIL;
-    const CabinetHeader &current = *spanHeader;
+    const CabinetHeader& current = *spanHeader;
     int lastError = FDIERROR_NONE;
     for (int attempt = 0; attempt < kNextCabinetAttempts; ++attempt) {
         FDINOTIFICATION note{};
         note.pv = pvUser;
-        note.psz1 = const_cast<char *>(current.nextCab);
-        note.psz2 = const_cast<char *>(current.nextDisk);
+        note.psz1 = const_cast<char*>(current.nextCab);
+        note.psz2 = const_cast<char*>(current.nextDisk);
         note.psz3 = directory;
         note.fdie = static_cast<FDIERROR>(lastError);
         note.setID = current.setID;
@@ -128,26 +127,24 @@ int CopySession::Continue(INT_PTR &hf, FolderEntry &folder, uint8_t &dataReserve
 }
 
 // Names are handed out in the narrow code page, UTF-8 here.
-const char *NarrowName(const FileEntry &entry, char *converted, size_t size)
-{
+const char* NarrowName(const FileEntry& entry, char* converted, size_t size) {
     size_t length = std::strlen(entry.name);
     if ((entry.attribs & _A_NAME_IS_UTF) || IsAscii(entry.name, length))
         return entry.name;
     return Latin1ToUtf8(entry.name, length, converted, size) ? converted : entry.name;
 }
 
-int ExtractFile(CopySession &session, const FileEntry &entry, uint16_t folderIndex)
-{
-    FdiContext &fdi = session.fdi;
+int ExtractFile(CopySession& session, const FileEntry& entry, uint16_t folderIndex) {
+    FdiContext& fdi = session.fdi;
     if (!session.decoder) {
         session.decoder = fdi.memory.New<FolderDecoder>(fdi);
         if (!session.decoder || !session.decoder->Init())
             return FDIERROR_ALLOC_FAIL;
     }
-    FolderDecoder &decoder = *session.decoder;
+    FolderDecoder& decoder = *session.decoder;
     if (session.currentFolder != folderIndex || entry.folderOffset < decoder.Position()) {
         FolderEntry folder{};
-        const CabinetHeader &header = *session.header;
+        const CabinetHeader& header = *session.header;
         // The last folder of a cabinet that has a successor may go on there.
         bool spans = folderIndex + 1 == header.cFolders && (header.flags & kFlagNextCabinet);
         session.CloseSpan();
@@ -155,7 +152,8 @@ int ExtractFile(CopySession &session, const FileEntry &entry, uint16_t folderInd
             *session.spanHeader = header;
         int error = ReadFolderEntry(fdi, session.cabinet, header, folderIndex, folder);
         if (error == FDIERROR_NONE)
-            error = decoder.Start(session.cabinet, folder, header.dataReserve, spans ? &session : nullptr);
+            error = decoder.Start(session.cabinet, folder, header.dataReserve,
+                                  spans ? &session : nullptr);
         if (error != FDIERROR_NONE) {
             session.currentFolder = -1;
             return error;
@@ -170,16 +168,14 @@ int ExtractFile(CopySession &session, const FileEntry &entry, uint16_t folderInd
     return error;
 }
 
-BOOL Fail(FdiContext &fdi, int oper)
-{
+BOOL Fail(FdiContext& fdi, int oper) {
     SetFdiError(fdi, oper, oper == FDIERROR_ALLOC_FAIL ? kErrorNotEnoughMemory : 0);
     return FALSE;
 }
 
-BOOL WalkCabinet(CopySession &session, char *cabinetPath, char *cabinetDirectory, PFNFDINOTIFY notify,
-                 void *pvUser)
-{
-    FdiContext &fdi = session.fdi;
+BOOL WalkCabinet(CopySession& session, char* cabinetPath, char* cabinetDirectory,
+                 PFNFDINOTIFY notify, void* pvUser) {
+    FdiContext& fdi = session.fdi;
     session.notify = notify;
     session.pvUser = pvUser;
     session.directory = cabinetDirectory;
@@ -190,7 +186,7 @@ BOOL WalkCabinet(CopySession &session, char *cabinetPath, char *cabinetDirectory
     session.table = fdi.memory.New<FileTableReader>(fdi, session.cabinet);
     if (!session.header || !session.table)
         return Fail(fdi, FDIERROR_ALLOC_FAIL);
-    CabinetHeader &header = *session.header;
+    CabinetHeader& header = *session.header;
     int error = ReadCabinetHeader(fdi, session.cabinet, header);
     if (error != FDIERROR_NONE)
         return Fail(fdi, error);
@@ -217,12 +213,12 @@ BOOL WalkCabinet(CopySession &session, char *cabinetPath, char *cabinetDirectory
     uint64_t cursor = static_cast<uint64_t>(static_cast<uint32_t>(note.cb));
     uint32_t remaining = note.iFolder;
 
-    FileEntry *entry = fdi.memory.New<FileEntry>();
+    FileEntry* entry = fdi.memory.New<FileEntry>();
     if (!entry)
         return Fail(fdi, FDIERROR_ALLOC_FAIL);
     struct EntryRelease {
-        FdiContext &fdi;
-        FileEntry *entry;
+        FdiContext& fdi;
+        FileEntry* entry;
         ~EntryRelease() { fdi.memory.Delete(entry); }
     } entryRelease{fdi, entry};
     char converted[kMaxNameBytes * 2];
@@ -233,9 +229,10 @@ BOOL WalkCabinet(CopySession &session, char *cabinetPath, char *cabinetDirectory
         if (error != FDIERROR_NONE)
             return Fail(fdi, error);
         cursor = next;
-        char *name = const_cast<char *>(NarrowName(*entry, converted, sizeof converted));
+        char* name = const_cast<char*>(NarrowName(*entry, converted, sizeof converted));
 
-        if (entry->folderIndex == kFolderContinuedFromPrev || entry->folderIndex == kFolderContinuedPrevAndNext) {
+        if (entry->folderIndex == kFolderContinuedFromPrev ||
+            entry->folderIndex == kFolderContinuedPrevAndNext) {
             note = FDINOTIFICATION{};
             note.pv = pvUser;
             note.psz1 = name;
@@ -307,12 +304,12 @@ BOOL WalkCabinet(CopySession &session, char *cabinetPath, char *cabinetDirectory
     return TRUE;
 }
 
-} // namespace
+}  // namespace
 
-BOOL CopyCabinetFiles(FdiContext &fdi, char *cabinetPath, char *cabinetDirectory, PFNFDINOTIFY notify, void *pvUser)
-{
+BOOL CopyCabinetFiles(FdiContext& fdi, char* cabinetPath, char* cabinetDirectory,
+                      PFNFDINOTIFY notify, void* pvUser) {
     CopySession session(fdi);
     return WalkCabinet(session, cabinetPath, cabinetDirectory, notify, pvUser);
 }
 
-} // namespace winsys::cabinet
+}  // namespace winsys::cabinet

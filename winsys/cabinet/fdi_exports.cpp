@@ -7,14 +7,12 @@
 
 namespace winsys::cabinet {
 
-FdiContext *FdiFromHandle(HFDI hfdi)
-{
-    auto *fdi = static_cast<FdiContext *>(hfdi);
+FdiContext* FdiFromHandle(HFDI hfdi) {
+    auto* fdi = static_cast<FdiContext*>(hfdi);
     return fdi && fdi->magic == kFdiMagic ? fdi : nullptr;
 }
 
-void SetFdiError(FdiContext &fdi, int oper, int type)
-{
+void SetFdiError(FdiContext& fdi, int oper, int type) {
     fdi.erf->erfOper = oper;
     fdi.erf->erfType = type;
     fdi.erf->fError = TRUE;
@@ -22,23 +20,21 @@ void SetFdiError(FdiContext &fdi, int oper, int type)
 
 namespace {
 
-BOOL Fail(FdiContext &fdi, int oper)
-{
+BOOL Fail(FdiContext& fdi, int oper) {
     SetFdiError(fdi, oper, oper == FDIERROR_ALLOC_FAIL ? kErrorNotEnoughMemory : 0);
     return FALSE;
 }
 
-} // namespace
-} // namespace winsys::cabinet
+}  // namespace
+}  // namespace winsys::cabinet
 
 using namespace winsys::cabinet;
 
 extern "C" {
 
-WINSYS_EXPORT HFDI DIAMONDAPI FDICreate(PFNALLOC pfnalloc, PFNFREE pfnfree, PFNOPEN pfnopen, PFNREAD pfnread,
-                                        PFNWRITE pfnwrite, PFNCLOSE pfnclose, PFNSEEK pfnseek, int cpuType,
-                                        PERF perf)
-{
+WINSYS_EXPORT HFDI DIAMONDAPI FDICreate(PFNALLOC pfnalloc, PFNFREE pfnfree, PFNOPEN pfnopen,
+                                        PFNREAD pfnread, PFNWRITE pfnwrite, PFNCLOSE pfnclose,
+                                        PFNSEEK pfnseek, int cpuType, PERF perf) {
     if (!perf)
         return nullptr;
     *perf = ERF{FDIERROR_NONE, 0, FALSE};
@@ -47,7 +43,7 @@ WINSYS_EXPORT HFDI DIAMONDAPI FDICreate(PFNALLOC pfnalloc, PFNFREE pfnfree, PFNO
         return nullptr;
     }
     ClientMemory memory{pfnalloc, pfnfree};
-    FdiContext *fdi = memory.New<FdiContext>();
+    FdiContext* fdi = memory.New<FdiContext>();
     if (!fdi) {
         *perf = ERF{FDIERROR_ALLOC_FAIL, kErrorNotEnoughMemory, TRUE};
         return nullptr;
@@ -63,16 +59,15 @@ WINSYS_EXPORT HFDI DIAMONDAPI FDICreate(PFNALLOC pfnalloc, PFNFREE pfnfree, PFNO
     return fdi;
 }
 
-WINSYS_EXPORT BOOL DIAMONDAPI FDIIsCabinet(HFDI hfdi, INT_PTR hf, PFDICABINETINFO pfdici)
-{
-    FdiContext *fdi = FdiFromHandle(hfdi);
+WINSYS_EXPORT BOOL DIAMONDAPI FDIIsCabinet(HFDI hfdi, INT_PTR hf, PFDICABINETINFO pfdici) {
+    FdiContext* fdi = FdiFromHandle(hfdi);
     if (!fdi)
         return FALSE;
     if (!pfdici) {
         SetFdiError(*fdi, FDIERROR_NONE, kErrorBadArguments);
         return FALSE;
     }
-    CabinetHeader *header = fdi->memory.New<CabinetHeader>();
+    CabinetHeader* header = fdi->memory.New<CabinetHeader>();
     if (!header)
         return Fail(*fdi, FDIERROR_ALLOC_FAIL);
     int error = ReadCabinetHeader(*fdi, hf, *header);
@@ -92,12 +87,11 @@ WINSYS_EXPORT BOOL DIAMONDAPI FDIIsCabinet(HFDI hfdi, INT_PTR hf, PFDICABINETINF
     return TRUE;
 }
 
-WINSYS_EXPORT BOOL DIAMONDAPI FDICopy(HFDI hfdi, char *pszCabinet, char *pszCabPath, int flags,
-                                      PFNFDINOTIFY pfnfdin, PFNFDIDECRYPT pfnfdid, void *pvUser)
-{
+WINSYS_EXPORT BOOL DIAMONDAPI FDICopy(HFDI hfdi, char* pszCabinet, char* pszCabPath, int flags,
+                                      PFNFDINOTIFY pfnfdin, PFNFDIDECRYPT pfnfdid, void* pvUser) {
     (void)flags;
-    (void)pfnfdid; // cabinets are not encrypted; the decrypt hook has nothing to do
-    FdiContext *fdi = FdiFromHandle(hfdi);
+    (void)pfnfdid;  // cabinets are not encrypted; the decrypt hook has nothing to do
+    FdiContext* fdi = FdiFromHandle(hfdi);
     if (!fdi)
         return FALSE;
     if (!pfnfdin) {
@@ -118,9 +112,8 @@ WINSYS_EXPORT BOOL DIAMONDAPI FDICopy(HFDI hfdi, char *pszCabinet, char *pszCabP
     return CopyCabinetFiles(*fdi, path, directory, pfnfdin, pvUser);
 }
 
-WINSYS_EXPORT BOOL DIAMONDAPI FDIDestroy(HFDI hfdi)
-{
-    FdiContext *fdi = FdiFromHandle(hfdi);
+WINSYS_EXPORT BOOL DIAMONDAPI FDIDestroy(HFDI hfdi) {
+    FdiContext* fdi = FdiFromHandle(hfdi);
     if (!fdi)
         return FALSE;
     fdi->magic = 0;
@@ -129,4 +122,4 @@ WINSYS_EXPORT BOOL DIAMONDAPI FDIDestroy(HFDI hfdi)
     return TRUE;
 }
 
-} // extern "C"
+}  // extern "C"

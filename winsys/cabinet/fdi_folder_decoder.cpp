@@ -10,8 +10,7 @@
 
 namespace winsys::cabinet {
 
-FolderDecoder::~FolderDecoder()
-{
+FolderDecoder::~FolderDecoder() {
     if (streamReady_)
         inflateEnd(&stream_);
     fdi_.memory.Free(input_);
@@ -19,11 +18,10 @@ FolderDecoder::~FolderDecoder()
     fdi_.memory.Free(history_);
 }
 
-bool FolderDecoder::Init()
-{
-    input_ = static_cast<uint8_t *>(fdi_.memory.Allocate(2 * 0xFFFF));
-    output_ = static_cast<uint8_t *>(fdi_.memory.Allocate(kMaxBlockSize));
-    history_ = static_cast<uint8_t *>(fdi_.memory.Allocate(kMaxBlockSize));
+bool FolderDecoder::Init() {
+    input_ = static_cast<uint8_t*>(fdi_.memory.Allocate(2 * 0xFFFF));
+    output_ = static_cast<uint8_t*>(fdi_.memory.Allocate(kMaxBlockSize));
+    history_ = static_cast<uint8_t*>(fdi_.memory.Allocate(kMaxBlockSize));
     if (!input_ || !output_ || !history_)
         return false;
     std::memset(&stream_, 0, sizeof stream_);
@@ -34,8 +32,8 @@ bool FolderDecoder::Init()
     return streamReady_;
 }
 
-int FolderDecoder::Start(INT_PTR hf, const FolderEntry &folder, uint8_t dataReserve, FolderContinuation *continuation)
-{
+int FolderDecoder::Start(INT_PTR hf, const FolderEntry& folder, uint8_t dataReserve,
+                         FolderContinuation* continuation) {
     uint16_t type = CompressionTypeFromTCOMP(folder.type);
     if (type != tcompTYPE_NONE && type != tcompTYPE_MSZIP)
         return FDIERROR_BAD_COMPR_TYPE;
@@ -52,8 +50,7 @@ int FolderDecoder::Start(INT_PTR hf, const FolderEntry &folder, uint8_t dataRese
     return FDIERROR_NONE;
 }
 
-void FolderDecoder::KeepHistory(uint32_t size)
-{
+void FolderDecoder::KeepHistory(uint32_t size) {
     if (size >= kMaxBlockSize) {
         std::memcpy(history_, output_ + size - kMaxBlockSize, kMaxBlockSize);
         historySize_ = kMaxBlockSize;
@@ -65,16 +62,15 @@ void FolderDecoder::KeepHistory(uint32_t size)
     historySize_ = keep + size;
 }
 
-int FolderDecoder::Inflate(uint32_t compressedSize, uint32_t uncompressedSize)
-{
-    const uint8_t *payload = input_;
+int FolderDecoder::Inflate(uint32_t compressedSize, uint32_t uncompressedSize) {
+    const uint8_t* payload = input_;
     if (compressedSize < 2 || payload[0] != kMszipSignature[0] || payload[1] != kMszipSignature[1])
         return FDIERROR_MDI_FAIL;
     if (inflateReset(&stream_) != Z_OK)
         return FDIERROR_MDI_FAIL;
     if (historySize_ > 0 && inflateSetDictionary(&stream_, history_, historySize_) != Z_OK)
         return FDIERROR_MDI_FAIL;
-    stream_.next_in = const_cast<uint8_t *>(payload + 2);
+    stream_.next_in = const_cast<uint8_t*>(payload + 2);
     stream_.avail_in = compressedSize - 2;
     stream_.next_out = output_;
     stream_.avail_out = uncompressedSize;
@@ -88,8 +84,7 @@ int FolderDecoder::Inflate(uint32_t compressedSize, uint32_t uncompressedSize)
     return FDIERROR_NONE;
 }
 
-int FolderDecoder::DecodeNextBlock()
-{
+int FolderDecoder::DecodeNextBlock() {
     // A block split between two cabinets comes as a first part with no
     // uncompressed size, then the rest at the start of the next cabinet's
     // folder; each part carries its own checksum.
@@ -119,10 +114,11 @@ int FolderDecoder::DecodeNextBlock()
         uint32_t checksum = ReadLe32(header);
         uint16_t compressedSize = ReadLe16(header + 4);
         uncompressedSize = ReadLe16(header + 6);
-        uint8_t *payload = input_ + gathered;
+        uint8_t* payload = input_ + gathered;
         if (!ReadExactly(fdi_, hf_, payload, compressedSize))
             return FDIERROR_CORRUPT_CABINET;
-        if (checksum != 0 && DataBlockChecksum(payload, compressedSize, uncompressedSize) != checksum)
+        if (checksum != 0 &&
+            DataBlockChecksum(payload, compressedSize, uncompressedSize) != checksum)
             return FDIERROR_CORRUPT_CABINET;
         nextBlock_ += headerSize + compressedSize;
         --blocksLeft_;
@@ -150,23 +146,22 @@ int FolderDecoder::DecodeNextBlock()
     return FDIERROR_NONE;
 }
 
-int FolderDecoder::Skip(uint64_t offset)
-{
+int FolderDecoder::Skip(uint64_t offset) {
     while (position_ < offset) {
         if (outputUsed_ == outputSize_) {
             int error = DecodeNextBlock();
             if (error != FDIERROR_NONE)
                 return error;
         }
-        auto n = static_cast<uint32_t>(std::min<uint64_t>(outputSize_ - outputUsed_, offset - position_));
+        auto n = static_cast<uint32_t>(
+            std::min<uint64_t>(outputSize_ - outputUsed_, offset - position_));
         outputUsed_ += n;
         position_ += n;
     }
     return FDIERROR_NONE;
 }
 
-int FolderDecoder::CopyTo(INT_PTR target, uint64_t size)
-{
+int FolderDecoder::CopyTo(INT_PTR target, uint64_t size) {
     while (size > 0) {
         if (outputUsed_ == outputSize_) {
             int error = DecodeNextBlock();
@@ -183,4 +178,4 @@ int FolderDecoder::CopyTo(INT_PTR target, uint64_t size)
     return FDIERROR_NONE;
 }
 
-} // namespace winsys::cabinet
+}  // namespace winsys::cabinet

@@ -13,8 +13,7 @@ namespace {
 
 // Reads a terminated string of at most kMaxNameBytes bytes, one byte at a
 // time (header strings are few and short).
-bool ReadHeaderString(FdiContext &fdi, INT_PTR hf, char *out, uint32_t &consumed)
-{
+bool ReadHeaderString(FdiContext& fdi, INT_PTR hf, char* out, uint32_t& consumed) {
     for (uint32_t i = 0; i < kMaxNameBytes; ++i) {
         if (!ReadExactly(fdi, hf, out + i, 1))
             return false;
@@ -26,10 +25,9 @@ bool ReadHeaderString(FdiContext &fdi, INT_PTR hf, char *out, uint32_t &consumed
     return false;
 }
 
-} // namespace
+}  // namespace
 
-int ReadCabinetHeader(FdiContext &fdi, INT_PTR hf, CabinetHeader &header)
-{
+int ReadCabinetHeader(FdiContext& fdi, INT_PTR hf, CabinetHeader& header) {
     uint8_t fixed[kHeaderSize];
     if (!ReadExactly(fdi, hf, fixed, sizeof fixed) || std::memcmp(fixed, "MSCF", 4) != 0)
         return FDIERROR_NOT_A_CABINET;
@@ -69,11 +67,12 @@ int ReadCabinetHeader(FdiContext &fdi, INT_PTR hf, CabinetHeader &header)
     return FDIERROR_NONE;
 }
 
-int ReadFolderEntry(FdiContext &fdi, INT_PTR hf, const CabinetHeader &header, uint16_t index, FolderEntry &entry)
-{
+int ReadFolderEntry(FdiContext& fdi, INT_PTR hf, const CabinetHeader& header, uint16_t index,
+                    FolderEntry& entry) {
     if (index >= header.cFolders)
         return FDIERROR_CORRUPT_CABINET;
-    uint64_t offset = header.headerBytes + static_cast<uint64_t>(index) * (kFolderEntrySize + header.folderReserve);
+    uint64_t offset = header.headerBytes +
+                      static_cast<uint64_t>(index) * (kFolderEntrySize + header.folderReserve);
     uint8_t raw[kFolderEntrySize];
     if (!SeekTo(fdi, hf, offset) || !ReadExactly(fdi, hf, raw, sizeof raw))
         return FDIERROR_CORRUPT_CABINET;
@@ -83,8 +82,7 @@ int ReadFolderEntry(FdiContext &fdi, INT_PTR hf, const CabinetHeader &header, ui
     return FDIERROR_NONE;
 }
 
-bool FileTableReader::Fill(uint64_t offset)
-{
+bool FileTableReader::Fill(uint64_t offset) {
     if (!SeekTo(fdi_, hf_, offset))
         return false;
     UINT got = fdi_.read(hf_, buffer_, sizeof buffer_);
@@ -95,15 +93,14 @@ bool FileTableReader::Fill(uint64_t offset)
     return true;
 }
 
-int FileTableReader::Read(uint64_t offset, FileEntry &entry, uint64_t &next)
-{
+int FileTableReader::Read(uint64_t offset, FileEntry& entry, uint64_t& next) {
     // An entry is at most its fixed part and a 256-byte name.
     constexpr uint32_t kLongest = kFileEntrySize + kMaxNameBytes;
     if (offset < start_ || offset + kLongest > start_ + size_) {
         if (!Fill(offset))
             return FDIERROR_CORRUPT_CABINET;
     }
-    const uint8_t *p = buffer_ + (offset - start_);
+    const uint8_t* p = buffer_ + (offset - start_);
     auto available = static_cast<uint32_t>(start_ + size_ - offset);
     if (available < kFileEntrySize + 1)
         return FDIERROR_CORRUPT_CABINET;
@@ -114,13 +111,14 @@ int FileTableReader::Read(uint64_t offset, FileEntry &entry, uint64_t &next)
     entry.time = ReadLe16(p + 12);
     entry.attribs = ReadLe16(p + 14);
     uint32_t nameRoom = std::min(available - kFileEntrySize, kMaxNameBytes);
-    const void *end = std::memchr(p + kFileEntrySize, '\0', nameRoom);
+    const void* end = std::memchr(p + kFileEntrySize, '\0', nameRoom);
     if (!end)
         return FDIERROR_CORRUPT_CABINET;
-    auto nameBytes = static_cast<uint32_t>(static_cast<const uint8_t *>(end) - (p + kFileEntrySize)) + 1;
+    auto nameBytes =
+        static_cast<uint32_t>(static_cast<const uint8_t*>(end) - (p + kFileEntrySize)) + 1;
     std::memcpy(entry.name, p + kFileEntrySize, nameBytes);
     next = offset + kFileEntrySize + nameBytes;
     return FDIERROR_NONE;
 }
 
-} // namespace winsys::cabinet
+}  // namespace winsys::cabinet

@@ -10,13 +10,14 @@
 
 namespace winsys::cabinet {
 
-inline voidpf ZlibAlloc(voidpf opaque, uInt items, uInt size)
-{
-    auto *memory = static_cast<const ClientMemory *>(opaque);
+inline voidpf ZlibAlloc(voidpf opaque, uInt items, uInt size) {
+    auto* memory = static_cast<const ClientMemory*>(opaque);
     uint64_t bytes = static_cast<uint64_t>(items) * size;
     return bytes > UINT32_MAX ? Z_NULL : memory->Allocate(static_cast<size_t>(bytes));
 }
 
-inline void ZlibFree(voidpf opaque, voidpf address) { static_cast<const ClientMemory *>(opaque)->Free(address); }
+inline void ZlibFree(voidpf opaque, voidpf address) {
+    static_cast<const ClientMemory*>(opaque)->Free(address);
+}
 
-} // namespace winsys::cabinet
+}  // namespace winsys::cabinet

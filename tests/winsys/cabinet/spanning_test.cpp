@@ -12,37 +12,36 @@
 namespace cabtest {
 namespace {
 
-void Put16(std::string &s, uint16_t v) { s += static_cast<char>(v), s += static_cast<char>(v >> 8); }
-void Put32(std::string &s, uint32_t v)
-{
+void Put16(std::string& s, uint16_t v) {
+    s += static_cast<char>(v), s += static_cast<char>(v >> 8);
+}
+void Put32(std::string& s, uint32_t v) {
     for (int i = 0; i < 4; ++i)
         s += static_cast<char>(v >> (8 * i));
 }
 
-uint32_t Checksum(const std::string &bytes, uint32_t seed)
-{
-    const auto *p = reinterpret_cast<const uint8_t *>(bytes.data());
+uint32_t Checksum(const std::string& bytes, uint32_t seed) {
+    const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
     size_t n = bytes.size();
     uint32_t sum = seed;
     for (size_t i = 0; i + 4 <= n; i += 4)
         sum ^= p[i] | (p[i + 1] << 8) | (p[i + 2] << 16) | (static_cast<uint32_t>(p[i + 3]) << 24);
     uint32_t tail = 0;
-    const uint8_t *t = p + (n & ~size_t{3});
+    const uint8_t* t = p + (n & ~size_t{3});
     switch (n % 4) {
-    case 3:
-        tail |= static_cast<uint32_t>(*t++) << 16;
-        [[fallthrough]];
-    case 2:
-        tail |= static_cast<uint32_t>(*t++) << 8;
-        [[fallthrough]];
-    case 1:
-        tail |= *t;
+        case 3:
+            tail |= static_cast<uint32_t>(*t++) << 16;
+            [[fallthrough]];
+        case 2:
+            tail |= static_cast<uint32_t>(*t++) << 8;
+            [[fallthrough]];
+        case 1:
+            tail |= *t;
     }
     return sum ^ tail;
 }
 
-std::string DataBlock(const std::string &payload, uint16_t uncompressed)
-{
+std::string DataBlock(const std::string& payload, uint16_t uncompressed) {
     std::string sizes;
     Put16(sizes, static_cast<uint16_t>(payload.size()));
     Put16(sizes, uncompressed);
@@ -51,14 +50,13 @@ std::string DataBlock(const std::string &payload, uint16_t uncompressed)
     return block + sizes + payload;
 }
 
-std::string Mszip(const std::string &data)
-{
+std::string Mszip(const std::string& data) {
     z_stream z{};
     deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
     std::string out(data.size() + 1024, '\0');
-    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.data()));
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
     z.avail_in = static_cast<uInt>(data.size());
-    z.next_out = reinterpret_cast<Bytef *>(out.data());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
     z.avail_out = static_cast<uInt>(out.size());
     deflate(&z, Z_FINISH);
     out.resize(z.total_out);
@@ -73,14 +71,14 @@ struct RawFile {
     uint16_t folder;
 };
 
-std::string Cabinet(uint16_t flags, const std::vector<std::string> &links, uint16_t iCabinet,
-                    const std::vector<RawFile> &files, uint16_t blockCount, const std::string &blocks)
-{
+std::string Cabinet(uint16_t flags, const std::vector<std::string>& links, uint16_t iCabinet,
+                    const std::vector<RawFile>& files, uint16_t blockCount,
+                    const std::string& blocks) {
     std::string linkBytes;
-    for (const auto &l : links)
+    for (const auto& l : links)
         linkBytes += l + '\0';
     std::string fileTable;
-    for (const auto &f : files) {
+    for (const auto& f : files) {
         Put32(fileTable, f.size);
         Put32(fileTable, f.offset);
         Put16(fileTable, f.folder);
@@ -112,9 +110,8 @@ std::string Cabinet(uint16_t flags, const std::vector<std::string> &links, uint1
 }
 
 class Spanning : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         a_ = TextBytes(20000, 1);
         b_ = TextBytes(60000, 2);
         std::string stream = a_ + b_;
@@ -123,48 +120,48 @@ protected:
         std::string third = Mszip(stream.substr(65536));
         size_t cut = second.size() / 2;
         std::string part1 = DataBlock(first, 32768) + DataBlock(second.substr(0, cut), 0);
-        std::string part2 = DataBlock(second.substr(cut), 32768) + DataBlock(third, static_cast<uint16_t>(14464));
+        std::string part2 =
+            DataBlock(second.substr(cut), 32768) + DataBlock(third, static_cast<uint16_t>(14464));
         WriteFile(dir_ / "part1.cab",
                   Cabinet(0x0002, {"part2.cab", "disk 2"}, 0,
                           {{"a.txt", 20000, 0, 0}, {"b.txt", 60000, 20000, 0xFFFE}}, 2, part1));
-        WriteFile(dir_ / "part2.cab",
-                  Cabinet(0x0001, {"part1.cab", "disk 1"}, 1, {{"b.txt", 60000, 20000, 0xFFFD}}, 2, part2));
+        WriteFile(dir_ / "part2.cab", Cabinet(0x0001, {"part1.cab", "disk 1"}, 1,
+                                              {{"b.txt", 60000, 20000, 0xFFFD}}, 2, part2));
     }
 
     TempDir dir_;
     std::string a_, b_;
 };
 
-TEST_F(Spanning, AFileContinuedInTheNextCabinetIsCompleted)
-{
+TEST_F(Spanning, AFileContinuedInTheNextCabinetIsCompleted) {
     if (HaveProgram("cabextract")) {
         std::string output;
-        EXPECT_EQ(RunCommand("cabextract -t '" + (dir_ / "part1.cab").string() + "'", &output), 0) << output;
+        EXPECT_EQ(RunCommand("cabextract -t '" + (dir_ / "part1.cab").string() + "'", &output), 0)
+            << output;
     }
     TempDir out;
     ExtractResult result = ExtractCabinet(dir_ / "part1.cab", out.path());
     ASSERT_TRUE(result.ok) << result.erf.erfOper;
-    EXPECT_EQ(result.notifications,
-              (std::vector<FDINOTIFICATIONTYPE>{fdintCABINET_INFO, fdintENUMERATE, fdintCOPY_FILE,
-                                                fdintCLOSE_FILE_INFO, fdintCOPY_FILE, fdintNEXT_CABINET,
-                                                fdintCABINET_INFO, fdintCLOSE_FILE_INFO, fdintENUMERATE}));
+    EXPECT_EQ(result.notifications, (std::vector<FDINOTIFICATIONTYPE>{
+                                        fdintCABINET_INFO, fdintENUMERATE, fdintCOPY_FILE,
+                                        fdintCLOSE_FILE_INFO, fdintCOPY_FILE, fdintNEXT_CABINET,
+                                        fdintCABINET_INFO, fdintCLOSE_FILE_INFO, fdintENUMERATE}));
     EXPECT_EQ(ReadFile(out / "a.txt"), a_);
     EXPECT_EQ(ReadFile(out / "b.txt"), b_);
     EXPECT_EQ(result.opens, result.closes);
 }
 
-TEST_F(Spanning, TheSecondCabinetReportsThePartialFile)
-{
+TEST_F(Spanning, TheSecondCabinetReportsThePartialFile) {
     TempDir out;
     ExtractResult result = ExtractCabinet(dir_ / "part2.cab", out.path());
     ASSERT_TRUE(result.ok);
-    EXPECT_EQ(result.notifications, (std::vector<FDINOTIFICATIONTYPE>{fdintCABINET_INFO, fdintENUMERATE,
-                                                                      fdintPARTIAL_FILE, fdintENUMERATE}));
+    EXPECT_EQ(result.notifications,
+              (std::vector<FDINOTIFICATIONTYPE>{fdintCABINET_INFO, fdintENUMERATE,
+                                                fdintPARTIAL_FILE, fdintENUMERATE}));
     EXPECT_TRUE(fs::is_empty(out.path()));
 }
 
-TEST_F(Spanning, AMissingOrWrongNextCabinetFailsWithoutAskingForever)
-{
+TEST_F(Spanning, AMissingOrWrongNextCabinetFailsWithoutAskingForever) {
     fs::rename(dir_ / "part2.cab", dir_ / "elsewhere.cab");
     TempDir out;
     ExtractResult missing = ExtractCabinet(dir_ / "part1.cab", out.path());
@@ -180,5 +177,5 @@ TEST_F(Spanning, AMissingOrWrongNextCabinetFailsWithoutAskingForever)
     EXPECT_EQ(wrong.opens, wrong.closes);
 }
 
-} // namespace
-} // namespace cabtest
+}  // namespace
+}  // namespace cabtest

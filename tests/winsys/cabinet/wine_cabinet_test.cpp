@@ -10,24 +10,21 @@
 namespace cabtest {
 namespace {
 
-std::string Lines()
-{
+std::string Lines() {
     std::string s;
     for (int i = 0; i < 4000; ++i)
         s += "line " + std::to_string(i) + " of the fixture\n";
     return s;
 }
 
-std::string Pattern()
-{
+std::string Pattern() {
     std::string s(70000, '\0');
     for (size_t i = 0; i < s.size(); ++i)
         s[i] = static_cast<char>((i * 7 + 3) % 251);
     return s;
 }
 
-TEST(WineCabinet, ExtractsByteForByteWithDatesAndAttributes)
-{
+TEST(WineCabinet, ExtractsByteForByteWithDatesAndAttributes) {
     fs::path cab = fs::path(CABINET_TEST_DATA) / "wine_fci.cab";
     CabinetInfoResult info = InspectCabinet(cab);
     ASSERT_TRUE(info.ok);
@@ -39,11 +36,11 @@ TEST(WineCabinet, ExtractsByteForByteWithDatesAndAttributes)
     ExtractResult result = ExtractCabinet(cab, out.path());
     ASSERT_TRUE(result.ok) << result.erf.erfOper;
     ASSERT_EQ(result.files.size(), 3u);
-    const char *names[] = {"lines.txt", "pattern.bin", "empty.txt"};
+    const char* names[] = {"lines.txt", "pattern.bin", "empty.txt"};
     for (size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(result.files[i].name, names[i]);
-        EXPECT_EQ(result.files[i].date, 0x576E); // 2023-11-14
-        EXPECT_EQ(result.files[i].time, 0xB1AA); // 22:13:20
+        EXPECT_EQ(result.files[i].date, 0x576E);  // 2023-11-14
+        EXPECT_EQ(result.files[i].time, 0xB1AA);  // 22:13:20
         EXPECT_EQ(result.files[i].attribs, 0x20);
     }
     EXPECT_EQ(ReadFile(out / "lines.txt"), Lines());
@@ -51,5 +48,5 @@ TEST(WineCabinet, ExtractsByteForByteWithDatesAndAttributes)
     EXPECT_EQ(fs::file_size(out / "empty.txt"), 0u);
 }
 
-} // namespace
-} // namespace cabtest
+}  // namespace
+}  // namespace cabtest
