@@ -203,6 +203,22 @@ TEST_F(BadInput, CountsAndOffsetsPastTheEndFail) {
     EXPECT_EQ(Extract(oversized).erf.erfOper, FDIERROR_CORRUPT_CABINET);
 }
 
+TEST_F(BadInput, AFileThatStartsBeforeThePreviousOneRestartsTheFolder)
+{
+    // Point b.bin at the start of the folder with a.txt's size: it must come
+    // out as a copy of a.txt, decoded again from the first block.
+    std::string twice = good_;
+    const size_t fileB = Le32(good_, 16) + 16 + 6;
+    Put32(twice, fileB, 90000);
+    Put32(twice, fileB + 4, 0);
+    WriteFile(dir_ / "twice.cab", twice);
+    TempDir out;
+    ExtractResult result = ExtractCabinet(dir_ / "twice.cab", out.path());
+    ASSERT_TRUE(result.ok) << result.erf.erfOper;
+    EXPECT_EQ(ReadFile(out / "b.bin"), ReadFile(dir_ / "a.txt"));
+    EXPECT_EQ(ReadFile(out / "c.txt"), ReadFile(dir_ / "c.txt"));
+}
+
 TEST_F(BadInput, NotACabinetAndUnknownVersions) {
     EXPECT_EQ(
         Extract("hello, world: not a cabinet at all, long enough to hold a header").erf.erfOper,
