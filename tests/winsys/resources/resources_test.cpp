@@ -140,6 +140,17 @@ TEST(LoadString, NarrowCountsBytesAndNeverSplitsACharacter) {
     EXPECT_EQ(text[0], 'x');
 }
 
+TEST(LoadString, ReadsAModuleThatLoadLibraryLoaded) {
+    std::u16string path = windowsPath(TEST_MODULE_PATH);
+    HMODULE module = LoadLibraryW(path.c_str());
+    ASSERT_NE(module, nullptr);
+    EXPECT_EQ(module, testModule());
+    char text[64];
+    EXPECT_EQ(LoadStringA(module, 17, text, 64), 20);
+    EXPECT_STREQ(text, "In the second block.");
+    FreeLibrary(module);
+}
+
 TEST(LoadString, AnUnknownModuleFindsNothing) {
     int local = 0;
     char text[8] = "x";
