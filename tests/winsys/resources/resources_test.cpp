@@ -14,7 +14,8 @@
 namespace {
 
 HMODULE loadModule(const char* path, const char* symbol) {
-    void* handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    // Lazily: only the module's resources are wanted, not its calls.
+    void* handle = dlopen(path, RTLD_LAZY | RTLD_LOCAL);
     if (!handle) return nullptr;
     Dl_info info{};
     void* address = symbol ? dlsym(handle, symbol) : nullptr;
