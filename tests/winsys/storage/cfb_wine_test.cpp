@@ -3,6 +3,7 @@
 // our files only if their trees are ordered as the format requires; files
 // Wine writes in its own layout are read by us; and both sides' compactions
 // agree.
+#include <memory>
 #include "cfb_test_util.h"
 
 #include <ole2.h>
@@ -88,13 +89,26 @@ std::vector<std::string> ourEntries(const std::string& path) {
 
 class Wine : public ::testing::Test {
 protected:
+    // One Wine prefix serves the whole suite: making one takes tens of seconds, and a
+    // prefix removed under a running wineserver breaks the next test's calls.
+    static void SetUpTestSuite() {
+        if (getenv("WINEPREFIX")) return;
+        suitePrefix = std::make_unique<ScratchDir>();
+        setenv("WINEPREFIX", (suitePrefix->path() / "wineprefix").c_str(), 1);
+    }
+    static void TearDownTestSuite() {
+        if (!suitePrefix) return;
+        std::system("wineserver -k >/dev/null 2>&1");
+        suitePrefix.reset();
+        unsetenv("WINEPREFIX");
+    }
     void SetUp() override {
         if (std::string(WINE_PROBE).empty() || std::system("wine --version >/dev/null 2>&1") != 0)
             GTEST_SKIP() << "wine or the mingw compiler is not installed";
         setenv("WINEDEBUG", "-all", 1);
-        if (!getenv("WINEPREFIX")) setenv("WINEPREFIX", (dir.path() / "wineprefix").c_str(), 1);
         setenv("QLTMSI_PREFIX", (dir.path() / "prefix").c_str(), 1);
     }
+    static inline std::unique_ptr<ScratchDir> suitePrefix;
     std::string probe(const std::string& args) { return run(std::string("wine ") + WINE_PROBE + " " + args + " 2>/dev/null"); }
     std::string list(const std::string& path) { return probe("list '" + windowsPath(path) + "'"); }
     ScratchDir dir;
