@@ -22,7 +22,7 @@ void SortOpenArgument(LPCWSTR text, OpenArguments &arguments) {
         return;
     }
     CLSID parsed{};
-    if (CLSIDFromString(text, &parsed) == NOERROR) {
+    if (CLSIDFromString(text, &parsed) == S_OK) {
         arguments.packageCode = text;
     } else {
         arguments.transformName = text;
