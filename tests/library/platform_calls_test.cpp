@@ -118,6 +118,7 @@ std::string RunFileCalls(const std::string &tag) {
     log.Call("deleteAccented", calls.deleteFile(accented.c_str()));
     log.Call("remove", calls.removeDirectory(dir.c_str()));
     log.Call("removeAgain", calls.removeDirectory(dir.c_str()));
+    log.Call("removeTop", calls.removeDirectory(Wide("C:\\work " + tag).c_str()));
 
     UINT length = calls.tempPath(MAX_PATH + 1, buffer);
     log.Call("tempPath", length) << buffer;
@@ -139,6 +140,7 @@ std::string RunRegistryCalls(const std::string &tag) {
     const PlatformCalls &calls = platformCalls;
     const DWORD width = registryCharWidth;
     Log log;
+    SetLastError(0);
     const WideString key = Wide("Software\\QltmsiTest\\" + tag);
     HKEY handle = nullptr;
     DWORD disposition = 0;
@@ -186,6 +188,7 @@ std::string RunResourceCalls() {
     const PlatformCalls &calls = platformCalls;
     Log log;
     WCHAR buffer[MAX_PATH + 1];
+    SetLastError(0);
     log.Call("loadString", calls.loadString(libraryState.moduleInstance, 7, buffer, MAX_PATH + 1)) << buffer;
     log.Call("loadStringCut", calls.loadString(libraryState.moduleInstance, 18, buffer, 10)) << buffer;
     log.Call("loadStringMissing", calls.loadString(libraryState.moduleInstance, 999, buffer, MAX_PATH + 1));
