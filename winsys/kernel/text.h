@@ -7,13 +7,26 @@
 
 namespace winsys::text {
 
+// Lenient conversions: malformed sequences and lone surrogates become U+FFFD.
 std::string toUtf8(std::u16string_view wide);
 std::u16string toUtf16(std::string_view narrow);
+
+void appendUtf8(std::string& out, char32_t codePoint);
+void appendUtf16(std::u16string& out, char32_t codePoint);
+
+// True when every sequence is well-formed UTF-8 (no overlongs, no surrogates).
+bool isValidUtf8(std::string_view narrow);
 
 // Length of a NUL-terminated wide string (null gives 0).
 size_t wideLength(const char16_t* s);
 
 // ASCII-only case folding, as Windows Installer compares names.
 bool equalsIgnoreAsciiCase(std::u16string_view a, std::u16string_view b);
+
+// File-name case folding, as the file system compares names: ASCII plus the
+// Latin, Greek and Cyrillic letters.
+char16_t foldCase(char16_t c);
+bool equalsIgnoreCase(std::u16string_view a, std::u16string_view b);
+bool equalsIgnoreCase(std::string_view a, std::string_view b);
 
 }  // namespace winsys::text

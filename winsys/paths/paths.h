@@ -9,20 +9,32 @@
 
 namespace winsys::paths {
 
-// The prefix directory (native, no trailing slash): $QLTMSI_PREFIX, or
-// ~/.qltmsi. Created on first use, with drive_c/windows/{system32,Installer,Temp}
-// and dosdevices/c: and z: links.
+// The prefix directory (native, absolute, no trailing slash): $QLTMSI_PREFIX,
+// or ~/.qltmsi. Created on first use, with drive_c/windows/{system32,Installer,Temp}
+// and dosdevices/c: and z: links. The variable is read on every call, so a
+// process (a test) may switch prefixes; each one is created once.
 const std::string& prefixDirectory();
 
-// A Windows path (drive-absolute "C:\x\y", or "\\?\"-free relative forms the
-// kernel accepts) as a native path. Fails (nullopt) for a null/empty path, an
-// unknown drive, or a path longer than MAX_PATH; *error then holds the Windows
-// error code to report (ERROR_PATH_NOT_FOUND, ERROR_INVALID_NAME,
-// ERROR_FILENAME_EXCED_RANGE, ...).
+// A Windows path as a native path. Accepted forms: drive-absolute "C:\x\y",
+// drive-relative "C:x" (taken from the drive's root), rooted "\x" (on the
+// drive of the current directory), relative "x\y" (from the current
+// directory), and any of these behind "\\?\". '/' counts as '\'. "." and ".."
+// are folded, trailing dots and spaces of names dropped, and each name that
+// does not exist as written is matched case-insensitively against its
+// directory, so C:\Windows and C:\windows are one directory. Names past the
+// first missing one are kept as written.
+// Fails (nullopt) for an empty path, an unknown drive, a UNC or device path
+// (ERROR_PATH_NOT_FOUND), characters Windows forbids in names
+// (ERROR_INVALID_NAME), or a path of MAX_PATH characters or more without
+// "\\?\" (ERROR_FILENAME_EXCED_RANGE); *error then holds the code.
 std::optional<std::string> toNative(std::u16string_view windowsPath, unsigned* error = nullptr);
 
-// A native absolute path in its Windows form: under the prefix's drive_c it is
-// "C:\...", anything else "Z:\...".
+// A native path (absolute, or relative to the current directory) in its
+// Windows form: under the prefix's drive_c it is "C:\...", anything else
+// "Z:\...". "." and ".." are folded; no trailing '\' except for a drive root.
 std::u16string toWindows(std::string_view nativePath);
+
+// The Windows form of the process's current directory.
+std::u16string currentDirectory();
 
 }  // namespace winsys::paths
