@@ -201,6 +201,10 @@ static void probe_files(void) {
     RESULT_AND_ERROR("delete.readonly", DeleteFileW(d));
     printf("delete.readonly-still-there: %d\n", GetFileAttributesW(d) != INVALID_FILE_ATTRIBUTES);
     RESULT_AND_ERROR("copy.onto-readonly", CopyFileW(a, d, FALSE));
+    RESULT_AND_ERROR("copy.from-readonly", CopyFileW(d, at(TEXT("echo.txt")), TRUE));
+    printf("copy.from-readonly-attributes: %#lx\n", (unsigned long)GetFileAttributesW(at(TEXT("echo.txt"))));
+    SetFileAttributesW(at(TEXT("echo.txt")), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(at(TEXT("echo.txt")));
     RESULT_AND_ERROR("move.readonly-source", MoveFileW(d, c));
     RESULT_AND_ERROR("attributes.set-hidden-archive",
                      SetFileAttributesW(c, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY));
@@ -470,6 +474,45 @@ static void probe_bad_paths(void) {
            (unsigned long)GetLastError());
 }
 
+/* ---- narrow forms ---------------------------------------------------------- */
+
+static void probe_narrow(void) {
+    char dir[MAX_PATH + 1], path[600], out[600];
+    WCHAR widePath[MAX_PATH + 1];
+    WIN32_FIND_DATAA data;
+    HANDLE find;
+    char names[16][128];
+    int count = 0, i;
+    size_t n;
+    BOOL more;
+
+    for (n = 0; n < scratchLength; ++n) dir[n] = (char)scratch[n];
+    dir[n] = 0;
+    printf("narrow.temp-path-length-as-wide: %d\n",
+           GetTempPathA(MAX_PATH + 1, out) == GetTempPathW(MAX_PATH + 1, widePath));
+    RESULT_AND_ERROR("narrow.temp-name-given", GetTempFileNameA(dir, "qlt", 0x12, path));
+    printf("narrow.temp-name: %s\n", path + scratchLength);
+    snprintf(path, sizeof path, "%sfind\\one.txt", dir);
+    printf("narrow.attributes: %#lx\n", (unsigned long)GetFileAttributesA(path));
+    RESULT_AND_ERROR("narrow.short-name-same-length", GetShortPathNameA(path, out, sizeof out) == strlen(path));
+    snprintf(out, sizeof out, "%sfind\\Two.Dat", dir);
+    RESULT_AND_ERROR("narrow.copy-fail-if-exists", CopyFileA(path, out, TRUE));
+    RESULT_AND_ERROR("narrow.delete-directory", DeleteFileA(dir));
+    RESULT_AND_ERROR("narrow.null-attributes", GetFileAttributesA(NULL));
+
+    snprintf(path, sizeof path, "%sfind\\*.*", dir);
+    find = FindFirstFileA(path, &data);
+    for (more = find != INVALID_HANDLE_VALUE; more && count < 16; more = FindNextFileA(find, &data)) {
+        snprintf(names[count++], sizeof names[0], "%s", data.cFileName);
+    }
+    printf("narrow.find-end-error: %lu\n", (unsigned long)GetLastError());
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    qsort(names, (size_t)count, sizeof names[0], compare_names);
+    printf("narrow.find-entries:");
+    for (i = 0; i < count; ++i) printf(" %s", names[i]);
+    printf("\n");
+}
+
 /* ---- registry --------------------------------------------------------------- */
 
 #define PROBE_KEY TEXT("Software\\QltmsiProbe")
@@ -589,6 +632,7 @@ int main(void) {
     probe_text();
     probe_mutexes();
     probe_bad_paths();
+    probe_narrow();
     probe_registry();
 
     DeleteFileW(at(TEXT("find\\one.txt")));
