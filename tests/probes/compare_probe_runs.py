@@ -43,6 +43,15 @@ def run_wine(probe, default_prefix):
     return subprocess.run(["wine", probe], env=env, capture_output=True, text=True, timeout=240).stdout
 
 
+def known_reason(known, name):
+    if name in known:
+        return known[name]
+    for pattern, reason in known.items():
+        if pattern.endswith("*") and name.startswith(pattern[:-1]):
+            return reason
+    return None
+
+
 def read_known(path):
     known = {}
     with open(path, encoding="utf-8") as source:
@@ -77,8 +86,9 @@ def main():
             print(f"MISSING {name}: wine {wine.get(name, '(absent)')!r} winsys {native.get(name, '(absent)')!r}")
             failures += 1
         elif native[name] != wine[name]:
-            if name in known:
-                print(f"known   {name}: wine {wine[name]!r} winsys {native[name]!r} ({known[name]})")
+            reason = known_reason(known, name)
+            if reason is not None:
+                print(f"known   {name}: wine {wine[name]!r} winsys {native[name]!r} ({reason})")
             else:
                 print(f"DIFFERS {name}: wine {wine[name]!r} winsys {native[name]!r}")
                 failures += 1

@@ -149,6 +149,19 @@ static void probe_temp_names(void) {
     SetLastError(0xDEAD);
     unique = GetTempFileNameW(at(TEXT("no-such-dir")), TEXT("qlt"), 0, name);
     printf("temp.missing-directory: %u error %lu\n", unique, (unsigned long)GetLastError());
+    {
+        /* The directory may be at most MAX_PATH - 14 characters long. */
+        WCHAR longDirectory[MAX_PATH + 20];
+        size_t i;
+        for (i = 0; i < MAX_PATH - 10; ++i) longDirectory[i] = i % 8 == 7 ? '\\' : 'd';
+        longDirectory[0] = 'C';
+        longDirectory[1] = ':';
+        longDirectory[2] = '\\';
+        longDirectory[MAX_PATH - 10] = 0;
+        SetLastError(0xDEAD);
+        unique = GetTempFileNameW(longDirectory, TEXT("qlt"), 0x10, name);
+        printf("temp.directory-too-long: %u error %lu\n", unique, (unsigned long)GetLastError());
+    }
 }
 
 /* ---- files: copy, move, delete, attributes --------------------------------- */
@@ -435,7 +448,10 @@ static void probe_bad_paths(void) {
     RESULT_AND_ERROR("null.attributes", GetFileAttributesW(NULL));
     RESULT_AND_ERROR("null.delete", DeleteFileW(NULL));
     RESULT_AND_ERROR("null.copy-source", CopyFileW(NULL, at(TEXT("x.txt")), FALSE));
-    RESULT_AND_ERROR("null.move-target", MoveFileW(at(TEXT("x.txt")), NULL));
+    write_file(at(TEXT("kept.txt")), "kept");
+    RESULT_AND_ERROR("null.move-target", MoveFileW(at(TEXT("kept.txt")), NULL));
+    printf("null.move-target-source-kept: %d\n", GetFileAttributesW(at(TEXT("kept.txt"))) != INVALID_FILE_ATTRIBUTES);
+    DeleteFileW(at(TEXT("kept.txt")));
     RESULT_AND_ERROR("null.create-directory", CreateDirectoryW(NULL, NULL));
     RESULT_AND_ERROR("null.remove-directory", RemoveDirectoryW(NULL));
     RESULT_AND_ERROR("null.short-name", GetShortPathNameW(NULL, out, 600));
