@@ -60,7 +60,7 @@ TEST_F(Context, DestroyAlsoClearsTheExtractionDirectoryAndOldCabinet) {
     context_.cabinet.oldCabinetFile = MakeFile("tmp/old.cab");
     MakeFile("tmp/build.cab");
     const std::string cabinet = "C:\\tmp\\build.cab";
-    std::copy(cabinet.begin(), cabinet.end(), context_.cabinet.cabinetParameters.szCabPath.begin());
+    std::copy(cabinet.begin(), cabinet.end(), context_.cabinet.cabinetParameters.szCabPath);
 
     DestroyContext(context_);
     EXPECT_FALSE(Exists("tmp/qltx"));
