@@ -13,32 +13,34 @@ bool CheckHandle(int handle);
 // Releases the call lock taken by a passed CheckHandle when it goes out of
 // scope, on every path out of an export.
 class CallLockHold {
-public:
+  public:
     CallLockHold() = default;
-    CallLockHold(const CallLockHold &) = delete;
-    CallLockHold &operator=(const CallLockHold &) = delete;
+    CallLockHold(const CallLockHold&) = delete;
+    CallLockHold& operator=(const CallLockHold&) = delete;
     ~CallLockHold() { ReleaseMutex(libraryState.callLock); }
 };
 
 // Marks an exported call that works on the patch context and may call back
 // into the caller, so that a nested call cannot pull the context away.
 class ContextUse {
-public:
+  public:
     ContextUse() { ++libraryState.contextUsers; }
-    ContextUse(const ContextUse &) = delete;
-    ContextUse &operator=(const ContextUse &) = delete;
+    ContextUse(const ContextUse&) = delete;
+    ContextUse& operator=(const ContextUse&) = delete;
     ~ContextUse() { --libraryState.contextUsers; }
 };
 
 // True while an outer call on this thread works on the patch context: a
 // nested close or open is then refused.
-inline bool ContextInUse() { return libraryState.contextUsers > 0; }
+inline bool ContextInUse() {
+    return libraryState.contextUsers > 0;
+}
 
 // Takes and releases the handle lock, waiting as long as it takes.
 class HandleLockHold {
-public:
+  public:
     HandleLockHold() { WaitForSingleObject(libraryState.handleLock, INFINITE); }
-    HandleLockHold(const HandleLockHold &) = delete;
-    HandleLockHold &operator=(const HandleLockHold &) = delete;
+    HandleLockHold(const HandleLockHold&) = delete;
+    HandleLockHold& operator=(const HandleLockHold&) = delete;
     ~HandleLockHold() { ReleaseMutex(libraryState.handleLock); }
 };

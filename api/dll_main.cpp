@@ -8,20 +8,20 @@
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     switch (reason) {
-    case DLL_PROCESS_ATTACH:
-        libraryState.moduleInstance = instance;
-        libraryState.callLock = CreateMutexW(nullptr, FALSE, nullptr);
-        libraryState.handleLock = CreateMutexW(nullptr, FALSE, nullptr);
-        FillPlatformCalls();
-        break;
-    case DLL_PROCESS_DETACH:
-        CloseHandle(libraryState.handleLock);
-        CloseHandle(libraryState.callLock);
-        libraryState.handleLock = nullptr;
-        libraryState.callLock = nullptr;
-        break;
-    default:
-        break;
+        case DLL_PROCESS_ATTACH:
+            libraryState.moduleInstance = instance;
+            libraryState.callLock = CreateMutexW(nullptr, FALSE, nullptr);
+            libraryState.handleLock = CreateMutexW(nullptr, FALSE, nullptr);
+            FillPlatformCalls();
+            break;
+        case DLL_PROCESS_DETACH:
+            CloseHandle(libraryState.handleLock);
+            CloseHandle(libraryState.callLock);
+            libraryState.handleLock = nullptr;
+            libraryState.callLock = nullptr;
+            break;
+        default:
+            break;
     }
     return TRUE;
 }

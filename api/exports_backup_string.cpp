@@ -15,7 +15,7 @@ DWORD WINAPI QLTMsiGetBackupString(int handle, LPWSTR buffer, LPDWORD size) {
     if (!libraryState.currentContext) {
         return QLTMSI_ERROR_NO_PATCH_CONTEXT;
     }
-    const std::optional<WideString> &backupString = libraryState.currentContext->backupString;
+    const std::optional<WideString>& backupString = libraryState.currentContext->backupString;
     if (!backupString) {
         return QLTMSI_ERROR_NO_BACKUP_STRING;
     }
@@ -52,7 +52,8 @@ DWORD WINAPI QLTMsiGetBackupStringA(int handle, LPSTR buffer, LPDWORD size) {
     if (status != QLTMSI_SUCCESS) {
         return status;
     }
-    const int narrowBytes = WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, nullptr, 0, nullptr, nullptr);
+    const int narrowBytes =
+        WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, nullptr, 0, nullptr, nullptr);
     const DWORD needed = static_cast<DWORD>(std::max(narrowBytes, 1));
     if (*size < needed) {
         *size = needed;
@@ -62,7 +63,8 @@ DWORD WINAPI QLTMsiGetBackupStringA(int handle, LPSTR buffer, LPDWORD size) {
         *size = needed;
         return ERROR_INVALID_PARAMETER;
     }
-    if (WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, buffer, static_cast<int>(needed), nullptr, nullptr) == 0) {
+    if (WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, buffer, static_cast<int>(needed), nullptr,
+                            nullptr) == 0) {
         buffer[0] = 0;
     }
     *size = needed;

@@ -5,7 +5,8 @@
 
 extern "C" {
 
-DWORD WINAPI QLTMsiUpdateFile(int handle, LPCWSTR installedFilePath, LPCWSTR newFilePath, LPCWSTR newFileName) {
+DWORD WINAPI QLTMsiUpdateFile(int handle, LPCWSTR installedFilePath, LPCWSTR newFilePath,
+                              LPCWSTR newFileName) {
     if (!CheckHandle(handle)) {
         return QLTMSI_ERROR_BUSY_OR_BAD_HANDLE;
     }
@@ -25,7 +26,7 @@ DWORD WINAPI QLTMsiCommitChanges(int handle, LPCWSTR backupDirectory) {
     if (!libraryState.currentContext) {
         return QLTMSI_ERROR_NO_PATCH_CONTEXT;
     }
-    PatchContext &context = *libraryState.currentContext;
+    PatchContext& context = *libraryState.currentContext;
     if (context.changesPending == 0) {
         return QLTMSI_SUCCESS;
     }

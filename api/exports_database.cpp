@@ -17,7 +17,7 @@ struct OpenArguments {
 
 // A GUID in braces is the package code the caller requires; any other text
 // names a transform. Later arguments win within a class.
-void SortOpenArgument(LPCWSTR text, OpenArguments &arguments) {
+void SortOpenArgument(LPCWSTR text, OpenArguments& arguments) {
     if (text == nullptr) {
         return;
     }
@@ -30,7 +30,7 @@ void SortOpenArgument(LPCWSTR text, OpenArguments &arguments) {
 }
 
 // "directory\name", or the name alone; refused when longer than a path.
-bool JoinTransformPath(LPCWSTR directory, LPCWSTR name, WideString &path) {
+bool JoinTransformPath(LPCWSTR directory, LPCWSTR name, WideString& path) {
     path.clear();
     if (directory != nullptr) {
         path = directory;
@@ -43,7 +43,7 @@ bool JoinTransformPath(LPCWSTR directory, LPCWSTR name, WideString &path) {
 std::unique_ptr<PatchContext> AllocateContext() {
     try {
         return std::make_unique<PatchContext>();
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc&) {
         return nullptr;
     }
 }
@@ -78,7 +78,7 @@ DWORD WINAPI QLTMsiOpenDatabase(int handle, LPCWSTR productCode, LPCWSTR first, 
     }
     InitContext(*context);
     libraryState.currentContext = std::move(context);
-    PatchContext &current = *libraryState.currentContext;
+    PatchContext& current = *libraryState.currentContext;
 
     OpenArguments arguments;
     SortOpenArgument(first, arguments);

@@ -3,7 +3,7 @@
 #include "api/call_lock.h"
 #include "api/messages.h"
 
-extern "C" const char *WINAPI QLTMsiGetLastErrorStrA(int handle) {
+extern "C" const char* WINAPI QLTMsiGetLastErrorStrA(int handle) {
     if (!CheckHandle(handle)) {
         return nullptr;
     }

@@ -7,8 +7,12 @@
 
 extern "C" {
 
-void CALLBACK QltMsiBackupSvr(HWND, HINSTANCE, LPSTR commandLine, int) { RestoreFromUndoEntry(commandLine); }
+void CALLBACK QltMsiBackupSvr(HWND, HINSTANCE, LPSTR commandLine, int) {
+    RestoreFromUndoEntry(commandLine);
+}
 
-DWORD WINAPI DefragMsiFile(LPCWSTR packagePath) { return CompactPackage(packagePath); }
+DWORD WINAPI DefragMsiFile(LPCWSTR packagePath) {
+    return CompactPackage(packagePath);
+}
 
 }  // extern "C"

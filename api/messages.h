@@ -27,4 +27,4 @@ enum MessageId : LONG {
 
 // The narrow text of the recorded message, loaded anew into the context's
 // message buffer; null when no message is recorded.
-const char *LoadMessageText(PatchContext &context);
+const char* LoadMessageText(PatchContext& context);

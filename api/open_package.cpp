@@ -5,7 +5,8 @@
 
 #include "api/messages.h"
 
-UINT OpenPackage(PatchContext &context, LPCWSTR productCode, LPCWSTR, LPCWSTR, ProgressCallback callback) {
+UINT OpenPackage(PatchContext& context, LPCWSTR productCode, LPCWSTR, LPCWSTR,
+                 ProgressCallback callback) {
     // No database is open yet, so this records message 6, which stays unless
     // a later step records another.
     ReleaseContext(context);

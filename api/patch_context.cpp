@@ -5,7 +5,7 @@
 #include "api/messages.h"
 #include "platform/platform_calls.h"
 
-void InitContext(PatchContext &context) {
+void InitContext(PatchContext& context) {
     InitCabinetWorkArea(context.cabinet);
     context.packagePath[0] = 0;
     context.workingCopyPath[0] = 0;
@@ -23,7 +23,7 @@ void InitContext(PatchContext &context) {
     context.progressCallback = nullptr;
 }
 
-UINT ReleaseContext(PatchContext &context) {
+UINT ReleaseContext(PatchContext& context) {
     context.packagePath[0] = 0;
     context.productCode.reset();
     context.transformPath.reset();
@@ -42,12 +42,12 @@ UINT ReleaseContext(PatchContext &context) {
     return status;
 }
 
-void DestroyContext(PatchContext &context) {
+void DestroyContext(PatchContext& context) {
     ReleaseContext(context);
     ReleaseCabinetWorkArea(context.cabinet);
 }
 
-bool DiscardWorkingFiles(PatchContext &context) {
+bool DiscardWorkingFiles(PatchContext& context) {
     if (context.database != 0) {
         MsiCloseHandle(context.database);
         context.database = 0;
@@ -64,7 +64,7 @@ bool DiscardWorkingFiles(PatchContext &context) {
     return deleted;
 }
 
-void DiscardReverseTransform(PatchContext &context) {
+void DiscardReverseTransform(PatchContext& context) {
     if (!IsEmpty(context.reverseTransformPath)) {
         platformCalls.deleteFile(context.reverseTransformPath.data());
         context.reverseTransformPath[0] = 0;

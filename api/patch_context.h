@@ -38,19 +38,21 @@ struct PatchContext {
     ProgressCallback progressCallback = nullptr;
 };
 
-void InitContext(PatchContext &context);
+void InitContext(PatchContext& context);
 
 // Closes the database and deletes the temporary files; returns the result of
 // closing the database, or 6 (message 6 recorded) when none was open.
-UINT ReleaseContext(PatchContext &context);
+UINT ReleaseContext(PatchContext& context);
 
 // ReleaseContext, then the cabinet work area's directory and files.
-void DestroyContext(PatchContext &context);
+void DestroyContext(PatchContext& context);
 
 // Closes the database and deletes the working copy and the new cab cache;
 // true when the working copy was deleted or there was none.
-bool DiscardWorkingFiles(PatchContext &context);
+bool DiscardWorkingFiles(PatchContext& context);
 
-void DiscardReverseTransform(PatchContext &context);
+void DiscardReverseTransform(PatchContext& context);
 
-inline bool IsEmpty(const WidePath &path) { return path[0] == 0; }
+inline bool IsEmpty(const WidePath& path) {
+    return path[0] == 0;
+}

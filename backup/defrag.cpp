@@ -4,4 +4,6 @@
 
 #include <qltmsi.h>
 
-DWORD CompactPackage(LPCWSTR) { return QLTMSI_DEFRAG_NOTHING_CHANGED; }
+DWORD CompactPackage(LPCWSTR) {
+    return QLTMSI_DEFRAG_NOTHING_CHANGED;
+}

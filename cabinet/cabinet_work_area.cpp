@@ -6,11 +6,13 @@
 namespace {
 
 // Without a compressor bound yet, closing one only forgets it.
-void CloseCompressor(CabinetWorkArea &area) { area.compressorContext = nullptr; }
+void CloseCompressor(CabinetWorkArea& area) {
+    area.compressorContext = nullptr;
+}
 
 // Deletes the files directly inside the directory, then the directory;
 // subdirectories are left alone and failures are skipped.
-void RemoveExtractDirectory(CabinetWorkArea &area) {
+void RemoveExtractDirectory(CabinetWorkArea& area) {
     const std::basic_string<WCHAR> directory = area.extractDirectory.data();
     area.extractDirectory[0] = 0;
     if (directory.empty()) {
@@ -33,7 +35,7 @@ void RemoveExtractDirectory(CabinetWorkArea &area) {
 
 }  // namespace
 
-void InitCabinetWorkArea(CabinetWorkArea &area) {
+void InitCabinetWorkArea(CabinetWorkArea& area) {
     area.compressorContext = nullptr;
     area.cabinetParameters.szCabPath[0] = 0;
     area.queuedFileCount = 0;
@@ -41,7 +43,7 @@ void InitCabinetWorkArea(CabinetWorkArea &area) {
     area.oldCabinetFile.reset();
 }
 
-void DiscardCabinetFile(CabinetWorkArea &area) {
+void DiscardCabinetFile(CabinetWorkArea& area) {
     CloseCompressor(area);
     if (area.cabinetParameters.szCabPath[0] != 0) {
         DeleteFileA(area.cabinetParameters.szCabPath.data());
@@ -49,7 +51,7 @@ void DiscardCabinetFile(CabinetWorkArea &area) {
     area.cabinetParameters.szCabPath[0] = 0;
 }
 
-void ReleaseCabinetWorkArea(CabinetWorkArea &area) {
+void ReleaseCabinetWorkArea(CabinetWorkArea& area) {
     CloseCompressor(area);
     DiscardCabinetFile(area);
     RemoveExtractDirectory(area);

@@ -17,16 +17,16 @@ struct CabinetParameters {
 };
 
 struct CabinetWorkArea {
-    void *compressorContext = nullptr;
+    void* compressorContext = nullptr;
     CabinetParameters cabinetParameters{};
     DWORD queuedFileCount = 0;
     std::array<WCHAR, MAX_PATH + 1> extractDirectory{};
     std::optional<std::basic_string<WCHAR>> oldCabinetFile;
 };
 
-void InitCabinetWorkArea(CabinetWorkArea &area);
+void InitCabinetWorkArea(CabinetWorkArea& area);
 // Ends a compression still open and deletes the cabinet file being built.
-void DiscardCabinetFile(CabinetWorkArea &area);
+void DiscardCabinetFile(CabinetWorkArea& area);
 // Everything DiscardCabinetFile does, then removes the extraction directory
 // with the files in it and deletes the old cabinet file.
-void ReleaseCabinetWorkArea(CabinetWorkArea &area);
+void ReleaseCabinetWorkArea(CabinetWorkArea& area);

@@ -5,12 +5,12 @@
 
 #include "api/messages.h"
 
-UINT CommitDatabase(PatchContext &context) {
+UINT CommitDatabase(PatchContext& context) {
     context.lastMessageId = kMessageCommit;
     return ERROR_CALL_NOT_IMPLEMENTED;
 }
 
-UINT FinishCommit(PatchContext &context, LPCWSTR) {
+UINT FinishCommit(PatchContext& context, LPCWSTR) {
     context.lastMessageId = kMessageCommit;
     return ERROR_FUNCTION_FAILED;
 }

@@ -8,10 +8,12 @@ namespace {
 
 // A file call whose name argument is too long to pass on fails as Windows
 // fails an over-long name.
-void RefuseLongName() { SetLastError(ERROR_FILENAME_EXCED_RANGE); }
+void RefuseLongName() {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+}
 
 // The names are what callers read from a search; the rest is carried along.
-void WidenFindData(const WIN32_FIND_DATAA &narrow, LPWIN32_FIND_DATAW wide) {
+void WidenFindData(const WIN32_FIND_DATAA& narrow, LPWIN32_FIND_DATAW wide) {
     if (wide == nullptr) {
         return;
     }
@@ -24,7 +26,8 @@ void WidenFindData(const WIN32_FIND_DATAA &narrow, LPWIN32_FIND_DATAW wide) {
     wide->dwReserved0 = narrow.dwReserved0;
     wide->dwReserved1 = narrow.dwReserved1;
     WidenInto(narrow.cFileName, wide->cFileName, std::size(wide->cFileName), 0);
-    WidenInto(narrow.cAlternateFileName, wide->cAlternateFileName, std::size(wide->cAlternateFileName), 0);
+    WidenInto(narrow.cAlternateFileName, wide->cAlternateFileName,
+              std::size(wide->cAlternateFileName), 0);
 }
 
 }  // namespace
@@ -37,7 +40,8 @@ DWORD WINAPI NarrowShortPathName(LPCWSTR longPath, LPWSTR shortPath, DWORD size)
     }
     const DWORD capacity = std::min(size, kMaxNarrowResultBytes);
     std::vector<char> narrow = NarrowResultBuffer(capacity + 1);
-    const DWORD result = GetShortPathNameA(path.get(), shortPath ? narrow.data() : nullptr, capacity);
+    const DWORD result =
+        GetShortPathNameA(path.get(), shortPath ? narrow.data() : nullptr, capacity);
     if (result > 0 && result < capacity) {
         WidenInto(narrow.data(), shortPath, capacity, MB_PRECOMPOSED);
     }
@@ -62,7 +66,8 @@ UINT WINAPI NarrowTempFileName(LPCWSTR directory, LPCWSTR prefix, UINT unique, L
         return 0;
     }
     std::vector<char> narrow = NarrowResultBuffer(MAX_PATH + 1);
-    const UINT result = GetTempFileNameA(narrowDirectory.get(), narrowPrefix.get(), unique, narrow.data());
+    const UINT result =
+        GetTempFileNameA(narrowDirectory.get(), narrowPrefix.get(), unique, narrow.data());
     if (result != 0) {
         WidenInto(narrow.data(), buffer, MAX_PATH + 1, MB_PRECOMPOSED);
     }
@@ -107,8 +112,9 @@ DWORD WINAPI NarrowFileAttributes(LPCWSTR name) {
     return GetFileAttributesA(path.get());
 }
 
-HANDLE WINAPI NarrowCreateFile(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                               DWORD creation, DWORD flags, HANDLE templateFile) {
+HANDLE WINAPI NarrowCreateFile(LPCWSTR name, DWORD access, DWORD share,
+                               LPSECURITY_ATTRIBUTES security, DWORD creation, DWORD flags,
+                               HANDLE templateFile) {
     NarrowArgument path(name);
     if (!path.fits()) {
         RefuseLongName();

@@ -26,7 +26,7 @@ BOOL WINAPI NarrowFileVersionInfo(LPCWSTR name, DWORD handle, DWORD size, LPVOID
     return GetFileVersionInfoA(path.get(), handle, size, data);
 }
 
-BOOL WINAPI NarrowVerQueryValue(LPCVOID block, LPCWSTR subBlock, LPVOID *buffer, PUINT length) {
+BOOL WINAPI NarrowVerQueryValue(LPCVOID block, LPCWSTR subBlock, LPVOID* buffer, PUINT length) {
     NarrowArgument narrowSubBlock(subBlock);
     if (!narrowSubBlock.fits()) {
         SetLastError(ERROR_INVALID_PARAMETER);

@@ -16,25 +16,28 @@ LONG WINAPI NarrowRegOpenKey(HKEY key, LPCWSTR subKey, DWORD options, REGSAM acc
     return RegOpenKeyExA(key, name.get(), options, access, result);
 }
 
-LONG WINAPI NarrowRegCreateKey(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options,
-                               REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition) {
+LONG WINAPI NarrowRegCreateKey(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass,
+                               DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES security,
+                               PHKEY result, LPDWORD disposition) {
     NarrowArgument name(subKey);
     NarrowArgument narrowClass(keyClass);
     if (!name.fits() || !narrowClass.fits()) {
         return ERROR_INVALID_PARAMETER;
     }
-    return RegCreateKeyExA(key, name.get(), reserved, narrowClass.get(), options, access, security, result,
-                           disposition);
+    return RegCreateKeyExA(key, name.get(), reserved, narrowClass.get(), options, access, security,
+                           result, disposition);
 }
 
-LONG WINAPI NarrowRegQueryValue(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size) {
+LONG WINAPI NarrowRegQueryValue(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                                LPDWORD size) {
     NarrowArgument valueName(name);
     if (!valueName.fits()) {
         return ERROR_INVALID_PARAMETER;
     }
     const DWORD bytesOnEntry = size ? *size : 0;
     const LONG result = RegQueryValueExA(key, valueName.get(), reserved, type, data, size);
-    if (result != ERROR_SUCCESS || data == nullptr || size == nullptr || type == nullptr || *type != REG_SZ) {
+    if (result != ERROR_SUCCESS || data == nullptr || size == nullptr || type == nullptr ||
+        *type != REG_SZ) {
         return result;
     }
     const DWORDLONG bytesInWidth = static_cast<DWORDLONG>(*size) * registryCharWidth;
@@ -49,18 +52,22 @@ LONG WINAPI NarrowRegQueryValue(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWOR
     std::vector<WCHAR> wide(narrowBytes + 1, 0);
     int converted = 0;
     if (narrowBytes > 0) {
-        converted = MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<const char *>(data), static_cast<int>(narrowBytes),
-                                        wide.data(), static_cast<int>(narrowBytes));
+        converted = MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<const char*>(data),
+                                        static_cast<int>(narrowBytes), wide.data(),
+                                        static_cast<int>(narrowBytes));
     }
     if (converted == 0 || wide[converted - 1] != 0) {
         ++converted;  // the stored text had no terminator: keep the one in place
     }
-    const size_t roomInBytes = static_cast<size_t>(bytesOnEntry / registryCharWidth) * sizeof(WCHAR);
-    std::memcpy(data, wide.data(), std::min(static_cast<size_t>(converted) * sizeof(WCHAR), roomInBytes));
+    const size_t roomInBytes =
+        static_cast<size_t>(bytesOnEntry / registryCharWidth) * sizeof(WCHAR);
+    std::memcpy(data, wide.data(),
+                std::min(static_cast<size_t>(converted) * sizeof(WCHAR), roomInBytes));
     return ERROR_SUCCESS;
 }
 
-LONG WINAPI NarrowRegSetValue(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size) {
+LONG WINAPI NarrowRegSetValue(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                              DWORD size) {
     NarrowArgument valueName(name);
     if (!valueName.fits()) {
         return ERROR_INVALID_PARAMETER;
@@ -76,7 +83,8 @@ LONG WINAPI NarrowRegSetValue(HKEY key, LPCWSTR name, DWORD reserved, DWORD type
     if (!text.fits()) {
         return ERROR_INVALID_PARAMETER;
     }
-    return RegSetValueExA(key, valueName.get(), reserved, REG_SZ, reinterpret_cast<const BYTE *>(text.get()),
+    return RegSetValueExA(key, valueName.get(), reserved, REG_SZ,
+                          reinterpret_cast<const BYTE*>(text.get()),
                           static_cast<DWORD>(text.byteCount()));
 }
 

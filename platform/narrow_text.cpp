@@ -42,11 +42,12 @@ std::vector<char> NarrowResultBuffer(size_t bytes) {
     return std::vector<char>(std::max<size_t>(bytes, 1), '\0');
 }
 
-void WidenInto(const char *narrow, LPWSTR wide, size_t capacity, DWORD flags) {
+void WidenInto(const char* narrow, LPWSTR wide, size_t capacity, DWORD flags) {
     if (wide == nullptr || capacity == 0) {
         return;
     }
-    const int written = MultiByteToWideChar(CP_ACP, flags, narrow, -1, wide, static_cast<int>(capacity));
+    const int written =
+        MultiByteToWideChar(CP_ACP, flags, narrow, -1, wide, static_cast<int>(capacity));
     if (written == 0) {
         wide[capacity - 1] = 0;
     }

@@ -20,7 +20,7 @@ inline constexpr DWORD kMaxNarrowResultBytes = 32768;
 // for the worst case of a multibyte code page: three bytes for every UTF-16
 // unit (UTF-8), plus the terminator.
 class NarrowArgument {
-public:
+  public:
     explicit NarrowArgument(LPCWSTR wide);
     // Converts exactly `count` units (which may include a terminator).
     NarrowArgument(LPCWSTR wide, size_t count);
@@ -32,7 +32,7 @@ public:
     // Bytes produced, terminator included when one was converted.
     int byteCount() const { return byteCount_; }
 
-private:
+  private:
     void convert(LPCWSTR wide, size_t count);
 
     std::array<char, 3 * kMaxNarrowArgumentChars + 1> text_{};
@@ -46,4 +46,4 @@ std::vector<char> NarrowResultBuffer(size_t bytes);
 
 // Converts NUL-terminated narrow text into a wide buffer of `capacity`
 // characters; the result is always terminated when capacity > 0.
-void WidenInto(const char *narrow, LPWSTR wide, size_t capacity, DWORD flags);
+void WidenInto(const char* narrow, LPWSTR wide, size_t capacity, DWORD flags);

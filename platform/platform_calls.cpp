@@ -13,21 +13,42 @@ namespace {
 // constants, and the table is filled from the load handling.
 PlatformCalls WideCalls() {
     return {
-    GetShortPathNameW,   GetTempPathW,         GetTempFileNameW, DeleteFileW,          CopyFileW,
-    MoveFileW,           GetFileAttributesW,   CreateFileW,      RegOpenKeyExW,        RegCreateKeyExW,
-    RegQueryValueExW,    RegSetValueExW,       GetModuleFileNameW, GetFileVersionInfoW, VerQueryValueW,
-    GetFileVersionInfoSizeW, GetWindowsDirectoryW, LoadStringW,   RegDeleteKeyW,        CreateDirectoryW,
-    RemoveDirectoryW,    FindFirstFileW,       FindNextFileW,
+        GetShortPathNameW,
+        GetTempPathW,
+        GetTempFileNameW,
+        DeleteFileW,
+        CopyFileW,
+        MoveFileW,
+        GetFileAttributesW,
+        CreateFileW,
+        RegOpenKeyExW,
+        RegCreateKeyExW,
+        RegQueryValueExW,
+        RegSetValueExW,
+        GetModuleFileNameW,
+        GetFileVersionInfoW,
+        VerQueryValueW,
+        GetFileVersionInfoSizeW,
+        GetWindowsDirectoryW,
+        LoadStringW,
+        RegDeleteKeyW,
+        CreateDirectoryW,
+        RemoveDirectoryW,
+        FindFirstFileW,
+        FindNextFileW,
     };
 }
 
 PlatformCalls NarrowCalls() {
     return {
-    NarrowShortPathName,   NarrowTempPath,         NarrowTempFileName,  NarrowDeleteFile,      NarrowCopyFile,
-    NarrowMoveFile,        NarrowFileAttributes,   NarrowCreateFile,    NarrowRegOpenKey,      NarrowRegCreateKey,
-    NarrowRegQueryValue,   NarrowRegSetValue,      NarrowModuleFileName, NarrowFileVersionInfo, NarrowVerQueryValue,
-    NarrowFileVersionInfoSize, NarrowWindowsDirectory, NarrowLoadString, NarrowRegDeleteKey,   NarrowCreateDirectory,
-    NarrowRemoveDirectory, NarrowFindFirstFile,    NarrowFindNextFile,
+        NarrowShortPathName,       NarrowTempPath,         NarrowTempFileName,
+        NarrowDeleteFile,          NarrowCopyFile,         NarrowMoveFile,
+        NarrowFileAttributes,      NarrowCreateFile,       NarrowRegOpenKey,
+        NarrowRegCreateKey,        NarrowRegQueryValue,    NarrowRegSetValue,
+        NarrowModuleFileName,      NarrowFileVersionInfo,  NarrowVerQueryValue,
+        NarrowFileVersionInfoSize, NarrowWindowsDirectory, NarrowLoadString,
+        NarrowRegDeleteKey,        NarrowCreateDirectory,  NarrowRemoveDirectory,
+        NarrowFindFirstFile,       NarrowFindNextFile,
     };
 }
 
@@ -39,4 +60,6 @@ void SelectPlatformCalls(DWORD version) {
     registryCharWidth = windows95Family ? 1 : 2;
 }
 
-void FillPlatformCalls() { SelectPlatformCalls(GetVersion()); }
+void FillPlatformCalls() {
+    SelectPlatformCalls(GetVersion());
+}

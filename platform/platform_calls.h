@@ -6,31 +6,35 @@
 #include <windows.h>
 
 struct PlatformCalls {
-    DWORD(WINAPI *shortPathName)(LPCWSTR longPath, LPWSTR shortPath, DWORD size);
-    DWORD(WINAPI *tempPath)(DWORD size, LPWSTR buffer);
-    UINT(WINAPI *tempFileName)(LPCWSTR directory, LPCWSTR prefix, UINT unique, LPWSTR buffer);
-    BOOL(WINAPI *deleteFile)(LPCWSTR name);
-    BOOL(WINAPI *copyFile)(LPCWSTR from, LPCWSTR to, BOOL failIfExists);
-    BOOL(WINAPI *moveFile)(LPCWSTR from, LPCWSTR to);
-    DWORD(WINAPI *fileAttributes)(LPCWSTR name);
-    HANDLE(WINAPI *createFile)(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                               DWORD creation, DWORD flags, HANDLE templateFile);
-    LONG(WINAPI *regOpenKey)(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result);
-    LONG(WINAPI *regCreateKey)(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options,
-                               REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition);
-    LONG(WINAPI *regQueryValue)(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size);
-    LONG(WINAPI *regSetValue)(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size);
-    DWORD(WINAPI *moduleFileName)(HMODULE module, LPWSTR buffer, DWORD size);
-    BOOL(WINAPI *fileVersionInfo)(LPCWSTR name, DWORD handle, DWORD size, LPVOID data);
-    BOOL(WINAPI *verQueryValue)(LPCVOID block, LPCWSTR subBlock, LPVOID *buffer, PUINT length);
-    DWORD(WINAPI *fileVersionInfoSize)(LPCWSTR name, LPDWORD handle);
-    UINT(WINAPI *windowsDirectory)(LPWSTR buffer, UINT size);
-    int(WINAPI *loadString)(HINSTANCE instance, UINT id, LPWSTR buffer, int size);
-    LONG(WINAPI *regDeleteKey)(HKEY key, LPCWSTR subKey);
-    BOOL(WINAPI *createDirectory)(LPCWSTR name, LPSECURITY_ATTRIBUTES security);
-    BOOL(WINAPI *removeDirectory)(LPCWSTR name);
-    HANDLE(WINAPI *findFirstFile)(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
-    BOOL(WINAPI *findNextFile)(HANDLE find, LPWIN32_FIND_DATAW data);
+    DWORD(WINAPI* shortPathName)(LPCWSTR longPath, LPWSTR shortPath, DWORD size);
+    DWORD(WINAPI* tempPath)(DWORD size, LPWSTR buffer);
+    UINT(WINAPI* tempFileName)(LPCWSTR directory, LPCWSTR prefix, UINT unique, LPWSTR buffer);
+    BOOL(WINAPI* deleteFile)(LPCWSTR name);
+    BOOL(WINAPI* copyFile)(LPCWSTR from, LPCWSTR to, BOOL failIfExists);
+    BOOL(WINAPI* moveFile)(LPCWSTR from, LPCWSTR to);
+    DWORD(WINAPI* fileAttributes)(LPCWSTR name);
+    HANDLE(WINAPI* createFile)
+    (LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD creation,
+     DWORD flags, HANDLE templateFile);
+    LONG(WINAPI* regOpenKey)(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result);
+    LONG(WINAPI* regCreateKey)
+    (HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options, REGSAM access,
+     LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition);
+    LONG(WINAPI* regQueryValue)
+    (HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size);
+    LONG(WINAPI* regSetValue)
+    (HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size);
+    DWORD(WINAPI* moduleFileName)(HMODULE module, LPWSTR buffer, DWORD size);
+    BOOL(WINAPI* fileVersionInfo)(LPCWSTR name, DWORD handle, DWORD size, LPVOID data);
+    BOOL(WINAPI* verQueryValue)(LPCVOID block, LPCWSTR subBlock, LPVOID* buffer, PUINT length);
+    DWORD(WINAPI* fileVersionInfoSize)(LPCWSTR name, LPDWORD handle);
+    UINT(WINAPI* windowsDirectory)(LPWSTR buffer, UINT size);
+    int(WINAPI* loadString)(HINSTANCE instance, UINT id, LPWSTR buffer, int size);
+    LONG(WINAPI* regDeleteKey)(HKEY key, LPCWSTR subKey);
+    BOOL(WINAPI* createDirectory)(LPCWSTR name, LPSECURITY_ATTRIBUTES security);
+    BOOL(WINAPI* removeDirectory)(LPCWSTR name);
+    HANDLE(WINAPI* findFirstFile)(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
+    BOOL(WINAPI* findNextFile)(HANDLE find, LPWIN32_FIND_DATAW data);
 };
 
 // Written once while the library is loaded, read-only afterwards.

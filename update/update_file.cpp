@@ -5,7 +5,7 @@
 
 #include "api/messages.h"
 
-UINT UpdateFile(PatchContext &context, LPCWSTR installedFilePath, LPCWSTR, LPCWSTR) {
+UINT UpdateFile(PatchContext& context, LPCWSTR installedFilePath, LPCWSTR, LPCWSTR) {
     if (installedFilePath == nullptr || installedFilePath[0] == 0) {
         return ERROR_SUCCESS;
     }

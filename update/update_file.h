@@ -7,4 +7,5 @@
 // removes it from the package, otherwise newFilePath holds the new contents
 // and newFileName is the name it carries. Returns 0 or the failed step's
 // status, with its message recorded.
-UINT UpdateFile(PatchContext &context, LPCWSTR installedFilePath, LPCWSTR newFilePath, LPCWSTR newFileName);
+UINT UpdateFile(PatchContext& context, LPCWSTR installedFilePath, LPCWSTR newFilePath,
+                LPCWSTR newFileName);

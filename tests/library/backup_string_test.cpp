@@ -10,17 +10,19 @@ namespace {
 
 const WideString kAsciiString = u"rundll32 C:\\WINDOWS\\QLTMSI32.DLL,QltMsiBackupSvr 1f\n";
 // Two characters that take two bytes each in UTF-8.
-const WideString kAccentedString = u"rundll32 C:\\Pr\u00FCfung\\Qu\u00E9 l\\q.dll,QltMsiBackupSvr 2\n";
+const WideString kAccentedString =
+    u"rundll32 C:\\Pr\u00FCfung\\Qu\u00E9 l\\q.dll,QltMsiBackupSvr 2\n";
 
 class BackupString : public LibraryTest {
-protected:
+  protected:
     void SetUp() override {
         LibraryTest::SetUp();
         handle_ = QLTMsiOpen();
-        QLTMsiOpenDatabase(handle_, u"{6F4A1D2C-1111-2222-3333-444455556666}", nullptr, nullptr, nullptr, nullptr);
+        QLTMsiOpenDatabase(handle_, u"{6F4A1D2C-1111-2222-3333-444455556666}", nullptr, nullptr,
+                           nullptr, nullptr);
         ASSERT_NE(libraryState.currentContext, nullptr);
     }
-    void Hold(const WideString &text) { libraryState.currentContext->backupString = text; }
+    void Hold(const WideString& text) { libraryState.currentContext->backupString = text; }
     int handle_ = 0;
 };
 
@@ -32,7 +34,8 @@ TEST_F(BackupString, SizeQueryThenCopy) {
 
     std::vector<WCHAR> buffer(size + 1, u'#');
     DWORD oneShort = size - 1;
-    EXPECT_EQ(QLTMsiGetBackupString(handle_, buffer.data(), &oneShort), QLTMSI_ERROR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(QLTMsiGetBackupString(handle_, buffer.data(), &oneShort),
+              QLTMSI_ERROR_BUFFER_TOO_SMALL);
     EXPECT_EQ(oneShort, size);
     EXPECT_EQ(buffer[0], u'#') << "a refused buffer is not touched";
 

@@ -15,9 +15,11 @@ class CallLock : public LibraryTest {};
 bool LocksFreeForOtherThreads() {
     return OnOtherThread([] {
         const DWORD handleWait = WaitForSingleObject(libraryState.handleLock, 0);
-        if (handleWait == WAIT_OBJECT_0) ReleaseMutex(libraryState.handleLock);
+        if (handleWait == WAIT_OBJECT_0)
+            ReleaseMutex(libraryState.handleLock);
         const DWORD callWait = WaitForSingleObject(libraryState.callLock, 0);
-        if (callWait == WAIT_OBJECT_0) ReleaseMutex(libraryState.callLock);
+        if (callWait == WAIT_OBJECT_0)
+            ReleaseMutex(libraryState.callLock);
         return handleWait == WAIT_OBJECT_0 && callWait == WAIT_OBJECT_0;
     });
 }
@@ -43,17 +45,20 @@ TEST_F(CallLock, AnotherThreadIsTurnedAwayAtOnceAndPassesAfterwards) {
 
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(QLTMsiCommitChanges(handle, nullptr), QLTMSI_ERROR_BUSY_OR_BAD_HANDLE);
-    EXPECT_EQ(QLTMsiUpdateFile(handle, u"C:\\a.txt", nullptr, nullptr), QLTMSI_ERROR_BUSY_OR_BAD_HANDLE);
+    EXPECT_EQ(QLTMsiUpdateFile(handle, u"C:\\a.txt", nullptr, nullptr),
+              QLTMSI_ERROR_BUSY_OR_BAD_HANDLE);
     EXPECT_EQ(QLTMsiCloseDatabase(handle), QLTMSI_ERROR_BUSY_OR_BAD_HANDLE);
     EXPECT_EQ(QLTMsiGetLastErrorStrA(handle), nullptr);
     EXPECT_EQ(QLTMsiClose(handle), QLTMSI_ERROR_BUSY_OR_BAD_HANDLE);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << "no waiting for the lock";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2))
+        << "no waiting for the lock";
     // Turned away without touching anything: the handle and context remain.
     EXPECT_EQ(QLTMsiOpen(), QLTMSI_HANDLE_ALREADY_OPEN);
     EXPECT_NE(libraryState.currentContext, nullptr);
 
     running.Release();
-    EXPECT_EQ(QLTMsiCommitChanges(handle, nullptr), QLTMSI_SUCCESS) << "nothing pending: passes, writes nothing";
+    EXPECT_EQ(QLTMsiCommitChanges(handle, nullptr), QLTMSI_SUCCESS)
+        << "nothing pending: passes, writes nothing";
     EXPECT_EQ(QLTMsiCloseDatabase(handle), QLTMSI_ERROR_NO_DATABASE);
     EXPECT_EQ(QLTMsiClose(handle), QLTMSI_SUCCESS);
 }
@@ -66,7 +71,8 @@ TEST_F(CallLock, NestedCallsFromTheHoldingThreadPassAndReleaseOnce) {
     DWORD size = 0;
     EXPECT_EQ(QLTMsiGetBackupStringA(handle, nullptr, &size), QLTMSI_ERROR_NO_PATCH_CONTEXT);
     // Still held by the outer call: another thread is turned away.
-    EXPECT_EQ(OnOtherThread([&] { return QLTMsiCommitChanges(handle, nullptr); }), QLTMSI_ERROR_BUSY_OR_BAD_HANDLE);
+    EXPECT_EQ(OnOtherThread([&] { return QLTMsiCommitChanges(handle, nullptr); }),
+              QLTMSI_ERROR_BUSY_OR_BAD_HANDLE);
     ReleaseMutex(libraryState.callLock);  // the outer call returns
     EXPECT_TRUE(LocksFreeForOtherThreads());
     EXPECT_EQ(QLTMsiClose(handle), QLTMSI_SUCCESS);
@@ -75,7 +81,7 @@ TEST_F(CallLock, NestedCallsFromTheHoldingThreadPassAndReleaseOnce) {
 TEST_F(CallLock, NestedCloseOrReopenIsRefusedWhileACallWorksOnTheContext) {
     const int handle = QLTMsiOpen();
     QLTMsiOpenDatabase(handle, kProduct, nullptr, nullptr, nullptr, nullptr);
-    PatchContext *context = libraryState.currentContext.get();
+    PatchContext* context = libraryState.currentContext.get();
     ASSERT_NE(context, nullptr);
     {
         // As inside the progress callback of an update or a commit.
@@ -85,8 +91,10 @@ TEST_F(CallLock, NestedCloseOrReopenIsRefusedWhileACallWorksOnTheContext) {
         EXPECT_EQ(QLTMsiClose(handle), QLTMSI_ERROR_BUSY_OR_BAD_HANDLE);
         EXPECT_EQ(QLTMsiOpenDatabase(handle, kProduct, nullptr, nullptr, nullptr, nullptr),
                   QLTMSI_ERROR_BUSY_OR_BAD_HANDLE);
-        EXPECT_EQ(libraryState.currentContext.get(), context) << "the running call keeps its context";
-        EXPECT_NE(QLTMsiGetLastErrorStrA(handle), nullptr) << "calls that leave the context in place pass";
+        EXPECT_EQ(libraryState.currentContext.get(), context)
+            << "the running call keeps its context";
+        EXPECT_NE(QLTMsiGetLastErrorStrA(handle), nullptr)
+            << "calls that leave the context in place pass";
         EXPECT_EQ(QLTMsiCommitChanges(handle, nullptr), QLTMSI_SUCCESS);
         ReleaseMutex(libraryState.callLock);
     }
@@ -98,7 +106,8 @@ TEST_F(CallLock, NestedCloseOrReopenIsRefusedWhileACallWorksOnTheContext) {
 TEST_F(CallLock, WrongHandleChangesNothingAndLeavesBothLocksFree) {
     const int handle = QLTMsiOpen();
     QLTMsiOpenDatabase(handle, kProduct, nullptr, nullptr, nullptr, nullptr);
-    libraryState.currentContext->backupString = WideString(u"rundll32 C:\\x.dll,QltMsiBackupSvr 1\n");
+    libraryState.currentContext->backupString =
+        WideString(u"rundll32 C:\\x.dll,QltMsiBackupSvr 1\n");
     const LONG message = libraryState.currentContext->lastMessageId;
     const int wrong = (handle + 1) & 0x7FFF;
 
@@ -107,7 +116,8 @@ TEST_F(CallLock, WrongHandleChangesNothingAndLeavesBothLocksFree) {
     char narrow[100] = {'n', 0};
     EXPECT_EQ(QLTMsiOpenDatabase(wrong, kProduct, nullptr, nullptr, nullptr, nullptr),
               QLTMSI_ERROR_BUSY_OR_BAD_HANDLE);
-    EXPECT_EQ(QLTMsiUpdateFile(wrong, u"C:\\a.txt", u"C:\\b.txt", u"a.txt"), QLTMSI_ERROR_BUSY_OR_BAD_HANDLE);
+    EXPECT_EQ(QLTMsiUpdateFile(wrong, u"C:\\a.txt", u"C:\\b.txt", u"a.txt"),
+              QLTMSI_ERROR_BUSY_OR_BAD_HANDLE);
     EXPECT_EQ(QLTMsiCommitChanges(wrong, nullptr), QLTMSI_ERROR_BUSY_OR_BAD_HANDLE);
     EXPECT_EQ(QLTMsiGetBackupString(wrong, wide, &size), QLTMSI_ERROR_BUSY_OR_BAD_HANDLE);
     EXPECT_EQ(QLTMsiGetBackupStringA(wrong, narrow, &size), QLTMSI_ERROR_BUSY_OR_BAD_HANDLE);

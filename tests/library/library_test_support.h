@@ -19,25 +19,27 @@
 namespace library_test {
 
 // "Z:\..." for a native path.
-inline std::string WindowsPathOf(const std::string &native) {
+inline std::string WindowsPathOf(const std::string& native) {
     std::string path = "Z:" + native;
-    for (char &c : path) {
-        if (c == '/') c = '\\';
+    for (char& c : path) {
+        if (c == '/')
+            c = '\\';
     }
     return path;
 }
 
-inline WideString Wide(const std::string &utf8) {
+inline WideString Wide(const std::string& utf8) {
     WideString wide(utf8.size() + 1, 0);
-    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(),
+                                static_cast<int>(wide.size()));
     wide.resize(n > 0 ? n - 1 : 0);
     return wide;
 }
 
-inline std::string Narrow(const WideString &wide) {
+inline std::string Narrow(const WideString& wide) {
     std::string narrow(wide.size() * 3 + 1, 0);
-    int n = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, narrow.data(), static_cast<int>(narrow.size()),
-                                nullptr, nullptr);
+    int n = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, narrow.data(),
+                                static_cast<int>(narrow.size()), nullptr, nullptr);
     narrow.resize(n > 0 ? n - 1 : 0);
     return narrow;
 }
@@ -54,7 +56,7 @@ inline void AttachLibraryOnce() {
 }
 
 class LibraryTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         AttachLibraryOnce();
         SelectPlatformCallsForTest();
@@ -70,18 +72,20 @@ protected:
     virtual void SelectPlatformCallsForTest() { SelectPlatformCalls(0); }
 
     // A native file under C:\, made with the given content; its Windows path.
-    WideString MakeFile(const std::string &relative, const std::string &content = "x") {
-        std::filesystem::create_directories(std::filesystem::path(prefix_.driveC() + "/" + relative).parent_path());
+    WideString MakeFile(const std::string& relative, const std::string& content = "x") {
+        std::filesystem::create_directories(
+            std::filesystem::path(prefix_.driveC() + "/" + relative).parent_path());
         winsys_test::writeFile(prefix_.driveC() + "/" + relative, content);
         return CPath(relative);
     }
     static WideString CPath(std::string relative) {
-        for (char &c : relative) {
-            if (c == '/') c = '\\';
+        for (char& c : relative) {
+            if (c == '/')
+                c = '\\';
         }
         return Wide("C:\\" + relative);
     }
-    bool Exists(const std::string &relative) const {
+    bool Exists(const std::string& relative) const {
         return std::filesystem::exists(prefix_.driveC() + "/" + relative);
     }
 
@@ -91,7 +95,7 @@ protected:
 // Holds the call lock on a thread of its own, as a running export does,
 // until released.
 class CallLockHolder {
-public:
+  public:
     explicit CallLockHolder(int handle) {
         std::promise<bool> taken;
         std::future<bool> passed = taken.get_future();
@@ -99,7 +103,8 @@ public:
             const bool held = CheckHandle(handle);
             taken.set_value(held);
             release_.get_future().wait();
-            if (held) ReleaseMutex(libraryState.callLock);
+            if (held)
+                ReleaseMutex(libraryState.callLock);
         });
         held_ = passed.get();
     }
@@ -112,7 +117,7 @@ public:
         }
     }
 
-private:
+  private:
     std::promise<void> release_;
     std::thread thread_;
     bool held_ = false;

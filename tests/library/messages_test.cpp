@@ -6,7 +6,7 @@
 namespace library_test {
 namespace {
 
-const char *const kTexts[] = {
+const char* const kTexts[] = {
     "Invalid msi handle provided to function.",
     "An invalid parameter was supplied to an msi function.",
     "The specified msi product could not be opened",
@@ -35,7 +35,7 @@ TEST_F(Messages, EveryRecordedNumberLoadsItsExactText) {
     EXPECT_EQ(LoadMessageText(context), nullptr);
     for (LONG id = 1; id <= 18; ++id) {
         context.lastMessageId = id;
-        const char *text = LoadMessageText(context);
+        const char* text = LoadMessageText(context);
         ASSERT_EQ(text, context.messageText.data());
         EXPECT_STREQ(text, kTexts[id - 1]) << "message " << id;
     }

@@ -11,7 +11,7 @@ constexpr char16_t kProduct[] = u"{6F4A1D2C-1111-2222-3333-444455556666}";
 const char kInvalidParameterText[] = "An invalid parameter was supplied to an msi function.";
 
 class OpenDatabase : public LibraryTest {
-protected:
+  protected:
     void SetUp() override {
         LibraryTest::SetUp();
         handle_ = QLTMsiOpen();
@@ -22,7 +22,7 @@ protected:
 TEST_F(OpenDatabase, MissingProductCodeIsAnInvalidParameter) {
     EXPECT_EQ(QLTMsiOpenDatabase(handle_, nullptr, nullptr, nullptr, nullptr, nullptr),
               QLTMSI_ERROR_INVALID_PARAMETER);
-    const char *text = QLTMsiGetLastErrorStrA(handle_);
+    const char* text = QLTMsiGetLastErrorStrA(handle_);
     ASSERT_NE(text, nullptr);
     EXPECT_STREQ(text, kInvalidParameterText);
     EXPECT_EQ(QLTMsiCloseDatabase(handle_), QLTMSI_ERROR_NO_DATABASE);
@@ -32,8 +32,9 @@ TEST_F(OpenDatabase, MissingProductCodeIsAnInvalidParameter) {
 TEST_F(OpenDatabase, TransformPathLongerThanAPathIsRefusedNotCut) {
     const WideString directory = u"C:\\" + WideString(250, u'd');
     const WideString name = u"changes.mst";  // joined: 265 characters
-    EXPECT_EQ(QLTMsiOpenDatabase(handle_, kProduct, name.c_str(), nullptr, directory.c_str(), nullptr),
-              QLTMSI_ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(
+        QLTMsiOpenDatabase(handle_, kProduct, name.c_str(), nullptr, directory.c_str(), nullptr),
+        QLTMSI_ERROR_INVALID_PARAMETER);
     EXPECT_STREQ(QLTMsiGetLastErrorStrA(handle_), kInvalidParameterText);
     ASSERT_NE(libraryState.currentContext, nullptr);
     EXPECT_FALSE(libraryState.currentContext->transformPath.has_value());
@@ -42,7 +43,8 @@ TEST_F(OpenDatabase, TransformPathLongerThanAPathIsRefusedNotCut) {
     const WideString fits = u"C:\\" + WideString(245, u'd');  // joined: exactly 260
     EXPECT_NE(QLTMsiOpenDatabase(handle_, kProduct, name.c_str(), kProduct, fits.c_str(), nullptr),
               QLTMSI_ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(QLTMsiOpenDatabase(handle_, kProduct, kProduct, WideString(300, u'n').c_str(), nullptr, nullptr),
+    EXPECT_EQ(QLTMsiOpenDatabase(handle_, kProduct, kProduct, WideString(300, u'n').c_str(),
+                                 nullptr, nullptr),
               QLTMSI_ERROR_INVALID_PARAMETER);
     EXPECT_EQ(libraryState.currentContext->lastMessageId, kMessageInvalidParameter);
 }
@@ -50,7 +52,8 @@ TEST_F(OpenDatabase, TransformPathLongerThanAPathIsRefusedNotCut) {
 TEST_F(OpenDatabase, AContextLeftOpenIsEndedWithItsFilesByTheNextOpen) {
     QLTMsiOpenDatabase(handle_, kProduct, nullptr, nullptr, nullptr, nullptr);
     const WideString workingCopy = MakeFile("tmp/qlt1.tmp");
-    std::copy(workingCopy.begin(), workingCopy.end(), libraryState.currentContext->workingCopyPath.begin());
+    std::copy(workingCopy.begin(), workingCopy.end(),
+              libraryState.currentContext->workingCopyPath.begin());
     QLTMsiOpenDatabase(handle_, kProduct, nullptr, nullptr, nullptr, nullptr);
     EXPECT_FALSE(Exists("tmp/qlt1.tmp"));
     EXPECT_NE(libraryState.currentContext, nullptr);
@@ -58,7 +61,7 @@ TEST_F(OpenDatabase, AContextLeftOpenIsEndedWithItsFilesByTheNextOpen) {
 
 TEST_F(OpenDatabase, CloseTearsDownTheContextAndForgetsTheHandle) {
     QLTMsiOpenDatabase(handle_, kProduct, nullptr, nullptr, nullptr, nullptr);
-    PatchContext &context = *libraryState.currentContext;
+    PatchContext& context = *libraryState.currentContext;
     const WideString workingCopy = MakeFile("tmp/qlt2.tmp");
     std::copy(workingCopy.begin(), workingCopy.end(), context.workingCopyPath.begin());
     const WideString oldCabinet = MakeFile("tmp/qlt3.tmp");
@@ -72,9 +75,12 @@ TEST_F(OpenDatabase, CloseTearsDownTheContextAndForgetsTheHandle) {
 }
 
 TEST_F(OpenDatabase, UnbuiltStepsFailHonestly) {
-    EXPECT_NE(QLTMsiOpenDatabase(handle_, kProduct, nullptr, nullptr, nullptr, nullptr), QLTMSI_SUCCESS);
-    EXPECT_NE(QLTMsiUpdateFile(handle_, u"C:\\app\\a.txt", u"C:\\new\\a.txt", u"a.txt"), QLTMSI_SUCCESS);
-    EXPECT_EQ(QLTMsiUpdateFile(handle_, nullptr, nullptr, nullptr), QLTMSI_SUCCESS) << "no file: nothing to do";
+    EXPECT_NE(QLTMsiOpenDatabase(handle_, kProduct, nullptr, nullptr, nullptr, nullptr),
+              QLTMSI_SUCCESS);
+    EXPECT_NE(QLTMsiUpdateFile(handle_, u"C:\\app\\a.txt", u"C:\\new\\a.txt", u"a.txt"),
+              QLTMSI_SUCCESS);
+    EXPECT_EQ(QLTMsiUpdateFile(handle_, nullptr, nullptr, nullptr), QLTMSI_SUCCESS)
+        << "no file: nothing to do";
     EXPECT_NE(DefragMsiFile(u"C:\\none.msi"), QLTMSI_DEFRAG_DONE);
     QltMsiBackupSvr(nullptr, nullptr, nullptr, SW_HIDE);
 }

@@ -7,15 +7,15 @@
 namespace library_test {
 namespace {
 
-void SetPath(WidePath &field, const WideString &path) {
+void SetPath(WidePath& field, const WideString& path) {
     std::fill(field.begin(), field.end(), 0);
     std::copy(path.begin(), path.end(), field.begin());
 }
 
-void NoProgress(int, void *) {}
+void NoProgress(int, void*) {}
 
 class Context : public LibraryTest {
-protected:
+  protected:
     void SetUp() override {
         LibraryTest::SetUp();
         InitContext(context_);

@@ -4,7 +4,7 @@
 
 #include <stddef.h>
 
-static void QLTMSI_CALL IgnoreProgress(int code, void *data) {
+static void QLTMSI_CALL IgnoreProgress(int code, void* data) {
     (void)code;
     (void)data;
 }
@@ -13,7 +13,7 @@ static void QLTMSI_CALL IgnoreProgress(int code, void *data) {
 int PublicHeaderRoundTrip(void) {
     QLTMSI_HANDLE handle = QLTMsiOpen();
     QLTMSI_PROGRESS_CALLBACK callback = IgnoreProgress;
-    QLTMSI_STATUS size = 0;
+    QLTMSI_DWORD size = 0;
     const QLTMSI_WCHAR product[] = u"{6F4A1D2C-1111-2222-3333-444455556666}";
     int ok = handle >= 0;
     ok = ok && QLTMsiOpenDatabase(handle, product, NULL, NULL, NULL, callback) != QLTMSI_SUCCESS;

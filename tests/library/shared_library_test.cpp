@@ -11,14 +11,17 @@ extern "C" int PublicHeaderRoundTrip(void);
 
 namespace {
 
-TEST(SharedLibrary, ACProgramDrivesTheExports) { EXPECT_EQ(PublicHeaderRoundTrip(), 1); }
+TEST(SharedLibrary, ACProgramDrivesTheExports) {
+    EXPECT_EQ(PublicHeaderRoundTrip(), 1);
+}
 
 TEST(SharedLibrary, MessagesComeFromTheLibrarysOwnStringTable) {
     const QLTMSI_HANDLE handle = QLTMsiOpen();
     ASSERT_GE(handle, 0);
     EXPECT_EQ(QLTMsiOpenDatabase(handle, nullptr, nullptr, nullptr, nullptr, nullptr),
               QLTMSI_ERROR_INVALID_PARAMETER);
-    EXPECT_STREQ(QLTMsiGetLastErrorStrA(handle), "An invalid parameter was supplied to an msi function.");
+    EXPECT_STREQ(QLTMsiGetLastErrorStrA(handle),
+                 "An invalid parameter was supplied to an msi function.");
     EXPECT_EQ(QLTMsiCloseDatabase(handle), QLTMSI_ERROR_NO_DATABASE);
     EXPECT_EQ(QLTMsiClose(handle), QLTMSI_SUCCESS);
 }

@@ -16,13 +16,14 @@ std::string Code(char letter) {
     char text[32];
     std::snprintf(text, sizeof text, "%c%3d", letter, static_cast<int>(getpid()));
     std::string code(text, 4);
-    for (char &c : code) {
-        if (c == ' ') c = '_';
+    for (char& c : code) {
+        if (c == ' ')
+            c = '_';
     }
     return code;
 }
 
-std::optional<WideString> Unique(const WideString &path) {
+std::optional<WideString> Unique(const WideString& path) {
     std::array<WCHAR, 300> buffer{};
     std::copy(path.begin(), path.end(), buffer.begin());
     if (MakeUniqueName(buffer.data()) != buffer.data()) {
@@ -61,7 +62,8 @@ TEST_F(UniqueName, ShortOrUnmarkedOrOverlongPathsFail) {
     EXPECT_EQ(Unique(u".abc"), std::nullopt) << "the first character is never the stop";
     EXPECT_EQ(MakeUniqueName(nullptr), nullptr);
 
-    const WideString longest = u"C:\\" + WideString(243, u'n') + u".msi";  // 250: result of 255 fits
+    const WideString longest =
+        u"C:\\" + WideString(243, u'n') + u".msi";  // 250: result of 255 fits
     ASSERT_EQ(longest.size(), 250u);
     EXPECT_TRUE(Unique(longest).has_value());
     EXPECT_EQ(Unique(longest + u"x"), std::nullopt);
