@@ -1,27 +1,27 @@
 // qltmsi32.dll as a caller loads it: LoadLibrary from the test program's own
 // directory and the eleven entry points looked up by name. The function types
-// are written out here from the exported interface, so that a header or DLL
-// whose calling convention drifts shows up as a mismatch, not as a quiet fix.
+// are those the public header declares, so the tests call the DLL the way the
+// header tells callers to (on i686 the stdcall test checks the DLL agrees).
 #pragma once
 
 #include <windows.h>
 
+#include <qltmsi.h>
+
 namespace qltmsi_windows_test {
 
-using ProgressFn = void(CALLBACK *)(int code, void *data);
-
-using OpenFn = int(WINAPI *)();
-using CloseFn = UINT(WINAPI *)(int handle);
-using OpenDatabaseFn = UINT(WINAPI *)(int handle, LPCWSTR productCode, LPCWSTR first, LPCWSTR second,
-                                      LPCWSTR transformDirectory, ProgressFn callback);
-using CloseDatabaseFn = UINT(WINAPI *)(int handle);
-using UpdateFileFn = UINT(WINAPI *)(int handle, LPCWSTR installedPath, LPCWSTR newPath, LPCWSTR newName);
-using CommitChangesFn = UINT(WINAPI *)(int handle, LPCWSTR backupDirectory);
-using GetBackupStringFn = UINT(WINAPI *)(int handle, LPWSTR buffer, DWORD *size);
-using GetBackupStringAFn = UINT(WINAPI *)(int handle, LPSTR buffer, DWORD *size);
-using GetLastErrorStrAFn = const char *(WINAPI *)(int handle);
-using BackupSvrFn = void(CALLBACK *)(HWND window, HINSTANCE instance, LPSTR commandLine, int show);
-using DefragFn = UINT(WINAPI *)(LPCWSTR packagePath);
+using ProgressFn = QLTMSI_PROGRESS_CALLBACK;
+using OpenFn = decltype(&::QLTMsiOpen);
+using CloseFn = decltype(&::QLTMsiClose);
+using OpenDatabaseFn = decltype(&::QLTMsiOpenDatabase);
+using CloseDatabaseFn = decltype(&::QLTMsiCloseDatabase);
+using UpdateFileFn = decltype(&::QLTMsiUpdateFile);
+using CommitChangesFn = decltype(&::QLTMsiCommitChanges);
+using GetBackupStringFn = decltype(&::QLTMsiGetBackupString);
+using GetBackupStringAFn = decltype(&::QLTMsiGetBackupStringA);
+using GetLastErrorStrAFn = decltype(&::QLTMsiGetLastErrorStrA);
+using BackupSvrFn = decltype(&::QltMsiBackupSvr);
+using DefragFn = decltype(&::DefragMsiFile);
 
 struct LoadedLibrary {
     HMODULE module = nullptr;
