@@ -1,0 +1,41 @@
+// QLTMsiUpdateFile and QLTMsiCommitChanges: the work on the opened package.
+#include "api/call_lock.h"
+#include "cabinet/commit.h"
+#include "update/update_file.h"
+
+extern "C" {
+
+DWORD WINAPI QLTMsiUpdateFile(int handle, LPCWSTR installedFilePath, LPCWSTR newFilePath,
+                              LPCWSTR newFileName) {
+    if (!CheckHandle(handle)) {
+        return QLTMSI_ERROR_BUSY_OR_BAD_HANDLE;
+    }
+    CallLockHold callLock;
+    if (!libraryState.currentContext) {
+        return QLTMSI_ERROR_NO_PATCH_CONTEXT;
+    }
+    ContextUse use;
+    return UpdateFile(*libraryState.currentContext, installedFilePath, newFilePath, newFileName);
+}
+
+DWORD WINAPI QLTMsiCommitChanges(int handle, LPCWSTR backupDirectory) {
+    if (!CheckHandle(handle)) {
+        return QLTMSI_ERROR_BUSY_OR_BAD_HANDLE;
+    }
+    CallLockHold callLock;
+    if (!libraryState.currentContext) {
+        return QLTMSI_ERROR_NO_PATCH_CONTEXT;
+    }
+    PatchContext& context = *libraryState.currentContext;
+    if (context.changesPending == 0) {
+        return QLTMSI_SUCCESS;
+    }
+    ContextUse use;
+    const UINT status = CommitDatabase(context);
+    if (status != 0) {
+        return status;
+    }
+    return FinishCommit(context, backupDirectory);
+}
+
+}  // extern "C"

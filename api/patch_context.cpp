@@ -1,0 +1,72 @@
+// Making, releasing and tearing down a patch context. Deletions ignore their
+// results: a file that stays is forgotten all the same.
+#include "api/patch_context.h"
+
+#include "api/messages.h"
+#include "platform/platform_calls.h"
+
+void InitContext(PatchContext& context) {
+    InitCabinetWorkArea(context.cabinet);
+    context.packagePath[0] = 0;
+    context.workingCopyPath[0] = 0;
+    context.reverseTransformPath[0] = 0;
+    context.newCabCachePath[0] = 0;
+    context.cabCachePath[0] = 0;
+    context.backupString.reset();
+    context.productCode.reset();
+    context.transformPath.reset();
+    context.updateSequence = 0;
+    context.updateDiskId = 0;
+    context.database = 0;
+    context.lastMessageId = 0;
+    context.changesPending = 0;
+    context.progressCallback = nullptr;
+}
+
+UINT ReleaseContext(PatchContext& context) {
+    context.packagePath[0] = 0;
+    context.productCode.reset();
+    context.transformPath.reset();
+    context.backupString.reset();
+    UINT status = ERROR_INVALID_HANDLE;
+    if (context.database != 0) {
+        status = MsiCloseHandle(context.database);
+    } else {
+        context.lastMessageId = kMessageOpenDatabase;
+    }
+    context.database = 0;
+    MsiCloseAllHandles();
+    DiscardWorkingFiles(context);
+    DiscardReverseTransform(context);
+    DiscardCabinetFile(context.cabinet);
+    return status;
+}
+
+void DestroyContext(PatchContext& context) {
+    ReleaseContext(context);
+    ReleaseCabinetWorkArea(context.cabinet);
+}
+
+bool DiscardWorkingFiles(PatchContext& context) {
+    if (context.database != 0) {
+        MsiCloseHandle(context.database);
+        context.database = 0;
+    }
+    bool deleted = true;
+    if (!IsEmpty(context.workingCopyPath)) {
+        deleted = platformCalls.deleteFile(context.workingCopyPath.data()) != FALSE;
+        context.workingCopyPath[0] = 0;
+    }
+    if (!IsEmpty(context.newCabCachePath)) {
+        platformCalls.deleteFile(context.newCabCachePath.data());
+        context.newCabCachePath[0] = 0;
+    }
+    return deleted;
+}
+
+void DiscardReverseTransform(PatchContext& context) {
+    if (!IsEmpty(context.reverseTransformPath)) {
+        platformCalls.deleteFile(context.reverseTransformPath.data());
+        context.reverseTransformPath[0] = 0;
+    }
+}

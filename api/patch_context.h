@@ -1,0 +1,58 @@
+// The record of one opened package: its database, the installed package's
+// path, the temporary files made for it, the cabinet work, the last recorded
+// message and the caller's progress function.
+#pragma once
+
+#include "cabinet/cabinet_work_area.h"
+#include "platform/installer.h"
+
+#include <qltmsi.h>
+
+#include <array>
+#include <optional>
+#include <string>
+
+using WideString = std::basic_string<WCHAR>;
+using WidePath = std::array<WCHAR, MAX_PATH + 1>;
+using ProgressCallback = QLTMSI_PROGRESS_CALLBACK;
+
+inline constexpr size_t kMessageTextChars = 300;
+inline constexpr size_t kBackupStringChars = 360;
+
+struct PatchContext {
+    LONG updateSequence = 0;
+    LONG updateDiskId = 0;
+    MSIHANDLE database = 0;
+    std::optional<WideString> productCode;
+    std::optional<WideString> transformPath;
+    WidePath packagePath{};
+    WidePath workingCopyPath{};
+    WidePath reverseTransformPath{};
+    WidePath newCabCachePath{};
+    WidePath cabCachePath{};
+    std::array<char, kMessageTextChars> messageText{};
+    std::optional<WideString> backupString;  // at most kBackupStringChars
+    CabinetWorkArea cabinet;
+    LONG lastMessageId = 0;
+    DWORD changesPending = 0;
+    ProgressCallback progressCallback = nullptr;
+};
+
+void InitContext(PatchContext& context);
+
+// Closes the database and deletes the temporary files; returns the result of
+// closing the database, or 6 (message 6 recorded) when none was open.
+UINT ReleaseContext(PatchContext& context);
+
+// ReleaseContext, then the cabinet work area's directory and files.
+void DestroyContext(PatchContext& context);
+
+// Closes the database and deletes the working copy and the new cab cache;
+// true when the working copy was deleted or there was none.
+bool DiscardWorkingFiles(PatchContext& context);
+
+void DiscardReverseTransform(PatchContext& context);
+
+inline bool IsEmpty(const WidePath& path) {
+    return path[0] == 0;
+}

@@ -1,0 +1,28 @@
+// The per-package state of cabinet work: the compressor and its parameters
+// while a new cabinet is built, and the temporary files and directory of the
+// previous cabinet's extraction.
+#pragma once
+
+#include <windows.h>
+
+#include <fci.h>
+
+#include <array>
+#include <optional>
+#include <string>
+
+struct CabinetWorkArea {
+    HFCI compressorContext = nullptr;  // null while no cabinet is being built
+    CCAB cabinetParameters{};          // szCabPath: the cabinet file being built
+    ERF compressorError{};
+    DWORD queuedFileCount = 0;  // work-table rows written by updates
+    std::array<WCHAR, MAX_PATH + 1> extractDirectory{};
+    std::optional<std::basic_string<WCHAR>> oldCabinetFile;
+};
+
+void InitCabinetWorkArea(CabinetWorkArea& area);
+// Ends a compression still open and deletes the cabinet file being built.
+void DiscardCabinetFile(CabinetWorkArea& area);
+// Everything DiscardCabinetFile does, then removes the extraction directory
+// with the files in it and deletes the old cabinet file.
+void ReleaseCabinetWorkArea(CabinetWorkArea& area);
