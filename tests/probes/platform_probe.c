@@ -497,7 +497,7 @@ static void probe_narrow(void) {
     WCHAR widePath[MAX_PATH + 1];
     WIN32_FIND_DATAA data;
     HANDLE find;
-    char names[16][128];
+    char names[16][MAX_PATH + 1];
     int count = 0, i;
     size_t n;
     BOOL more;
