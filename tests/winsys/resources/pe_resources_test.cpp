@@ -18,7 +18,9 @@
 
 namespace {
 
+// Wine's PE libraries: 32-bit ones (PE32) and, where wine64 is installed, 64-bit ones (PE32+).
 const char* const kWineLibraries = "/usr/lib/i386-linux-gnu/wine/i386-windows";
+const char* const kWine64Libraries = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows";
 
 std::u16string windowsPath(const std::string& native) {
     std::u16string out = u"Z:";
@@ -43,7 +45,11 @@ std::map<std::string, Version> pefileVersions(const std::vector<std::string>& fi
     std::string script =
         "import sys, pefile\n"
         "for path in sys.argv[1:]:\n"
-        "    pe = pefile.PE(path, fast_load=True)\n"
+        "    try:\n"
+        "        pe = pefile.PE(path, fast_load=True)\n"
+        "    except pefile.PEFormatError:\n"
+        "        print(path, 'skip')\n"
+        "        continue\n"
         "    pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY['IMAGE_DIRECTORY_ENTRY_RESOURCE']])\n"
         "    size = None\n"
         "    for t in getattr(pe, 'DIRECTORY_ENTRY_RESOURCE', None).entries if hasattr(pe, 'DIRECTORY_ENTRY_RESOURCE') else []:\n"
@@ -67,6 +73,7 @@ std::map<std::string, Version> pefileVersions(const std::vector<std::string>& fi
         std::istringstream in(line);
         std::string path, first;
         in >> path >> first;
+        if (first == "skip") continue;  // pefile itself refuses the file
         Version v;
         if (first != "none") {
             v.present = true;
@@ -100,9 +107,11 @@ Version ourVersion(const std::string& path) {
 TEST(PeVersions, MatchPefileOnWineLibrariesAndOnBothPeFormats) {
     std::vector<std::string> files = {PE32_PATH, PE64_PATH};
     std::vector<std::string> wine;
-    if (std::filesystem::is_directory(kWineLibraries))
-        for (const auto& entry : std::filesystem::directory_iterator(kWineLibraries))
-            if (entry.path().extension() == ".dll" || entry.path().extension() == ".exe") wine.push_back(entry.path());
+    for (const char* directory : {kWineLibraries, kWine64Libraries})
+        if (std::filesystem::is_directory(directory))
+            for (const auto& entry : std::filesystem::directory_iterator(directory))
+                if (entry.path().extension() == ".dll" || entry.path().extension() == ".exe")
+                    wine.push_back(entry.path());
     std::sort(wine.begin(), wine.end());
     // A spread of Wine's libraries keeps the run short.
     for (size_t i = 0; i < wine.size(); i += 15) files.push_back(wine[i]);
@@ -111,7 +120,7 @@ TEST(PeVersions, MatchPefileOnWineLibrariesAndOnBothPeFormats) {
             files.push_back(std::string(kWineLibraries) + "/" + name);
 
     auto expected = pefileVersions(files);
-    ASSERT_EQ(expected.size(), std::set<std::string>(files.begin(), files.end()).size()) << "python3-pefile missing?";
+    ASSERT_GE(expected.size(), 2u) << "python3-pefile missing?";
     int withVersion = 0;
     for (const auto& [path, want] : expected) {
         Version got = ourVersion(path);

@@ -14,7 +14,8 @@
 namespace {
 
 HMODULE loadModule(const char* path, const char* symbol) {
-    void* handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    // Lazily: only the module's resources are wanted, not its calls.
+    void* handle = dlopen(path, RTLD_LAZY | RTLD_LOCAL);
     if (!handle) return nullptr;
     Dl_info info{};
     void* address = symbol ? dlsym(handle, symbol) : nullptr;
@@ -138,6 +139,17 @@ TEST(LoadString, NarrowCountsBytesAndNeverSplitsACharacter) {
     text[0] = 'x';
     EXPECT_EQ(LoadStringA(testModule(), 1, text, 0), 0);
     EXPECT_EQ(text[0], 'x');
+}
+
+TEST(LoadString, ReadsAModuleThatLoadLibraryLoaded) {
+    std::u16string path = windowsPath(TEST_MODULE_PATH);
+    HMODULE module = LoadLibraryW(path.c_str());
+    ASSERT_NE(module, nullptr);
+    EXPECT_EQ(module, testModule());
+    char text[64];
+    EXPECT_EQ(LoadStringA(module, 17, text, 64), 20);
+    EXPECT_STREQ(text, "In the second block.");
+    FreeLibrary(module);
 }
 
 TEST(LoadString, AnUnknownModuleFindsNothing) {
@@ -272,6 +284,44 @@ TEST(VersionInfo, AFileReplacedInPlaceIsReadAnew) {
     std::filesystem::remove(path);
     dir.file("module.so", "replaced by something without resources");
     EXPECT_EQ(GetFileVersionInfoSizeW(windows.c_str(), nullptr), 0u);
+}
+
+// Damaged module files are refused or read partly, never read out of bounds:
+// the section table, the section names and the resource image all carry
+// offsets.
+TEST(VersionInfo, DamagedElfModulesDoNotCrash) {
+    std::string original;
+    {
+        std::ifstream in(TEST_MODULE_PATH, std::ios::binary);
+        original.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    size_t image = original.find(std::string("\xff\xff\x06\x00", 4));  // the first string-table entry
+    ASSERT_NE(image, std::string::npos);
+    uint64_t sectionTable = 0;
+    std::memcpy(&sectionTable, original.data() + 0x28, 8);
+    TempDirectory dir;
+    uint32_t seed = 777;
+    auto next = [&] { return seed = seed * 1103515245u + 12345u; };
+    const size_t targets[] = {image - 8, static_cast<size_t>(sectionTable), 0};
+    for (int round = 0; round < 300; ++round) {
+        std::string damaged = original;
+        size_t base = targets[round % 3];
+        size_t span = round % 3 == 2 ? 64 : 1024;
+        for (int flips = 0; flips < 6; ++flips) {
+            size_t at = base + next() % span;
+            if (at < damaged.size()) damaged[at] = static_cast<char>(next());
+        }
+        if (round % 5 == 0) damaged.resize(next() % damaged.size());
+        std::string path = dir.file("damaged" + std::to_string(round) + ".so", damaged);
+        std::u16string windows = windowsPath(path);
+        DWORD size = GetFileVersionInfoSizeW(windows.c_str(), nullptr);
+        if (size == 0) continue;
+        std::string block(size, '\0');
+        if (!GetFileVersionInfoW(windows.c_str(), 0, size, block.data())) continue;
+        void* value = nullptr;
+        UINT length = 0;
+        VerQueryValueA(block.data(), "\\StringFileInfo\\040904b0\\FileVersion", &value, &length);
+    }
 }
 
 }  // namespace
