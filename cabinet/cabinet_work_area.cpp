@@ -46,7 +46,7 @@ void InitCabinetWorkArea(CabinetWorkArea& area) {
 void DiscardCabinetFile(CabinetWorkArea& area) {
     CloseCompressor(area);
     if (area.cabinetParameters.szCabPath[0] != 0) {
-        DeleteFileA(area.cabinetParameters.szCabPath.data());
+        DeleteFileA(area.cabinetParameters.szCabPath);
     }
     area.cabinetParameters.szCabPath[0] = 0;
 }

@@ -5,21 +5,17 @@
 
 #include <windows.h>
 
+#include <fci.h>
+
 #include <array>
 #include <optional>
 #include <string>
 
-// Until the cabinet SDK declarations are part of the build, the compressor's
-// context, parameters and error record are held in stand-ins that keep the
-// SDK's field names for the parts the library touches.
-struct CabinetParameters {
-    std::array<char, 256> szCabPath{};  // narrow path of the cabinet being built
-};
-
 struct CabinetWorkArea {
-    void* compressorContext = nullptr;
-    CabinetParameters cabinetParameters{};
-    DWORD queuedFileCount = 0;
+    HFCI compressorContext = nullptr;  // null while no cabinet is being built
+    CCAB cabinetParameters{};          // szCabPath: the cabinet file being built
+    ERF compressorError{};
+    DWORD queuedFileCount = 0;  // work-table rows written by updates
     std::array<WCHAR, MAX_PATH + 1> extractDirectory{};
     std::optional<std::basic_string<WCHAR>> oldCabinetFile;
 };

@@ -53,6 +53,20 @@ TEST_F(Context, ReleaseWithoutDatabaseRecordsMessage6AndDeletesTheTemporaryFiles
     EXPECT_EQ(context_.lastMessageId, kMessageOpenDatabase);
 }
 
+TEST_F(Context, ReleaseClosesAnOpenDatabaseAndKeepsTheRecordedMessage) {
+    MakeFile("tmp/other.txt");
+    const WideString package = CPath("tmp/empty.msi");
+    ASSERT_EQ(MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_CREATE, &context_.database),
+              ERROR_SUCCESS);
+    const MSIHANDLE database = context_.database;
+    context_.lastMessageId = kMessageFileNotFound;
+    EXPECT_EQ(ReleaseContext(context_), static_cast<UINT>(ERROR_SUCCESS));
+    EXPECT_EQ(context_.database, 0u);
+    EXPECT_EQ(context_.lastMessageId, kMessageFileNotFound);
+    EXPECT_EQ(MsiCloseHandle(database), static_cast<UINT>(ERROR_INVALID_HANDLE))
+        << "already closed";
+}
+
 TEST_F(Context, DestroyAlsoClearsTheExtractionDirectoryAndOldCabinet) {
     MakeFile("tmp/qltx/one.dll");
     MakeFile("tmp/qltx/two.txt");
@@ -60,7 +74,7 @@ TEST_F(Context, DestroyAlsoClearsTheExtractionDirectoryAndOldCabinet) {
     context_.cabinet.oldCabinetFile = MakeFile("tmp/old.cab");
     MakeFile("tmp/build.cab");
     const std::string cabinet = "C:\\tmp\\build.cab";
-    std::copy(cabinet.begin(), cabinet.end(), context_.cabinet.cabinetParameters.szCabPath.begin());
+    std::copy(cabinet.begin(), cabinet.end(), context_.cabinet.cabinetParameters.szCabPath);
 
     DestroyContext(context_);
     EXPECT_FALSE(Exists("tmp/qltx"));

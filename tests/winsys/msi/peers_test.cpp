@@ -4,6 +4,9 @@
 // same in msiinfo, msidump and msiextract.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
 
 #include "msi/codepage.h"
@@ -221,6 +224,34 @@ TEST_F(Peers, LargePoolsAndTablesInBothDirections) {
     EXPECT_EQ(ourDump(dir.file("twenty.msi"), "File"), peerDump(dir.file("twenty.msi"), "File"));
     MSIHANDLE t = open(dir.file("twenty.msi"), MSIDBOPEN_READONLY);
     EXPECT_EQ(rows(t, u"SELECT `FileName` FROM `File` WHERE `File` = 'file12345'"), std::vector<std::string>{"name12345.dll"});
+}
+
+// The same C program against Wine's msi.dll and against winsys: each reads
+// what the other wrote, and both print the same.
+TEST(WinePeer, PackagesCrossBetweenWineAndWinsys) {
+    if (!have("wine") || !have("x86_64-w64-mingw32-gcc")) GTEST_SKIP() << "wine or mingw-w64 not installed";
+    ScratchDir dir;
+    int st;
+    shell("x86_64-w64-mingw32-gcc -O1 -o '" + dir.file("probe.exe") + "' '" SOURCE_DIR "/probe/msi_probe.c' -lmsi 2>&1", &st);
+    ASSERT_EQ(st, 0);
+    writeFile(dir.file("blob.bin"), "blobdata-0123456789\n");
+    std::string winDir = "Z:" + dir.path();
+    for (char& c : winDir)
+        if (c == '/') c = '\\';
+    std::string wine = "WINEDEBUG=-all WINEPREFIX=/tmp/qltmsi-wine-msi-" + std::to_string(getuid()) + " wine '" +
+                       dir.file("probe.exe") + "' ";
+    std::string native = "QLTMSI_PREFIX='" + dir.file("prefix") + "' '" MSI_PROBE "' ";
+    auto clean = [](std::string s) {
+        s.erase(std::remove(s.begin(), s.end(), '\r'), s.end());
+        return s;
+    };
+    EXPECT_EQ(clean(shell(wine + "write '" + winDir + "\\wine.msi' '" + winDir + "\\blob.bin' 2>/dev/null")), "written\n");
+    EXPECT_EQ(shell(native + "write '" + winDir + "\\ours.msi' '" + winDir + "\\blob.bin'"), "written\n");
+    std::string expected = clean(shell(wine + "read '" + winDir + "\\wine.msi' 2>/dev/null"));
+    EXPECT_NE(expected.find("[blob1] [stream 20 bytes, starts blobdat]"), std::string::npos) << expected;
+    EXPECT_EQ(shell(native + "read '" + winDir + "\\wine.msi'"), expected);
+    EXPECT_EQ(clean(shell(wine + "read '" + winDir + "\\ours.msi' 2>/dev/null")), expected);
+    EXPECT_EQ(shell(native + "read '" + winDir + "\\ours.msi'"), expected);
 }
 
 }  // namespace
