@@ -362,7 +362,9 @@ UINT View::resolve(bool atExecute) {
     else if (auto* s = std::get_if<sql::AlterTable>(&st)) names = {s->table};
     else if (auto* s = std::get_if<sql::CreateTable>(&st)) {
         if (atExecute) return ERROR_SUCCESS;
-        if (db_->hasTable(s->table) || s->table.starts_with(u"_")) return ERROR_BAD_QUERY_SYNTAX;
+        if (db_->hasTable(s->table) || s->table == kTablesTable || s->table == kColumnsTable ||
+            s->table == kStreamsTable || s->table == kStoragesTable)
+            return ERROR_BAD_QUERY_SYNTAX;
         std::set<std::u16string> seen;
         for (const auto& c : s->columns)
             if (!seen.insert(c.name).second) return ERROR_BAD_QUERY_SYNTAX;

@@ -194,6 +194,8 @@ TEST_F(MsiApi, SchemaChangesHoldFreeAndDrop) {
     EXPECT_EQ(run(db, u"ALTER TABLE `Tmp` FREE"), 0u);
     EXPECT_EQ(MsiDatabaseIsTablePersistentW(db, u"Tmp"), MSICONDITION_ERROR);
     EXPECT_EQ(run(db, u"DROP TABLE `QuilletTempTable`"), 0u);
+    EXPECT_EQ(run(db, u"CREATE TABLE `_Validation` (`Table` CHAR(32) NOT NULL, `Column` CHAR(32) NOT NULL "
+                      u"PRIMARY KEY `Table`, `Column`)"), 0u);
     reopen();
     EXPECT_EQ(rows(db, u"SELECT * FROM `Property`"), (std::vector<std::string>{"A|one|5", "B|two|"}));
     MSIHANDLE view;
@@ -412,6 +414,29 @@ TEST_F(MsiApi, ExportAndImportInArchiveForm) {
     EXPECT_EQ(rows(other, u"SELECT `Cabinet` FROM `Media` ORDER BY `DiskId`"), (std::vector<std::string>{"#a.cab", "#b.cab"}));
     ASSERT_EQ(MsiDatabaseExportW(other, u"_ForceCodepage", w(dir.path()).c_str(), u"cp2.idt"), 0u);
     EXPECT_EQ(readFile(dir.file("cp2.idt")), "\r\n\r\n1252\t_ForceCodepage\r\n");
+}
+
+TEST_F(MsiApi, NamedCodepagesAreReadAndWrittenInThem) {
+    writeFile(dir.file("cp.idt"), "\r\n\r\n1251\t_ForceCodepage\r\n");
+    ASSERT_EQ(MsiDatabaseImportW(db, w(dir.path()).c_str(), u"cp.idt"), 0u);
+    EXPECT_EQ(run(db, u"INSERT INTO `Property` (`Property`, `Value`) VALUES ('Cyr', '\u041f\u0440\u0438\u0432\u0435\u0442')"), 0u);
+    reopen();
+    MSIHANDLE view, rec;
+    ASSERT_EQ(MsiDatabaseOpenViewW(db, u"SELECT `Value` FROM `Property` WHERE `Property` = 'Cyr'", &view), 0u);
+    ASSERT_EQ(MsiViewExecute(view, 0), 0u);
+    ASSERT_EQ(MsiViewFetch(view, &rec), 0u);
+    EXPECT_EQ(field(rec, 1), u"\u041f\u0440\u0438\u0432\u0435\u0442");
+    // Code pages without a table are refused rather than guessed.
+    writeFile(dir.file("cp.idt"), "\r\n\r\n932\t_ForceCodepage\r\n");
+    EXPECT_EQ(MsiDatabaseImportW(db, w(dir.path()).c_str(), u"cp.idt"), (UINT)ERROR_FUNCTION_FAILED);
+}
+
+TEST_F(MsiApi, TextWithoutAFormInTheCodepageIsRefusedAtCommit) {
+    ASSERT_EQ(MsiDatabaseCommit(db), 0u);
+    std::string before = readFile(path);
+    EXPECT_EQ(run(db, u"INSERT INTO `Property` (`Property`, `Value`) VALUES ('Greek', '\u03a9')"), 0u);
+    EXPECT_EQ(MsiDatabaseCommit(db), (UINT)ERROR_FUNCTION_FAILED);
+    EXPECT_EQ(readFile(path), before);
 }
 
 }  // namespace
