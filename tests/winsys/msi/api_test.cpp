@@ -365,6 +365,7 @@ TEST_F(MsiApi, OpenModesAndTheirErrors) {
     writeFile(dir.file("text.msi"), "this is not a package at all, just text");
     EXPECT_EQ(MsiOpenDatabaseW(w(dir.file("text.msi")).c_str(), MSIDBOPEN_READONLY, &h), (UINT)ERROR_INSTALL_PACKAGE_INVALID);
     EXPECT_EQ(MsiOpenDatabaseW(w(path).c_str(), (LPCWSTR)7, &h), (UINT)ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(MsiOpenDatabaseW(w(path).c_str(), MSIDBOPEN_READONLY + MSIDBOPEN_PATCHFILE, &h), (UINT)ERROR_OPEN_FAILED);
     // An output path as persist mode: changes land in the copy only.
     std::u16string copy = w(dir.file("copy.msi"));
     ASSERT_EQ(MsiOpenDatabaseW(w(path).c_str(), copy.c_str(), &h), 0u);
