@@ -1,0 +1,128 @@
+// Reads the resource tree of a PE file (PE32 or PE32+): the resource data
+// directory points at a three-level tree (type, name, language) whose leaves
+// give each resource's address and size.
+#include "resources/byte_view.h"
+#include "resources/resource_image.h"
+
+namespace winsys::resources {
+
+namespace {
+
+constexpr size_t kMaxSections = 96;  // the loader's own limit
+constexpr uint32_t kMaxTreeBytes = 256u << 20;
+constexpr uint32_t kMaxResourceBytes = 16u << 20;
+
+struct Section {
+    uint32_t virtualAddress, virtualSize, rawSize, rawOffset;
+};
+
+struct PeLayout {
+    std::vector<Section> sections;
+    std::optional<uint64_t> offsetOf(uint32_t rva, uint32_t size) const {
+        for (const Section& s : sections) {
+            uint32_t extent = std::max(s.virtualSize, s.rawSize);
+            if (rva >= s.virtualAddress && rva - s.virtualAddress < extent) {
+                uint32_t within = rva - s.virtualAddress;
+                if (within > s.rawSize || size > s.rawSize - within) return std::nullopt;  // not in the file
+                return uint64_t(s.rawOffset) + within;
+            }
+        }
+        return std::nullopt;
+    }
+};
+
+struct Tree {
+    FileReader& file;
+    const PeLayout& layout;
+    ByteView view;
+    ResourceImage& image;
+    size_t budget = 65536;  // entries visited, against loops in damaged trees
+
+    // Directory at offset: calls visit(id, isDirectory, targetOffset) per entry.
+    template <typename Visit>
+    void forEachEntry(uint32_t offset, Visit visit) {
+        size_t count = size_t(view.u16(offset + 12)) + view.u16(offset + 14);
+        for (size_t i = 0; i < count && budget > 0; ++i, --budget) {
+            size_t entry = offset + 16 + i * 8;
+            if (!view.has(entry, 8)) return;
+            uint32_t nameField = view.u32(entry);
+            uint32_t target = view.u32(entry + 4);
+            ResourceId id;
+            if (nameField & 0x80000000u) {
+                uint32_t at = nameField & 0x7FFFFFFFu;
+                uint16_t length = view.u16(at);
+                std::string_view raw = view.slice(at + 2, size_t(length) * 2);
+                if (raw.size() != size_t(length) * 2) continue;
+                std::u16string name(length, u'\0');
+                for (size_t k = 0; k < length; ++k) name[k] = view.u16(at + 2 + k * 2);
+                id = {0, upperAscii(name)};
+            } else {
+                id = {static_cast<uint16_t>(nameField & 0xFFFF), {}};
+            }
+            visit(id, (target & 0x80000000u) != 0, target & 0x7FFFFFFFu);
+        }
+    }
+
+    void read() {
+        forEachEntry(0, [&](const ResourceId& type, bool typeIsDir, uint32_t typeDir) {
+            image.anyResources = true;
+            if (!typeIsDir || !isKeptType(type)) return;
+            forEachEntry(typeDir, [&](const ResourceId& name, bool nameIsDir, uint32_t nameDir) {
+                if (!nameIsDir) return;
+                forEachEntry(nameDir, [&](const ResourceId& language, bool isDir, uint32_t leaf) {
+                    if (isDir || !view.has(leaf, 16)) return;
+                    uint32_t rva = view.u32(leaf);
+                    uint32_t size = view.u32(leaf + 4);
+                    if (size == 0 || size > kMaxResourceBytes) return;
+                    auto offset = layout.offsetOf(rva, size);
+                    std::string data;
+                    if (!offset || !file.read(*offset, size, data)) return;
+                    image.resources.push_back(Resource{type, name, language.number, {data.begin(), data.end()}});
+                });
+            });
+        });
+    }
+};
+
+}  // namespace
+
+bool parsePeResources(FileReader& file, ResourceImage& image) {
+    std::string dos;
+    if (!file.read(0, 64, dos) || dos[0] != 'M' || dos[1] != 'Z') return false;
+    uint32_t peOffset = ByteView(dos).u32(0x3C);
+    std::string fileHeader;
+    if (!file.read(peOffset, 24, fileHeader) || fileHeader.compare(0, 4, std::string("PE\0\0", 4)) != 0) return false;
+    ByteView coff(fileHeader);
+    size_t sectionCount = coff.u16(6);
+    size_t optionalSize = coff.u16(20);
+    if (sectionCount > kMaxSections) return false;
+    std::string headers;
+    if (!file.read(uint64_t(peOffset) + 24, optionalSize + sectionCount * 40, headers)) return false;
+    ByteView optional(headers);
+    uint16_t magic = optional.u16(0);
+    size_t directoriesAt = magic == 0x10B ? 96 : magic == 0x20B ? 112 : 0;
+    if (!directoriesAt) return false;
+    uint32_t directoryCount = optional.u32(directoriesAt - 4);
+    constexpr uint32_t kResourceDirectory = 2;
+    if (directoryCount <= kResourceDirectory || directoriesAt + 8 * (kResourceDirectory + 1) > optionalSize)
+        return true;  // a PE file without resources
+    uint32_t treeRva = optional.u32(directoriesAt + 8 * kResourceDirectory);
+    uint32_t treeSize = optional.u32(directoriesAt + 8 * kResourceDirectory + 4);
+    PeLayout layout;
+    for (size_t i = 0; i < sectionCount; ++i) {
+        size_t at = optionalSize + i * 40;
+        layout.sections.push_back({optional.u32(at + 12), optional.u32(at + 8), optional.u32(at + 16), optional.u32(at + 20)});
+    }
+    if (treeRva == 0 || treeSize == 0) return true;
+    treeSize = std::min(treeSize, kMaxTreeBytes);
+    // The tree may claim more than the file holds; read what is there.
+    auto treeOffset = layout.offsetOf(treeRva, 0);
+    if (!treeOffset || *treeOffset >= file.size()) return true;
+    uint64_t available = std::min<uint64_t>(treeSize, file.size() - *treeOffset);
+    std::string tree;
+    if (!file.read(*treeOffset, static_cast<size_t>(available), tree)) return true;
+    Tree{file, layout, ByteView(tree), image}.read();
+    return true;
+}
+
+}  // namespace winsys::resources
