@@ -214,6 +214,11 @@ static void probe_files(void) {
     RESULT_AND_ERROR("delete.readonly", DeleteFileW(d));
     printf("delete.readonly-still-there: %d\n", GetFileAttributesW(d) != INVALID_FILE_ATTRIBUTES);
     RESULT_AND_ERROR("copy.onto-readonly", CopyFileW(a, d, FALSE));
+    write_file(at(TEXT("hidden.txt")), "hidden");
+    SetFileAttributesW(at(TEXT("hidden.txt")), FILE_ATTRIBUTE_HIDDEN);
+    RESULT_AND_ERROR("copy.onto-hidden", CopyFileW(a, at(TEXT("hidden.txt")), FALSE));
+    SetFileAttributesW(at(TEXT("hidden.txt")), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(at(TEXT("hidden.txt")));
     RESULT_AND_ERROR("copy.from-readonly", CopyFileW(d, at(TEXT("echo.txt")), TRUE));
     printf("copy.from-readonly-attributes: %#lx\n", (unsigned long)GetFileAttributesW(at(TEXT("echo.txt"))));
     SetFileAttributesW(at(TEXT("echo.txt")), FILE_ATTRIBUTE_NORMAL);
@@ -497,7 +502,7 @@ static void probe_narrow(void) {
     WCHAR widePath[MAX_PATH + 1];
     WIN32_FIND_DATAA data;
     HANDLE find;
-    char names[16][128];
+    char names[16][MAX_PATH + 1];
     int count = 0, i;
     size_t n;
     BOOL more;
