@@ -146,58 +146,95 @@ const std::string& prefixDirectory() {
     return prefixes.emplace(key, std::move(directory)).first->second;
 }
 
-std::optional<std::string> toNative(std::u16string_view path, unsigned* error) {
-    if (path.empty()) return fail(error, ERROR_PATH_NOT_FOUND);
+namespace {
+
+// A Windows path taken apart: its drive letter and the names below the root.
+struct ParsedPath {
+    char16_t drive = u'C';
+    std::vector<std::u16string> names;
+    bool trailingSeparator = false;
+};
+
+std::optional<ParsedPath> parse(std::u16string_view path, unsigned* error) {
+    if (path.empty()) {
+        if (error) *error = ERROR_PATH_NOT_FOUND;
+        return std::nullopt;
+    }
     bool extendedLength = false;
     if (path.size() >= 4 && isSeparator(path[0]) && isSeparator(path[1]) && path[2] == u'?' && isSeparator(path[3])) {
         path.remove_prefix(4);
         extendedLength = true;
     }
-    if (!extendedLength && path.size() >= maxPath) return fail(error, ERROR_FILENAME_EXCED_RANGE);
-    if (path.size() >= 32767) return fail(error, ERROR_FILENAME_EXCED_RANGE);
+    auto failParse = [&](unsigned code) -> std::optional<ParsedPath> {
+        if (error) *error = code;
+        return std::nullopt;
+    };
+    if (path.size() >= 32767) return failParse(ERROR_FILENAME_EXCED_RANGE);
 
-    // Settle the drive and the names below its root.
-    char16_t drive;
+    ParsedPath parsed;
     std::u16string rest;
     if (path.size() >= 2 && path[1] == u':' && ((path[0] | 0x20) >= u'a' && (path[0] | 0x20) <= u'z')) {
-        drive = path[0];
+        parsed.drive = path[0];
         rest = path.substr(2);
-    } else if (!path.empty() && isSeparator(path[0])) {
-        if (path.size() >= 2 && isSeparator(path[1])) return fail(error, ERROR_PATH_NOT_FOUND);  // UNC or device
-        std::u16string current = currentDirectory();
-        drive = current[0];
+    } else if (isSeparator(path[0])) {
+        if (path.size() >= 2 && isSeparator(path[1])) return failParse(ERROR_PATH_NOT_FOUND);  // UNC or device
+        parsed.drive = currentDirectory()[0];
         rest = std::u16string(path);
     } else {
         std::u16string current = currentDirectory();
-        drive = current[0];
+        parsed.drive = current[0];
         rest = current.substr(2) + u"\\" + std::u16string(path);
     }
+    parsed.drive = static_cast<char16_t>(parsed.drive & ~0x20);
+    parsed.trailingSeparator = !rest.empty() && isSeparator(rest.back());
 
-    std::vector<std::u16string> names;
     size_t i = 0;
     while (i <= rest.size()) {
         size_t j = i;
         while (j < rest.size() && !isSeparator(rest[j])) ++j;
         std::u16string name = rest.substr(i, j - i);
         if (name == u"..") {
-            if (!names.empty()) names.pop_back();
+            if (!parsed.names.empty()) parsed.names.pop_back();
         } else if (name != u".") {
             // Windows drops trailing dots and spaces from names.
             while (!name.empty() && (name.back() == u'.' || name.back() == u' ')) name.pop_back();
             if (!name.empty()) {
                 for (char16_t c : name)
-                    if (isForbiddenInName(c)) return fail(error, ERROR_INVALID_NAME);
-                names.push_back(std::move(name));
+                    if (isForbiddenInName(c)) return failParse(ERROR_INVALID_NAME);
+                parsed.names.push_back(std::move(name));
             }
         }
         i = j + 1;
     }
+    if (!extendedLength) {
+        size_t length = 2;  // "C:"
+        for (const auto& name : parsed.names) length += 1 + name.size();
+        if (parsed.names.empty() || parsed.trailingSeparator) ++length;
+        if (length >= maxPath) return failParse(ERROR_FILENAME_EXCED_RANGE);
+    }
+    return parsed;
+}
 
-    std::optional<std::string> root = driveRoot(drive);
+}  // namespace
+
+std::optional<std::u16string> fullPath(std::u16string_view path, unsigned* error) {
+    auto parsed = parse(path, error);
+    if (!parsed) return std::nullopt;
+    std::u16string out(1, parsed->drive);
+    out += u':';
+    for (const auto& name : parsed->names) out += u"\\" + name;
+    if (parsed->names.empty() || parsed->trailingSeparator) out += u'\\';
+    return out;
+}
+
+std::optional<std::string> toNative(std::u16string_view path, unsigned* error) {
+    auto parsed = parse(path, error);
+    if (!parsed) return std::nullopt;
+    std::optional<std::string> root = driveRoot(parsed->drive);
     if (!root) return fail(error, ERROR_PATH_NOT_FOUND);
     std::string native = *root;
     bool resolving = true;
-    for (const auto& name : names) {
+    for (const auto& name : parsed->names) {
         std::string narrow = text::toUtf8(name);
         if (narrow.size() > 255) return fail(error, ERROR_FILENAME_EXCED_RANGE);
         if (resolving)

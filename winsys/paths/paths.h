@@ -29,6 +29,11 @@ const std::string& prefixDirectory();
 // "\\?\" (ERROR_FILENAME_EXCED_RANGE); *error then holds the code.
 std::optional<std::string> toNative(std::u16string_view windowsPath, unsigned* error = nullptr);
 
+// The full Windows form of a path, computed from the text alone as
+// GetFullPathNameW does: drive-absolute, "." and ".." folded, '\' separators,
+// a trailing '\' kept. Fails as toNative does for bad or over-long paths.
+std::optional<std::u16string> fullPath(std::u16string_view windowsPath, unsigned* error = nullptr);
+
 // A native path (absolute, or relative to the current directory) in its
 // Windows form: under the prefix's drive_c it is "C:\...", anything else
 // "Z:\...". "." and ".." are folded; no trailing '\' except for a drive root.
