@@ -1,0 +1,244 @@
+// Damaged and hostile cabinets: extraction fails cleanly with the right
+// error, leaks no handle and never reads or writes out of bounds. Also a
+// cabinet whose MSZIP blocks refer back into the previous block's data.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <random>
+
+#include "cab_test_support.h"
+
+namespace cabtest {
+namespace {
+
+uint32_t Le32(const std::string &s, size_t at)
+{
+    return static_cast<uint8_t>(s[at]) | (static_cast<uint8_t>(s[at + 1]) << 8) |
+           (static_cast<uint8_t>(s[at + 2]) << 16) | (static_cast<uint32_t>(static_cast<uint8_t>(s[at + 3])) << 24);
+}
+void Put16(std::string &s, size_t at, uint16_t v)
+{
+    s[at] = static_cast<char>(v);
+    s[at + 1] = static_cast<char>(v >> 8);
+}
+void Put32(std::string &s, size_t at, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        s[at + i] = static_cast<char>(v >> (8 * i));
+}
+
+// The data block checksum, written out independently of the module's.
+uint32_t Checksum(const uint8_t *p, size_t n, uint32_t seed)
+{
+    uint32_t sum = seed;
+    size_t words = n / 4;
+    for (size_t i = 0; i < words; ++i, p += 4)
+        sum ^= p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+    uint32_t tail = 0;
+    switch (n % 4) {
+    case 3:
+        tail |= static_cast<uint32_t>(*p++) << 16;
+        [[fallthrough]];
+    case 2:
+        tail |= static_cast<uint32_t>(*p++) << 8;
+        [[fallthrough]];
+    case 1:
+        tail |= *p;
+    }
+    return sum ^ tail;
+}
+
+// One folder, MSZIP, one file of `content`, with each block a deflate stream
+// primed with the previous block as its dictionary (as Windows writes them).
+std::string CabinetWithHistory(const std::string &content)
+{
+    std::string blocks;
+    uint16_t count = 0;
+    for (size_t at = 0; at < content.size(); at += 32768, ++count) {
+        size_t n = std::min<size_t>(32768, content.size() - at);
+        z_stream z{};
+        deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+        if (at > 0)
+            deflateSetDictionary(&z, reinterpret_cast<const Bytef *>(content.data() + at - 32768), 32768);
+        std::string out(40000, '\0');
+        out[0] = 'C';
+        out[1] = 'K';
+        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(content.data() + at));
+        z.avail_in = static_cast<uInt>(n);
+        z.next_out = reinterpret_cast<Bytef *>(&out[2]);
+        z.avail_out = static_cast<uInt>(out.size() - 2);
+        EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+        out.resize(2 + z.total_out);
+        deflateEnd(&z);
+        std::string header(8, '\0');
+        Put16(header, 4, static_cast<uint16_t>(out.size()));
+        Put16(header, 6, static_cast<uint16_t>(n));
+        uint32_t sum = Checksum(reinterpret_cast<const uint8_t *>(out.data()), out.size(), 0);
+        sum = Checksum(reinterpret_cast<const uint8_t *>(header.data() + 4), 4, sum);
+        Put32(header, 0, sum);
+        blocks += header + out;
+    }
+    std::string name = "history.txt";
+    std::string cab(36, '\0');
+    std::memcpy(&cab[0], "MSCF", 4);
+    uint32_t filesAt = 36 + 8;
+    uint32_t dataAt = filesAt + 16 + static_cast<uint32_t>(name.size()) + 1;
+    Put32(cab, 8, dataAt + static_cast<uint32_t>(blocks.size()));
+    Put32(cab, 16, filesAt);
+    cab[24] = 3;
+    cab[25] = 1;
+    Put16(cab, 26, 1);
+    Put16(cab, 28, 1);
+    std::string folder(8, '\0');
+    Put32(folder, 0, dataAt);
+    Put16(folder, 4, count);
+    Put16(folder, 6, 1);
+    std::string file(16, '\0');
+    Put32(file, 0, static_cast<uint32_t>(content.size()));
+    Put16(file, 10, 0x5987);
+    Put16(file, 12, 0x6000);
+    Put16(file, 14, 0x20);
+    return cab + folder + file + name + '\0' + blocks;
+}
+
+class BadInput : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ResetLog();
+        WriteFile(dir_ / "a.txt", TextBytes(90000, 1));
+        WriteFile(dir_ / "b.bin", RandomBytes(40000, 2));
+        WriteFile(dir_ / "c.txt", TextBytes(5000, 3));
+        ASSERT_TRUE(BuildCabinet(dir_ / "good.cab",
+                                 {{dir_ / "a.txt", "a.txt"}, {dir_ / "b.bin", "b.bin"}, {dir_ / "c.txt", "c.txt"}})
+                        .ok);
+        good_ = ReadFile(dir_ / "good.cab");
+    }
+
+    // Extracts `bytes` as a cabinet; checks that every handle was closed.
+    ExtractResult Extract(const std::string &bytes)
+    {
+        WriteFile(dir_ / "bad.cab", bytes);
+        TempDir out;
+        ExtractResult result = ExtractCabinet(dir_ / "bad.cab", out.path());
+        EXPECT_EQ(result.opens, result.closes);
+        return result;
+    }
+
+    size_t FirstDataBlock() const { return Le32(good_, 36); }
+
+    TempDir dir_;
+    std::string good_;
+};
+
+TEST_F(BadInput, BlocksThatReferToThePreviousBlockDecode)
+{
+    std::string content;
+    for (int i = 0; i < 5; ++i)
+        content += RandomBytes(20000, 77); // repeats span block boundaries
+    std::string cab = CabinetWithHistory(content);
+    WriteFile(dir_ / "history.cab", cab);
+    TempDir out;
+    ExtractResult result = ExtractCabinet(dir_ / "history.cab", out.path());
+    ASSERT_TRUE(result.ok) << result.erf.erfOper;
+    EXPECT_EQ(ReadFile(out / "history.txt"), content);
+    if (HaveProgram("cabextract")) {
+        std::string output;
+        EXPECT_EQ(RunCommand("cabextract -t '" + (dir_ / "history.cab").string() + "'", &output), 0) << output;
+    }
+}
+
+TEST_F(BadInput, EveryTruncationFails)
+{
+    for (size_t size = 0; size < good_.size(); size += size < 300 ? 1 : 397) {
+        ExtractResult result = Extract(good_.substr(0, size));
+        EXPECT_FALSE(result.ok) << size;
+        EXPECT_TRUE(result.erf.fError) << size;
+    }
+}
+
+TEST_F(BadInput, WrongChecksumAndCorruptDeflateAreCaught)
+{
+    std::string flipped = good_;
+    flipped[FirstDataBlock() + 8 + 100] ^= 0x40;
+    ExtractResult result = Extract(flipped);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.erf.erfOper, FDIERROR_CORRUPT_CABINET);
+
+    // Without a checksum the damage reaches the decoder.
+    std::string unchecked = good_;
+    Put32(unchecked, FirstDataBlock(), 0);
+    for (int i = 0; i < 40; ++i)
+        unchecked[FirstDataBlock() + 10 + i] = static_cast<char>(0xFF);
+    result = Extract(unchecked);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.erf.erfOper, FDIERROR_MDI_FAIL);
+}
+
+TEST_F(BadInput, CountsAndOffsetsPastTheEndFail)
+{
+    struct Damage {
+        const char *what;
+        size_t at;
+        int width;
+        uint32_t value;
+    };
+    const size_t file0 = Le32(good_, 16);
+    const Damage damages[] = {
+        {"file table far away", 16, 4, 0xFFFFFFF0u},
+        {"many files", 28, 2, 0xFFFF},
+        {"data far away", 36, 4, 0x7FFFFFF0u},
+        {"too few blocks", 40, 2, 0x0001},
+        {"huge file", file0, 4, 0xFFFFFFFFu},
+        {"offset past the folder", file0 + 4, 4, 0x7FFFFFFFu},
+        {"folder out of range", file0 + 8, 2, 0x0100},
+        {"unknown compression", 42, 2, 0x0007},
+    };
+    for (const Damage &d : damages) {
+        std::string bad = good_;
+        if (d.width == 2)
+            Put16(bad, d.at, static_cast<uint16_t>(d.value));
+        else
+            Put32(bad, d.at, d.value);
+        ExtractResult result = Extract(bad);
+        EXPECT_FALSE(result.ok) << d.what;
+        EXPECT_TRUE(result.erf.fError) << d.what;
+    }
+    std::string oversized = good_;
+    Put16(oversized, FirstDataBlock() + 6, 40000); // more than a block may hold
+    EXPECT_EQ(Extract(oversized).erf.erfOper, FDIERROR_CORRUPT_CABINET);
+}
+
+TEST_F(BadInput, NotACabinetAndUnknownVersions)
+{
+    EXPECT_EQ(Extract("hello, world: not a cabinet at all, long enough to hold a header").erf.erfOper,
+              FDIERROR_NOT_A_CABINET);
+    std::string v2 = good_;
+    v2[25] = 2;
+    EXPECT_EQ(Extract(v2).erf.erfOper, FDIERROR_UNKNOWN_CABINET_VERSION);
+    TempDir out;
+    EXPECT_EQ(ExtractCabinet(dir_ / "missing.cab", out.path()).erf.erfOper, FDIERROR_CABINET_NOT_FOUND);
+    WriteFile(dir_ / "text", "plain text");
+    CabinetInfoResult info = InspectCabinet(dir_ / "text");
+    EXPECT_FALSE(info.ok);
+    EXPECT_EQ(info.erf.erfOper, FDIERROR_NOT_A_CABINET);
+}
+
+TEST_F(BadInput, RandomDamageNeverCrashesOrLeaks)
+{
+    std::mt19937 rng(12345);
+    for (int round = 0; round < 400; ++round) {
+        std::string bad = good_;
+        int edits = 1 + static_cast<int>(rng() % 4);
+        for (int e = 0; e < edits; ++e) {
+            // Mostly the structures at the front, sometimes the data.
+            size_t limit = rng() % 4 == 0 ? bad.size() : std::min<size_t>(bad.size(), FirstDataBlock() + 16);
+            bad[rng() % limit] = static_cast<char>(rng());
+        }
+        Extract(bad);
+    }
+}
+
+} // namespace
+} // namespace cabtest

@@ -1,0 +1,91 @@
+// The state of one compression context (HFCI): the caller's callbacks, the
+// parameters of the cabinet being built, its temporary files and the folder
+// whose data blocks are being encoded.
+#pragma once
+
+#include <cstdint>
+
+#include "client_memory.h"
+#include "compression_pipeline.h"
+#include "fci.h"
+
+namespace winsys::cabinet {
+
+inline constexpr uint32_t kFciMagic = 0x46434943; // "FCIC"
+
+// A temporary file reached only through the caller's callbacks. Its logical
+// size is tracked here, so that it can be reused from the start for the next
+// cabinet without truncating it.
+struct TempFile {
+    char name[CB_MAX_FILENAME] = {};
+    INT_PTR handle = -1;
+    uint64_t size = 0;
+    bool atEnd = true; // the file position is at `size`
+};
+
+struct FolderRecord {
+    uint64_t dataOffset; // in the data temporary file
+    uint16_t blocks;
+    uint16_t type;
+};
+
+struct FciContext {
+    explicit FciContext(const ClientMemory &mem) : memory(mem), folders(memory), pipeline(memory) {}
+
+    uint32_t magic = kFciMagic;
+    PERF erf = nullptr;
+    PFNFCIFILEPLACED filePlaced = nullptr;
+    PFNFCIOPEN open = nullptr;
+    PFNFCIREAD read = nullptr;
+    PFNFCIWRITE write = nullptr;
+    PFNFCICLOSE close = nullptr;
+    PFNFCISEEK seek = nullptr;
+    PFNFCIDELETE remove = nullptr;
+    PFNFCIGETTEMPFILE getTempFile = nullptr;
+    void *pv = nullptr;
+    ClientMemory memory;
+
+    CCAB ccab{};
+    bool hasPrev = false;
+    char prevCab[CB_MAX_CABINET_NAME] = {};
+    char prevDisk[CB_MAX_DISK_NAME] = {};
+
+    TempFile data;  // data block records of every folder in the cabinet
+    TempFile files; // file entries of the cabinet, in the order added
+    ClientArray<FolderRecord> folders;
+    uint32_t fileCount = 0;
+
+    // The folder being filled.
+    bool folderOpen = false;
+    uint16_t folderType = 0;
+    uint64_t folderUncompressed = 0;
+    uint64_t folderDataStart = 0;
+    uint32_t folderBlocks = 0;
+    uint64_t folderPendingBytes = 0; // upper bound of queued blocks' records
+    bool folderHasFiles = false;
+
+    CompressionPipeline pipeline;
+    DataBlock *fill = nullptr;     // the block being filled, or null
+    PFNFCISTATUS status = nullptr; // the status callback of the running call
+    int retireError = 0;           // FCIERR_* of a failed retire
+    bool broken = false; // a failure left the cabinet half built
+};
+
+FciContext *FciFromHandle(HFCI hfci);
+void SetFciError(FciContext &fci, int oper, int type);
+
+bool CreateTempFile(FciContext &fci, TempFile &temp);
+void DestroyTempFile(FciContext &fci, TempFile &temp);
+bool AppendToTemp(FciContext &fci, TempFile &temp, const void *bytes, uint32_t size);
+
+// Adds one file's data and entry to the current folder.
+bool AddFileToFolder(FciContext &fci, char *sourcePath, char *nameInCabinet, BOOL execute,
+                     PFNFCIGETOPENINFO getOpenInfo, TCOMP type);
+// Closes the current folder: its last block is written and its record kept.
+bool CloseFolder(FciContext &fci);
+// Writes the cabinet file from the temporary files and starts a new cabinet.
+bool WriteCabinet(FciContext &fci, BOOL getNextCabinet, PFNFCIGETNEXTCABINET getNext);
+// Size the cabinet would have if written now, queued blocks included.
+uint64_t EstimatedCabinetSize(const FciContext &fci);
+
+} // namespace winsys::cabinet

@@ -1,0 +1,127 @@
+// The state of one decompression context (HFDI) and the pieces FDICopy is
+// built from: reading a cabinet header, walking its file table in small
+// buffered steps and decoding a folder's data blocks one at a time.
+#pragma once
+
+#include <zlib.h>
+
+#include <cstdint>
+
+#include "cab_format.h"
+#include "client_memory.h"
+#include "fdi.h"
+
+namespace winsys::cabinet {
+
+inline constexpr uint32_t kFdiMagic = 0x46444943; // "FDIC"
+
+struct FdiContext {
+    uint32_t magic = kFdiMagic;
+    ClientMemory memory;
+    PFNOPEN open = nullptr;
+    PFNREAD read = nullptr;
+    PFNWRITE write = nullptr;
+    PFNCLOSE close = nullptr;
+    PFNSEEK seek = nullptr;
+    int cpuType = 0;
+    PERF erf = nullptr;
+};
+
+FdiContext *FdiFromHandle(HFDI hfdi);
+void SetFdiError(FdiContext &fdi, int oper, int type = 0);
+
+struct CabinetHeader {
+    uint32_t cbCabinet = 0;
+    uint32_t coffFiles = 0;
+    uint16_t cFolders = 0;
+    uint16_t cFiles = 0;
+    uint16_t flags = 0;
+    uint16_t setID = 0;
+    uint16_t iCabinet = 0;
+    uint16_t headerReserve = 0;
+    uint8_t folderReserve = 0;
+    uint8_t dataReserve = 0;
+    uint32_t headerBytes = 0; // up to the folder table
+    char prevCab[kMaxNameBytes] = {};
+    char prevDisk[kMaxNameBytes] = {};
+    char nextCab[kMaxNameBytes] = {};
+    char nextDisk[kMaxNameBytes] = {};
+};
+
+// Reads the header at the handle's current position; returns an FDIERROR.
+int ReadCabinetHeader(FdiContext &fdi, INT_PTR hf, CabinetHeader &header);
+
+struct FileEntry {
+    uint32_t size;
+    uint32_t folderOffset;
+    uint16_t folderIndex;
+    uint16_t date;
+    uint16_t time;
+    uint16_t attribs;
+    char name[kMaxNameBytes];
+};
+
+// Reads file entries through a small buffer, refilled by seek and read.
+class FileTableReader {
+public:
+    FileTableReader(FdiContext &fdi, INT_PTR hf) : fdi_(fdi), hf_(hf) {}
+    // Reads the entry at `offset`; sets `next` to the offset after it.
+    int Read(uint64_t offset, FileEntry &entry, uint64_t &next);
+
+private:
+    bool Fill(uint64_t offset);
+
+    FdiContext &fdi_;
+    INT_PTR hf_;
+    uint8_t buffer_[4096];
+    uint64_t start_ = 0;
+    uint32_t size_ = 0;
+};
+
+struct FolderEntry {
+    uint32_t dataOffset;
+    uint16_t blocks;
+    uint16_t type;
+};
+int ReadFolderEntry(FdiContext &fdi, INT_PTR hf, const CabinetHeader &header, uint16_t index, FolderEntry &entry);
+
+// Decodes one folder's blocks in order. MSZIP blocks may refer back to the
+// previous 32 KiB of the folder's output, so that window is carried along.
+class FolderDecoder {
+public:
+    FolderDecoder(FdiContext &fdi, INT_PTR hf) : fdi_(fdi), hf_(hf) {}
+    FolderDecoder(const FolderDecoder &) = delete;
+    FolderDecoder &operator=(const FolderDecoder &) = delete;
+    ~FolderDecoder();
+
+    bool Init(); // buffers from the caller's allocator
+    int Start(const FolderEntry &folder, uint8_t dataReserve);
+    // Moves to `offset` of the folder's output, decoding what lies between.
+    int Skip(uint64_t offset);
+    // Sends `size` bytes from the current position to the write callback.
+    int CopyTo(INT_PTR target, uint64_t size);
+    uint64_t Position() const { return position_; }
+
+private:
+    int DecodeNextBlock();
+    int Inflate(uint32_t compressedSize, uint32_t uncompressedSize);
+    void KeepHistory(uint32_t size);
+
+    FdiContext &fdi_;
+    INT_PTR hf_;
+    uint8_t *input_ = nullptr;   // one block as stored
+    uint8_t *output_ = nullptr;  // one block decoded
+    uint8_t *history_ = nullptr; // the last 32 KiB of output
+    uint32_t historySize_ = 0;
+    uint32_t outputSize_ = 0;
+    uint32_t outputUsed_ = 0;
+    uint64_t position_ = 0;
+    uint64_t nextBlock_ = 0;
+    uint32_t blocksLeft_ = 0;
+    uint16_t type_ = 0;
+    uint8_t dataReserve_ = 0;
+    z_stream stream_{};
+    bool streamReady_ = false;
+};
+
+} // namespace winsys::cabinet
