@@ -1,0 +1,119 @@
+// The database engine: tables decoded from a package's streams, kept in
+// memory with a keyed index, and written back on commit through the compound
+// file layer (which keeps every change in memory until its own commit, so a
+// database is transacted for free and a crash leaves the old file whole).
+#pragma once
+
+#include <windef.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "storage/compound_file.h"
+#include "string_pool.h"
+#include "table_codec.h"
+
+namespace winsys::msi {
+
+struct Column {
+    std::u16string name;
+    uint16_t type = 0;
+};
+
+struct Row {
+    Cells cells;
+    bool temporary = false;
+};
+
+struct Table {
+    std::u16string name;
+    std::vector<Column> columns;
+    std::vector<size_t> keyColumns;
+    std::map<Cells, Row> rows;  // by stored key cells: the order the format keeps
+    StringPool* pool = nullptr;
+    bool temporary = false;     // every column temporary: never written
+    int holds = 0;
+    bool loaded = true;
+    cfb::EntryId streamEntry = 0;  // table stream still to decode, when !loaded
+    bool hasStream = false;
+
+    Cells keyOf(const Cells& cells) const;
+    std::optional<size_t> columnIndex(std::u16string_view column) const;
+    size_t persistentColumnCount() const;
+};
+
+// Names the engine provides itself rather than storing as tables.
+inline constexpr std::u16string_view kTablesTable = u"_Tables";
+inline constexpr std::u16string_view kColumnsTable = u"_Columns";
+inline constexpr std::u16string_view kStreamsTable = u"_Streams";
+inline constexpr std::u16string_view kStoragesTable = u"_Storages";
+inline constexpr std::u16string_view kSummaryStream = u"\005SummaryInformation";
+
+enum class OpenMode { ReadOnly, Transact, Direct, Create, CreateDirect };
+
+class Database {
+public:
+    // Windows Installer results: ERROR_OPEN_FAILED for a file that cannot be
+    // opened, ERROR_INSTALL_PACKAGE_INVALID for one that is not a package,
+    // ERROR_CREATE_FAILED when a new file cannot be made.
+    static UINT open(const std::string& nativePath, OpenMode mode, std::shared_ptr<Database>* out);
+    ~Database();
+
+    bool writable() const { return mode_ != OpenMode::ReadOnly; }
+    const std::string& path() const { return path_; }
+
+    StringPool pool;
+
+    // A user table by name, rows loaded; nullptr when absent. *error gets
+    // ERROR_FUNCTION_FAILED when its stream does not decode.
+    Table* table(std::u16string_view name, UINT* error = nullptr);
+    bool hasTable(std::u16string_view name) const { return tables_.count(std::u16string(name)) != 0; }
+    // User tables in the order _Tables lists them (by name id).
+    std::vector<std::u16string> tableNames() const;
+
+    UINT createTable(Table table);
+    UINT dropTable(std::u16string_view name);
+    UINT addColumn(Table& table, Column column);
+
+    // --- rows ---
+    UINT insertRow(Table& table, Cells cells, bool temporary);
+    // Replaces the non-key cells of the row with `key`.
+    UINT updateRow(Table& table, const Cells& key, const Cells& cells);
+    UINT deleteRow(Table& table, const Cells& key);
+
+    // --- streams at the root of the package (rows of _Streams) ---
+    std::vector<std::u16string> streamNames() const;
+    std::vector<std::u16string> storageNames() const;
+    std::shared_ptr<const cfb::ByteSource> readStream(std::u16string_view name) const;
+    UINT writeStream(std::u16string_view name, std::shared_ptr<const cfb::ByteSource> data);
+    UINT removeStream(std::u16string_view name);
+    UINT writeStorage(std::u16string_view name, const std::string& compoundFilePath);
+    UINT removeStorage(std::u16string_view name);
+
+    // Name of the stream that holds an OBJECT cell of `row`.
+    std::u16string objectStreamName(const Table& table, const Cells& row) const;
+
+    UINT commit();
+
+private:
+    Database() = default;
+    UINT load();
+    UINT loadRows(Table& table);
+    cfb::CompoundFile& file() { return *file_; }
+
+    std::string path_;
+    OpenMode mode_ = OpenMode::ReadOnly;
+    std::unique_ptr<cfb::CompoundFile> file_;
+    std::map<std::u16string, Table, std::less<>> tables_;
+    std::set<std::u16string> droppedStreams_;
+    std::vector<std::unique_ptr<cfb::CompoundFile>> keepAlive_;  // sources of copied storages  // table streams to remove at commit
+    bool wideRefs_ = false;
+    bool committed_ = false;
+};
+
+}  // namespace winsys::msi

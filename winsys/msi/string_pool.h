@@ -1,0 +1,56 @@
+// The string table of a database: every string cell holds an id into it.
+// Ids stay stable while a database is open, so rows keep the order the file
+// gives them (by id); ids freed on disk (holes) are reused for new strings.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace winsys::msi {
+
+class StringPool {
+public:
+    unsigned codepage = 0;
+
+    // Id of `s`, adding it if new; the empty string is id 0 (null).
+    uint32_t intern(std::u16string_view s);
+    // Id of `s` if present (0 for the empty string).
+    std::optional<uint32_t> find(std::u16string_view s) const;
+    // Text of an id; "" for 0, holes and unknown ids.
+    const std::u16string& text(uint32_t id) const;
+    bool valid(uint32_t id) const { return id == 0 || (id < strings_.size() && used_[id]); }
+    // One past the largest id.
+    uint32_t limit() const { return uint32_t(strings_.size()); }
+
+    // Adds a string read from disk at `id` (ids ascend; gaps become holes).
+    void place(uint32_t id, std::u16string s);
+    // Marks the ids below limit() that are unused as reusable.
+    void collectHoles();
+
+private:
+    std::vector<std::u16string> strings_{std::u16string()};
+    std::vector<uint8_t> used_{0};
+    std::unordered_map<std::u16string, uint32_t> ids_;
+    std::vector<uint32_t> free_;  // descending, smallest at the back
+};
+
+// Reads _StringPool and _StringData. False when they do not add up.
+bool decodeStringPool(std::span<const uint8_t> pool, std::span<const uint8_t> data, StringPool* out,
+                      bool* wideRefs);
+
+struct EncodedPool {
+    std::vector<uint8_t> pool;
+    std::vector<uint8_t> data;
+    bool wideRefs = false;
+};
+
+// Writes the strings whose reference count is not 0 (others become holes).
+// False when a string has no form in the pool's code page.
+bool encodeStringPool(const StringPool& pool, std::span<const uint32_t> refCounts, EncodedPool* out);
+
+}  // namespace winsys::msi

@@ -1,0 +1,58 @@
+// Column-major table streams.
+#include "table_codec.h"
+
+#include "column_type.h"
+
+namespace winsys::msi {
+namespace {
+
+size_t rowWidth(std::span<const uint16_t> types, bool wide) {
+    size_t w = 0;
+    for (uint16_t t : types) w += cellWidth(t, wide);
+    return w;
+}
+
+}  // namespace
+
+std::vector<Cells> decodeTableStream(std::span<const uint8_t> bytes, std::span<const uint16_t> types,
+                                     bool wideRefs) {
+    std::vector<Cells> rows;
+    size_t width = rowWidth(types, wideRefs);
+    if (width == 0) return rows;
+    if (wideRefs && bytes.size() % width != 0) {
+        size_t narrow = rowWidth(types, false);
+        if (bytes.size() % narrow == 0) {
+            wideRefs = false;
+            width = narrow;
+        }
+    }
+    size_t count = bytes.size() / width;
+    rows.assign(count, Cells(types.size()));
+    size_t offset = 0;
+    for (size_t c = 0; c < types.size(); ++c) {
+        unsigned w = cellWidth(types[c], wideRefs);
+        for (size_t r = 0; r < count; ++r) {
+            uint32_t v = 0;
+            for (unsigned k = 0; k < w; ++k) v |= uint32_t(bytes[offset + k]) << (8 * k);
+            rows[r][c] = v;
+            offset += w;
+        }
+    }
+    return rows;
+}
+
+std::vector<uint8_t> encodeTableStream(std::span<const Cells* const> rows, std::span<const uint16_t> types,
+                                       bool wideRefs) {
+    std::vector<uint8_t> out;
+    out.reserve(rows.size() * rowWidth(types, wideRefs));
+    for (size_t c = 0; c < types.size(); ++c) {
+        unsigned w = cellWidth(types[c], wideRefs);
+        for (const Cells* row : rows) {
+            uint32_t v = (*row)[c];
+            for (unsigned k = 0; k < w; ++k) out.push_back(uint8_t(v >> (8 * k)));
+        }
+    }
+    return out;
+}
+
+}  // namespace winsys::msi

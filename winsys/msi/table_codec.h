@@ -1,0 +1,22 @@
+// Rows of a table stream: column-major cells, each in its stored form
+// (see column_type.h). Only persistent columns are stored.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace winsys::msi {
+
+using Cells = std::vector<uint32_t>;
+
+// Decodes `bytes` into rows of `types.size()` cells. Trailing bytes that do
+// not make a whole row are ignored. A stream written with 2-byte string
+// references is accepted under a 3-byte pool when only that width divides it.
+std::vector<Cells> decodeTableStream(std::span<const uint8_t> bytes, std::span<const uint16_t> types,
+                                     bool wideRefs);
+
+std::vector<uint8_t> encodeTableStream(std::span<const Cells* const> rows, std::span<const uint16_t> types,
+                                       bool wideRefs);
+
+}  // namespace winsys::msi
