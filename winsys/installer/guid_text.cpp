@@ -10,7 +10,7 @@ bool isHex(char16_t c) { return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u
 char16_t upper(char16_t c) { return (c >= u'a' && c <= u'z') ? char16_t(c - u'a' + u'A') : c; }
 
 // Positions, inside the braced text, of the 32 digits in reading order.
-constexpr int kDigitAt[32] = {1,  2,  3,  4,  5,  6,  7,  8,  10, 11, 12, 13, 14, 15, 16, 17,
+constexpr int kDigitAt[32] = {1, 2, 3, 4, 5, 6, 7, 8, 10, 11, 12, 13, 15, 16, 17, 18,
                               20, 21, 22, 23, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36};
 // For each packed position, the reading-order digit it takes: groups of 8, 4
 // and 4 reversed, then the 8 bytes with their nibbles swapped.
