@@ -5,6 +5,7 @@
 
 #include "windef.h"
 #include "winerror.h"
+#include "coml2api.h"
 
 WINSYS_BEGIN_DECLS
 WINSYS_EXPORT HRESULT WINAPI CLSIDFromString(LPCOLESTR text, LPCLSID clsid);

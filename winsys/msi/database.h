@@ -5,6 +5,7 @@
 #pragma once
 
 #include <windef.h>
+#include <winerror.h>
 
 #include <cstdint>
 #include <map>

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windef.h>
+#include <winerror.h>
 
 #include <memory>
 #include <string>

@@ -1,0 +1,126 @@
+// Native file access for compound files.
+#include "storage/native_file.h"
+
+#include "storage/share_lock.h"
+
+#include <winerror.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace winsys::cfb {
+
+HRESULT hresultFromErrno(int error) {
+    switch (error) {
+    case ENOENT: return STG_E_FILENOTFOUND;
+    case ENOTDIR: return STG_E_PATHNOTFOUND;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR: return STG_E_ACCESSDENIED;
+    case EMFILE:
+    case ENFILE: return STG_E_TOOMANYOPENFILES;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: return STG_E_MEDIUMFULL;
+    case ENOMEM: return STG_E_INSUFFICIENTMEMORY;
+    case ENAMETOOLONG: return STG_E_INVALIDNAME;
+    default: return STG_E_WRITEFAULT;
+    }
+}
+
+HRESULT NativeFile::open(const std::string& path, bool write, unsigned share,
+                         std::shared_ptr<NativeFile>* out) {
+    int fd = ::open(path.c_str(), (write ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    if (fd < 0) return errno == EISDIR ? STG_E_ACCESSDENIED : hresultFromErrno(errno);
+    return adopt(fd, path, write, share, out);
+}
+
+HRESULT NativeFile::adopt(int fd, const std::string& path, bool write, unsigned share,
+                          std::shared_ptr<NativeFile>* out) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return STG_E_ACCESSDENIED;
+    }
+    std::shared_ptr<NativeFile> file(new NativeFile(fd, path, uint64_t(st.st_size)));
+    DWORD locked = share::acquire(fd, true, write, share);
+    if (locked == ERROR_SHARING_VIOLATION) return STG_E_SHAREVIOLATION;
+    if (locked != ERROR_SUCCESS) return STG_E_LOCKVIOLATION;
+    *out = std::move(file);
+    return S_OK;
+}
+
+NativeFile::~NativeFile() { ::close(fd_); }
+
+HRESULT NativeFile::readAt(uint64_t offset, void* buffer, size_t count, size_t* done) const {
+    size_t total = 0;
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    while (total < count) {
+        ssize_t got = ::pread(fd_, bytes + total, count - total, off_t(offset + total));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            *done = total;
+            return STG_E_READFAULT;
+        }
+        if (got == 0) break;
+        total += size_t(got);
+    }
+    *done = total;
+    return S_OK;
+}
+
+SiblingTempFile::~SiblingTempFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!tempPath_.empty()) ::unlink(tempPath_.c_str());
+}
+
+HRESULT SiblingTempFile::create(const std::string& target) {
+    target_ = target;
+    auto slash = target.rfind('/');
+    std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash);
+    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    std::string pattern = (slash == 0 ? std::string() : dir) + "/." + base + ".XXXXXX";
+    int fd = mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0) return hresultFromErrno(errno);
+    fd_ = fd;
+    tempPath_ = pattern;
+    return S_OK;
+}
+
+HRESULT SiblingTempFile::replaceTarget(bool write, unsigned share, std::shared_ptr<NativeFile>* out) {
+    if (fsync(fd_) != 0) return hresultFromErrno(errno);
+    struct stat st {};
+    mode_t mode = 0644;
+    if (::stat(target_.c_str(), &st) == 0) {
+        mode = st.st_mode & 07777;
+    } else {
+        mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+    fchmod(fd_, mode);
+    std::shared_ptr<NativeFile> file;
+    if (out) {
+        int fd = fd_;
+        fd_ = -1;
+        HRESULT hr = NativeFile::adopt(fd, target_, write, share, &file);
+        if (FAILED(hr)) return hr;
+    }
+    if (::rename(tempPath_.c_str(), target_.c_str()) != 0) return hresultFromErrno(errno);
+    tempPath_.clear();
+    auto slash = target_.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : target_.substr(0, slash));
+    int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        fsync(dirFd);
+        ::close(dirFd);
+    }
+    if (out) *out = std::move(file);
+    return S_OK;
+}
+
+}  // namespace winsys::cfb
