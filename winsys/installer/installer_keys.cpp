@@ -94,9 +94,9 @@ std::optional<DWORD> readDword(HKEY key, std::u16string_view name) {
     return value;
 }
 
-LONG writeText(HKEY key, std::u16string_view name, std::u16string_view value) {
+LONG writeText(HKEY key, std::u16string_view name, std::u16string_view value, DWORD type) {
     std::u16string valueName(name), data(value);
-    return RegSetValueExW(key, valueName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+    return RegSetValueExW(key, valueName.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.c_str()),
                           static_cast<DWORD>((data.size() + 1) * sizeof(WCHAR)));
 }
 

@@ -18,6 +18,10 @@ inline constexpr std::u16string_view kUserDataRoot =
 inline constexpr std::u16string_view kClassesProducts = u"Software\\Classes\\Installer\\Products";
 // Add/remove programs' entries, keyed by the braced product code.
 inline constexpr std::u16string_view kUninstallRoot = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+// Products by upgrade code, advertised and installed.
+inline constexpr std::u16string_view kClassesUpgradeCodes = u"Software\\Classes\\Installer\\UpgradeCodes";
+inline constexpr std::u16string_view kInstallerUpgradeCodes =
+    u"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UpgradeCodes";
 
 // Key names below HKEY_LOCAL_MACHINE; arguments are packed GUIDs.
 std::u16string userDataProductKey(std::u16string_view packedProduct);
@@ -54,7 +58,7 @@ bool keyExists(HKEY root, std::u16string_view subKey);
 std::optional<std::u16string> readText(HKEY key, std::u16string_view name);
 std::optional<DWORD> readDword(HKEY key, std::u16string_view name);
 
-LONG writeText(HKEY key, std::u16string_view name, std::u16string_view value);
+LONG writeText(HKEY key, std::u16string_view name, std::u16string_view value, DWORD type = REG_SZ);
 LONG writeDword(HKEY key, std::u16string_view name, DWORD value);
 // REG_MULTI_SZ from its items.
 LONG writeMultiText(HKEY key, std::u16string_view name, std::initializer_list<std::u16string_view> items);

@@ -4,7 +4,10 @@
 //   Software\Classes\Installer\Products\<packed product>
 //       ProductName, PackageCode (packed), Language, Version, Assignment,
 //       AdvertiseFlags, InstanceType, Clients; SourceList\ PackageName,
-//       LastUsedSource, Net\1
+//       LastUsedSource, Net\1, Media\ 1, DiskPrompt, MediaPackage
+//   Software\Classes\Installer\UpgradeCodes\<packed upgrade code> and
+//   ...\CurrentVersion\Installer\UpgradeCodes\<packed upgrade code>
+//       <packed product> = ""
 //   ...\Installer\UserData\S-1-5-18\Products\<packed product>\InstallProperties
 //       LocalPackage, DisplayName, DisplayVersion, Publisher, InstallLocation,
 //       InstallSource, InstallDate, Version, VersionMajor, VersionMinor,
@@ -53,8 +56,8 @@ LONG writeDisplayValues(HKEY key, const ProductRegistration& p, std::u16string_v
     std::u16string uninstall = u"MsiExec.exe /X" + p.productCode;
     std::u16string modify = u"MsiExec.exe /I" + p.productCode;
     LONG r = ERROR_SUCCESS;
-    auto text = [&](std::u16string_view name, std::u16string_view value) {
-        if (r == ERROR_SUCCESS) r = writeText(key, name, value);
+    auto text = [&](std::u16string_view name, std::u16string_view value, DWORD type = REG_SZ) {
+        if (r == ERROR_SUCCESS) r = writeText(key, name, value, type);
     };
     auto number = [&](std::u16string_view name, DWORD value) {
         if (r == ERROR_SUCCESS) r = writeDword(key, name, value);
@@ -69,12 +72,13 @@ LONG writeDisplayValues(HKEY key, const ProductRegistration& p, std::u16string_v
     text(u"InstallDate", date);
     text(u"InstallLocation", p.installLocation);
     text(u"InstallSource", p.installSource);
-    text(u"ModifyPath", modify);
+    number(u"EstimatedSize", p.estimatedSizeKb);
+    text(u"ModifyPath", modify, REG_EXPAND_SZ);
     number(u"NoModify", 1);
     text(u"Publisher", p.manufacturer);
     text(u"Readme", u"");
     text(u"Size", u"");
-    text(u"UninstallString", uninstall);
+    text(u"UninstallString", uninstall, REG_EXPAND_SZ);
     text(u"URLInfoAbout", u"");
     text(u"URLUpdateInfo", u"");
     number(u"Language", p.language);
@@ -102,6 +106,7 @@ LONG writeAdvertisedData(const ProductRegistration& p, std::u16string_view packe
     number(u"Assignment", 1);  // per-machine
     number(u"AdvertiseFlags", 0x184);
     number(u"InstanceType", 0);
+    number(u"AuthorizedLUAApp", 0);
     if (r == ERROR_SUCCESS) r = writeMultiText(key.get(), u"Clients", {u":"});
     if (r != ERROR_SUCCESS) return r;
 
@@ -111,9 +116,32 @@ LONG writeAdvertisedData(const ProductRegistration& p, std::u16string_view packe
     if (r == ERROR_SUCCESS) r = writeText(sources.get(), u"LastUsedSource", u"n;1;" + p.installSource);
     RegKey net;
     if (r == ERROR_SUCCESS) r = net.create(sources.get(), u"Net");
-    if (r == ERROR_SUCCESS) r = writeText(net.get(), u"1", p.installSource);
+    if (r == ERROR_SUCCESS) r = writeText(net.get(), u"1", p.installSource, REG_EXPAND_SZ);
+    RegKey media;
+    if (r == ERROR_SUCCESS) r = media.create(sources.get(), u"Media");
+    if (r == ERROR_SUCCESS) r = writeText(media.get(), u"1", u";");
+    if (r == ERROR_SUCCESS) r = writeText(media.get(), u"DiskPrompt", u"");
+    if (r == ERROR_SUCCESS) r = writeText(media.get(), u"MediaPackage", u"");
     return r;
 }
+
+std::u16string upgradeKey(std::u16string_view root, std::u16string_view packedUpgrade) {
+    std::u16string name(root);
+    name += u'\\';
+    name += packedUpgrade;
+    return name;
+}
+
+LONG writeUpgradeCode(std::u16string_view packedUpgrade, std::u16string_view packedProduct) {
+    for (auto root : {kClassesUpgradeCodes, kInstallerUpgradeCodes}) {
+        RegKey key;
+        LONG r = key.create(HKEY_LOCAL_MACHINE, upgradeKey(root, packedUpgrade));
+        if (r == ERROR_SUCCESS) r = writeText(key.get(), packedProduct, u"");
+        if (r != ERROR_SUCCESS) return r;
+    }
+    return ERROR_SUCCESS;
+}
+
 
 LONG writeUserData(const ProductRegistration& p, std::u16string_view packedProduct, std::u16string_view date) {
     RegKey props;
@@ -144,29 +172,28 @@ LONG writeComponents(const ProductRegistration& p, std::u16string_view packedPro
     return ERROR_SUCCESS;
 }
 
-void removeComponentValues(std::u16string_view packedProduct) {
-    std::u16string root(kUserDataRoot);
-    root += u"\\Components";
-    RegKey components;
-    if (components.open(HKEY_LOCAL_MACHINE, root, KEY_ALL_ACCESS) != ERROR_SUCCESS) return;
-    std::u16string valueName(packedProduct);
+// Takes the value named out of every child of parent (components, upgrade
+// codes), and drops the children no other product refers to any more.
+void removeValueFromChildren(std::u16string_view parent, std::u16string_view name) {
+    RegKey children;
+    if (children.open(HKEY_LOCAL_MACHINE, parent, KEY_ALL_ACCESS) != ERROR_SUCCESS) return;
+    std::u16string valueName(name);
     for (DWORD index = 0;;) {
         WCHAR child[256];
         DWORD length = 256;
-        if (RegEnumKeyExW(components.get(), index, child, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        if (RegEnumKeyExW(children.get(), index, child, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
         std::u16string childName(child, length);
         RegKey key;
         bool removedKey = false;
-        if (key.open(components.get(), childName, KEY_ALL_ACCESS) == ERROR_SUCCESS &&
+        if (key.open(children.get(), childName, KEY_ALL_ACCESS) == ERROR_SUCCESS &&
             RegDeleteValueW(key.get(), valueName.c_str()) == ERROR_SUCCESS) {
-            // A component no product refers to any more has no key either.
             WCHAR any[64];
             DWORD anyLength = 64;
             bool empty = RegEnumValueW(key.get(), 0, any, &anyLength, nullptr, nullptr, nullptr, nullptr) ==
                          ERROR_NO_MORE_ITEMS;
             key.reset();
-            if (empty) removedKey = RegDeleteKeyW(components.get(), childName.c_str()) == ERROR_SUCCESS;
+            if (empty) removedKey = RegDeleteKeyW(children.get(), childName.c_str()) == ERROR_SUCCESS;
         }
         if (!removedKey) ++index;
     }
@@ -179,7 +206,9 @@ void removeProductKeys(std::u16string_view productCode, std::u16string_view pack
     uninstall += u'\\';
     uninstall += productCode;
     deleteTree(HKEY_LOCAL_MACHINE, uninstall);
-    removeComponentValues(packedProduct);
+    removeValueFromChildren(std::u16string(kUserDataRoot) + u"\\Components", packedProduct);
+    removeValueFromChildren(kClassesUpgradeCodes, packedProduct);
+    removeValueFromChildren(kInstallerUpgradeCodes, packedProduct);
 }
 
 }  // namespace
@@ -200,6 +229,9 @@ LONG registerProduct(const ProductRegistration& product) {
     auto packedProduct = squishGuid(product.productCode);
     auto packedPackage = squishGuid(product.packageCode);
     if (!packedProduct || !packedPackage) return ERROR_INVALID_PARAMETER;
+    std::optional<std::u16string> packedUpgrade;
+    if (!product.upgradeCode.empty() && !(packedUpgrade = squishGuid(product.upgradeCode)))
+        return ERROR_INVALID_PARAMETER;
     for (const auto& component : product.components)
         if (!isGuidText(component.componentId)) return ERROR_INVALID_PARAMETER;
     if (isProductRegistered(product.productCode)) return ERROR_PRODUCT_VERSION;
@@ -208,8 +240,8 @@ LONG registerProduct(const ProductRegistration& product) {
     LONG r = writeComponents(product, *packedProduct);
     if (r == ERROR_SUCCESS) r = writeUserData(product, *packedProduct, date);
     if (r == ERROR_SUCCESS) r = writeUninstallEntry(product, date);
-    // The advertised key goes last: its presence is what makes the product
-    // known, so a failure before it never leaves a half-known product.
+    if (r == ERROR_SUCCESS && packedUpgrade) r = writeUpgradeCode(*packedUpgrade, *packedProduct);
+    // The advertised key, which the queries look for first, goes last.
     if (r == ERROR_SUCCESS) r = writeAdvertisedData(product, *packedProduct, *packedPackage);
     if (r != ERROR_SUCCESS) removeProductKeys(product.productCode, *packedProduct);
     return r;

@@ -36,6 +36,8 @@ struct ProductRegistration {
     std::u16string installLocation;  // may be empty
     std::u16string installSource;    // folder of the original package, ending in '\'
     std::u16string packageName;      // file name of the original package
+    std::u16string upgradeCode;      // braced GUID, or empty when the package has none
+    DWORD estimatedSizeKb = 0;       // the files' total size
     std::vector<ComponentRegistration> components;
 };
 
@@ -44,7 +46,8 @@ struct ProductRegistration {
 WINSYS_EXPORT bool isProductRegistered(std::u16string_view productCode);
 
 // Writes the product's keys and one value per component. ERROR_SUCCESS;
-// ERROR_INVALID_PARAMETER when a code is not a braced GUID;
+// ERROR_INVALID_PARAMETER when a code (the upgrade code, when given) is not a
+// braced GUID;
 // ERROR_PRODUCT_VERSION when the product is already registered; otherwise the
 // registry's error, after taking back what was written.
 WINSYS_EXPORT LONG registerProduct(const ProductRegistration& product);

@@ -41,6 +41,7 @@ inline winsys::installer::ProductRegistration sampleProduct(const std::u16string
     p.installLocation = u"C:\\Program Files\\Sample\\";
     p.installSource = u"C:\\media\\";
     p.packageName = u"sample.msi";
+    p.upgradeCode = u"{0A0B0C0D-1111-2222-3333-444455556666}";
     return p;
 }
 

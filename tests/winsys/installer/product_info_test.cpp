@@ -60,6 +60,7 @@ TEST_F(ProductInfo, WritesWindowsInstallersLayout) {
     EXPECT_EQ(regText(classes, u"PackageCode"), u"E4D3C2B100000004080000000000BADC");
     EXPECT_EQ(regText(userData + u"Components\\C3D2E1F0A5B486947867564534231201", kPacked),
               u"C:\\Program Files\\Sample\\app.exe");
+    EXPECT_EQ(regText(u"Software\\Classes\\Installer\\UpgradeCodes\\D0C0B0A0111122223333444455556666", kPacked), u"");
     EXPECT_EQ(regText(std::u16string(u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") + kProduct,
                       u"DisplayName"),
               u"Sample Product");
@@ -150,6 +151,8 @@ TEST_F(ProductInfo, SecondRegistrationIsRefusedAndUnregisterRemovesAll) {
     EXPECT_EQ(regText(u"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components\\"
                       u"C3D2E1F0A5B486947867564534231201",
                       kPacked),
+              u"<no key>");
+    EXPECT_EQ(regText(u"Software\\Classes\\Installer\\UpgradeCodes\\D0C0B0A0111122223333444455556666", kPacked),
               u"<no key>");
     EXPECT_EQ(unregisterProduct(kProduct), ERROR_UNKNOWN_PRODUCT);
     EXPECT_EQ(unregisterProduct(u"not a guid"), ERROR_INVALID_PARAMETER);

@@ -143,6 +143,12 @@ std::u16string chooseInstallLocation(const PackageContents& package, const Insta
     return {};
 }
 
+// True for a braced GUID: the product query refuses anything else as a
+// malformed argument before it looks for a product.
+bool isGuid(const std::u16string& text) {
+    return MsiGetProductInfoW(text.c_str(), INSTALLPROPERTY_PRODUCTNAME, nullptr, nullptr) != ERROR_INVALID_PARAMETER;
+}
+
 // ProductLanguage's leading decimal digits (a language id fits 16 bits).
 DWORD languageId(std::u16string_view text) {
     DWORD id = 0;
@@ -168,7 +174,8 @@ InstalledProduct installPackage(const InstallRequest& request) {
     product.productCode = package.property(u"ProductCode");
     product.productName = package.property(u"ProductName");
     product.productVersion = package.property(u"ProductVersion");
-    if (product.productCode.empty()) throw InstallError("the package has no ProductCode property");
+    if (!isGuid(product.productCode))
+        throw InstallError("the package's ProductCode '" + toUtf8(product.productCode) + "' is not a GUID");
     if (winsys::installer::isProductRegistered(product.productCode))
         throw InstallError("the product " + toUtf8(product.productCode) + " (" + toUtf8(product.productName) +
                            ") is already installed; qltmsi install does not reinstall or upgrade");
@@ -218,6 +225,10 @@ InstalledProduct installPackage(const InstallRequest& request) {
     registration.installLocation = product.installLocation;
     registration.installSource = packageFolder;
     registration.packageName = fileNameOf(packagePath);
+    if (auto upgrade = package.property(u"UpgradeCode"); isGuid(upgrade)) registration.upgradeCode = upgrade;
+    uint64_t totalSize = 0;
+    for (const auto& file : package.files) totalSize += unsigned(file.size);
+    registration.estimatedSizeKb = DWORD((totalSize + 1023) / 1024);
     for (const auto& component : package.components) {
         if (component.componentId.empty()) continue;  // unregistered by design
         std::u16string keyPath;

@@ -96,9 +96,10 @@ PackageContents readPackage(MSIHANDLE database) {
             false, [&](MSIHANDLE r) {
                 package.components.push_back({field(r, 1), field(r, 2), field(r, 3), integer(r, 4), optionalField(r, 5)});
             });
-    eachRow(database, u"SELECT `File`, `Component_`, `FileName`, `Attributes`, `Sequence` FROM `File`", true,
-            [&](MSIHANDLE r) {
-                package.files.push_back({field(r, 1), field(r, 2), field(r, 3), integer(r, 4), integer(r, 5)});
+    eachRow(database, u"SELECT `File`, `Component_`, `FileName`, `FileSize`, `Attributes`, `Sequence` FROM `File`",
+            true, [&](MSIHANDLE r) {
+                package.files.push_back(
+                    {field(r, 1), field(r, 2), field(r, 3), integer(r, 4), integer(r, 5), integer(r, 6)});
             });
     eachRow(database, u"SELECT `DiskId`, `LastSequence`, `Cabinet` FROM `Media`", true,
             [&](MSIHANDLE r) { package.media.push_back({integer(r, 1), integer(r, 2), field(r, 3)}); });

@@ -48,6 +48,7 @@ struct ComponentRow {
 
 struct FileRow {
     std::u16string key, component, fileName;
+    int size = 0;
     int attributes = 0;
     int sequence = 0;
 };
