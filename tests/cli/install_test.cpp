@@ -224,7 +224,7 @@ TEST_F(Install, UnreadableInputLeavesNothingBehind) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("LZX"), std::string::npos) << r.err;
     EXPECT_EQ(filesUnder(fresh + "/drive_c/windows/Installer").size(), 0u);
-    EXPECT_EQ(filesUnder(fresh + "/drive_c/ProgramData").size(), 0u);
+    EXPECT_FALSE(fs::exists(fresh + "/drive_c/ProgramData/External Sample"));  // nor its folders
     EXPECT_EQ(run(qltmsi("products"), fresh).out, "");
 
     writeFile((lzx / "not-a-package.msi").string(), "plain text");

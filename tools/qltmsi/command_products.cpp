@@ -14,7 +14,9 @@ constexpr std::string_view kHelp =
     "usage: qltmsi products\n"
     "\n"
     "Lists the products Windows Installer knows in the prefix, one a line, with\n"
-    "tabs between: product code, name, version, cached package.\n";
+    "tabs between: product code, name, version, cached package. On POSIX hosts\n"
+    "they are the products 'qltmsi install' put in place, which is not a full\n"
+    "installer (see 'qltmsi install --help').\n";
 
 std::u16string productInfo(const WCHAR* product, const WCHAR* property) {
     DWORD count = 0;

@@ -140,7 +140,8 @@ struct CabinetModule {
 
 }  // namespace
 
-void createFolders(const std::u16string& folder) {
+std::vector<std::u16string> createFolders(const std::u16string& folder) {
+    std::vector<std::u16string> created;
     std::u16string path;
     for (size_t i = 0; i < folder.size(); ++i) {
         path += folder[i];
@@ -148,10 +149,13 @@ void createFolders(const std::u16string& folder) {
         if ((folder[i] == u'\\' || end) && path.size() > 3) {
             std::u16string name = path;
             if (name.back() == u'\\') name.pop_back();
-            if (!CreateDirectoryW(name.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+            if (CreateDirectoryW(name.c_str(), nullptr))
+                created.push_back(name);
+            else if (GetLastError() != ERROR_ALREADY_EXISTS)
                 throw InstallError("cannot create the folder " + toUtf8(name));
         }
     }
+    return created;
 }
 
 std::set<std::u16string> extractCabinet(const std::u16string& cabinetPath,

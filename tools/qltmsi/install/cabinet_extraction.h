@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace qltmsi::install {
 
@@ -15,7 +16,8 @@ namespace qltmsi::install {
 std::set<std::u16string> extractCabinet(const std::u16string& cabinetPath,
                                         const std::map<std::u16string, std::u16string>& targets);
 
-// Creates a folder and the folders above it (Windows path).
-void createFolders(const std::u16string& folder);
+// Creates a folder and the folders above it (Windows path); returns those it
+// created, outermost first.
+std::vector<std::u16string> createFolders(const std::u16string& folder);
 
 }  // namespace qltmsi::install

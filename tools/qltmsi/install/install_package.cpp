@@ -24,18 +24,32 @@ struct PlannedFile {
     bool compressed;
 };
 
-// Undoes a failed install: files written and the cached package go again.
+// Undoes a failed install: the files written, the cached package and the
+// folders made for them go again, newest first.
 class Rollback {
 public:
     ~Rollback() {
         if (committed_) return;
-        for (auto it = created_.rbegin(); it != created_.rend(); ++it) DeleteFileW(it->c_str());
+        for (auto it = created_.rbegin(); it != created_.rend(); ++it) {
+            SetFileAttributesW(it->path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (it->folder)
+                RemoveDirectoryW(it->path.c_str());
+            else
+                DeleteFileW(it->path.c_str());
+        }
     }
-    void track(const std::u16string& path) { created_.push_back(path); }
+    void track(const std::u16string& path) { created_.push_back({path, false}); }
+    void makeFolders(const std::u16string& folder) {
+        for (auto& made : createFolders(folder)) created_.push_back({made, true});
+    }
     void commit() { committed_ = true; }
 
 private:
-    std::vector<std::u16string> created_;
+    struct Created {
+        std::u16string path;
+        bool folder;
+    };
+    std::vector<Created> created_;
     bool committed_ = false;
 };
 
@@ -53,7 +67,7 @@ std::u16string cachePackage(const std::u16string& package, Rollback& rollback) {
     WCHAR windows[MAX_PATH + 1];
     UINT length = GetWindowsDirectoryW(windows, MAX_PATH + 1);
     std::u16string cache = std::u16string(windows, length) + u"\\Installer\\";
-    createFolders(cache);
+    rollback.makeFolders(cache);
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::u16string cached = cache + hexName();
         if (CopyFileW(package.c_str(), cached.c_str(), TRUE)) {
@@ -133,6 +147,15 @@ void layOutUncompressed(const std::vector<PlannedFile>& plan, Rollback& rollback
     }
 }
 
+// The read-only, hidden and system bits of File.Attributes are the file
+// system's attribute bits of the same values.
+void applyFileAttributes(const std::vector<PlannedFile>& plan) {
+    constexpr int kFileSystemBits = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    for (const auto& file : plan)
+        if (int bits = file.row->attributes & kFileSystemBits)
+            SetFileAttributesW(file.target.c_str(), DWORD(bits));
+}
+
 std::u16string chooseInstallLocation(const PackageContents& package, const InstallRequest& request,
                                      const std::map<std::u16string, DirectoryPaths>& directories) {
     if (auto it = request.properties.find(u"ARPINSTALLLOCATION"); it != request.properties.end()) return it->second;
@@ -209,9 +232,10 @@ InstalledProduct installPackage(const InstallRequest& request) {
 
     Rollback rollback;
     product.localPackage = cachePackage(packagePath, rollback);
-    for (const auto& component : package.components) createFolders(directories.at(component.directory).target);
+    for (const auto& component : package.components) rollback.makeFolders(directories.at(component.directory).target);
     layOutCompressed(database.get(), package, packageFolder, plan, rollback);
     layOutUncompressed(plan, rollback);
+    applyFileAttributes(plan);
 
     winsys::installer::ProductRegistration registration;
     registration.productCode = product.productCode;
