@@ -29,7 +29,8 @@ struct Outcome {
 // Runs a shell command line with the given prefix, capturing both streams.
 Outcome run(const std::string& command, const std::string& prefix) {
     std::string outFile = prefix + ".out", errFile = prefix + ".err";
-    std::string line = "QLTMSI_PREFIX='" + prefix + "' " + command + " >'" + outFile + "' 2>'" + errFile + "'";
+    std::string line =
+        "QLTMSI_PREFIX='" + prefix + "' " + command + " >'" + outFile + "' 2>'" + errFile + "'";
     int status = std::system(line.c_str());
     Outcome r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(outFile), readFile(errFile)};
     fs::remove(outFile);
@@ -37,27 +38,35 @@ Outcome run(const std::string& command, const std::string& prefix) {
     return r;
 }
 
-std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
+std::string quoted(const fs::path& p) {
+    return "'" + p.string() + "'";
+}
 
-std::string qltmsi(const std::string& args) { return std::string(QLTMSI_PROGRAM) + " " + args; }
+std::string qltmsi(const std::string& args) {
+    return std::string(QLTMSI_PROGRAM) + " " + args;
+}
 
 std::string randomBytes(size_t size, unsigned seed) {
     std::mt19937 generator(seed);
     std::string bytes(size, '\0');
-    for (auto& b : bytes) b = char(generator());
+    for (auto& b : bytes)
+        b = char(generator());
     return bytes;
 }
 
 // Every regular file under root, as paths relative to it.
 std::set<std::string> filesUnder(const fs::path& root) {
     std::set<std::string> files;
-    if (!fs::exists(root)) return files;
+    if (!fs::exists(root))
+        return files;
     for (auto& entry : fs::recursive_directory_iterator(root))
-        if (entry.is_regular_file()) files.insert(fs::relative(entry.path(), root).string());
+        if (entry.is_regular_file())
+            files.insert(fs::relative(entry.path(), root).string());
     return files;
 }
 
-std::u16string componentPath(const char16_t* product, const char16_t* component, INSTALLSTATE& state) {
+std::u16string componentPath(const char16_t* product, const char16_t* component,
+                             INSTALLSTATE& state) {
     WCHAR buffer[MAX_PATH];
     DWORD count = MAX_PATH;
     state = MsiGetComponentPathW(product, component, buffer, &count);
@@ -67,11 +76,14 @@ std::u16string componentPath(const char16_t* product, const char16_t* component,
 std::u16string productInfo(const char16_t* product, const char16_t* property) {
     WCHAR buffer[MAX_PATH];
     DWORD count = MAX_PATH;
-    if (MsiGetProductInfoW(product, property, buffer, &count) != ERROR_SUCCESS) return u"<error>";
+    if (MsiGetProductInfoW(product, property, buffer, &count) != ERROR_SUCCESS)
+        return u"<error>";
     return std::u16string(buffer, count);
 }
 
-std::string narrow(const std::u16string& s) { return std::string(s.begin(), s.end()); }
+std::string narrow(const std::u16string& s) {
+    return std::string(s.begin(), s.end());
+}
 
 constexpr char16_t kSample[] = u"{3E7F5A2C-1B4D-4C6E-8F90-A1B2C3D4E5F6}";
 constexpr char16_t kExternal[] = u"{7C1E9B24-3D5A-4F68-9A0B-2C4D6E8F0A1B}";
@@ -79,7 +91,7 @@ constexpr char16_t kExternal[] = u"{7C1E9B24-3D5A-4F68-9A0B-2C4D6E8F0A1B}";
 // One prefix for the process (the registry keeps its connection), and a work
 // folder with the packages built once.
 class Install : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         prefix_ = new winsys_test::TestPrefix;
         work_ = fs::path(prefix_->root()) / "work";
@@ -91,7 +103,8 @@ protected:
         writeFile((work_ / "sample/big.bin").string(), randomBytes(300000, 7));
         writeFile((work_ / "sample/empty.dat").string(), "");
         writeFile((work_ / "sample/settings.ini").string(), "[settings]\nkey=value\n");
-        ASSERT_EQ(run("cd " + quoted(work_ / "sample") + " && wixl -o sample.msi " QLTMSI_TEST_DATA "/sample.wxs",
+        ASSERT_EQ(run("cd " + quoted(work_ / "sample") +
+                          " && wixl -o sample.msi " QLTMSI_TEST_DATA "/sample.wxs",
                       prefix_->prefix())
                       .status,
                   0);
@@ -107,13 +120,15 @@ protected:
                   0);
         // notes.txt is read uncompressed from the source tree beside the
         // package, where the Directory table's source names put it.
-        ASSERT_EQ(run("cd " + ext +
-                          " && msibuild external.msi -q \"UPDATE \\`File\\` SET \\`Attributes\\` = 8704 WHERE "
-                          "\\`File\\` = 'notes.txt'\"" +
-                          " && mkdir -p 'External Sample/docs' && mv notes.txt 'External Sample/docs/'",
-                      prefix_->prefix())
-                      .status,
-                  0);
+        ASSERT_EQ(
+            run("cd " + ext +
+                    " && msibuild external.msi -q \"UPDATE \\`File\\` SET \\`Attributes\\` = 8704 "
+                    "WHERE "
+                    "\\`File\\` = 'notes.txt'\"" +
+                    " && mkdir -p 'External Sample/docs' && mv notes.txt 'External Sample/docs/'",
+                prefix_->prefix())
+                .status,
+            0);
     }
     static void TearDownTestSuite() {
         delete prefix_;
@@ -136,13 +151,17 @@ TEST_F(Install, EmbeddedCabinetMatchesMsiextract) {
     EXPECT_EQ(r.out, "");  // quiet when not on a terminal
 
     const fs::path extracted = work_ / "sample/extracted";
-    ASSERT_EQ(run("msiextract -C " + quoted(extracted) + " " + quoted(package), prefix_->prefix()).status, 0);
+    ASSERT_EQ(
+        run("msiextract -C " + quoted(extracted) + " " + quoted(package), prefix_->prefix()).status,
+        0);
     auto expected = filesUnder(extracted / "Program Files");
     ASSERT_EQ(expected.size(), 5u);
     const fs::path installed = fs::path(prefix_->driveC()) / "Program Files";
     EXPECT_EQ(filesUnder(installed), expected);
     for (const auto& file : expected)
-        EXPECT_EQ(readFile((installed / file).string()), readFile((extracted / "Program Files" / file).string())) << file;
+        EXPECT_EQ(readFile((installed / file).string()),
+                  readFile((extracted / "Program Files" / file).string()))
+            << file;
 
     // The cached package: a new hex name in the Installer folder, same bytes.
     std::u16string local = productInfo(kSample, INSTALLPROPERTY_LOCALPACKAGE);
@@ -150,7 +169,8 @@ TEST_F(Install, EmbeddedCabinetMatchesMsiextract) {
     std::string name = narrow(local.substr(21));
     EXPECT_EQ(name.size(), 12u);
     EXPECT_EQ(name.find_first_not_of("0123456789abcdef"), 8u);
-    EXPECT_EQ(readFile(prefix_->driveC() + "/windows/Installer/" + name), readFile(package.string()));
+    EXPECT_EQ(readFile(prefix_->driveC() + "/windows/Installer/" + name),
+              readFile(package.string()));
 
     EXPECT_EQ(productInfo(kSample, INSTALLPROPERTY_PRODUCTNAME), u"Installer Sample");
     EXPECT_EQ(productInfo(kSample, INSTALLPROPERTY_VERSIONSTRING), u"2.4.6");
@@ -188,18 +208,22 @@ TEST_F(Install, EmbeddedCabinetMatchesMsiextract) {
 
     r = run(qltmsi("products"), prefix_->prefix());
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("{3E7F5A2C-1B4D-4C6E-8F90-A1B2C3D4E5F6}\tInstaller Sample\t2.4.6\t" + narrow(local) + "\n"),
+    EXPECT_NE(r.out.find("{3E7F5A2C-1B4D-4C6E-8F90-A1B2C3D4E5F6}\tInstaller Sample\t2.4.6\t" +
+                         narrow(local) + "\n"),
               std::string::npos)
         << r.out;
 }
 
 TEST_F(Install, ExternalCabinetSourceTreeAndDirectoryProperty) {
     const fs::path package = work_ / "external/external.msi";
-    Outcome r = run(qltmsi("install " + quoted(package) + " 'INSTALLDIR=C:\\Custom\\Place'"), prefix_->prefix());
+    Outcome r = run(qltmsi("install " + quoted(package) + " 'INSTALLDIR=C:\\Custom\\Place'"),
+                    prefix_->prefix());
     ASSERT_EQ(r.status, 0) << r.err;
     const fs::path place = fs::path(prefix_->driveC()) / "Custom/Place";
-    EXPECT_EQ(filesUnder(place), (std::set<std::string>{"tool.exe", "docs/guide.txt", "docs/notes.txt"}));
-    EXPECT_EQ(readFile((place / "tool.exe").string()), readFile((work_ / "external/tool.exe").string()));
+    EXPECT_EQ(filesUnder(place),
+              (std::set<std::string>{"tool.exe", "docs/guide.txt", "docs/notes.txt"}));
+    EXPECT_EQ(readFile((place / "tool.exe").string()),
+              readFile((work_ / "external/tool.exe").string()));
     EXPECT_EQ(readFile((place / "docs/guide.txt").string()), "the guide\n");
     EXPECT_EQ(readFile((place / "docs/notes.txt").string()), "notes kept beside the package\n");
     INSTALLSTATE state;

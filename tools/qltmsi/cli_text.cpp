@@ -8,7 +8,8 @@
 namespace qltmsi {
 
 std::u16string toWide(std::string_view utf8) {
-    if (utf8.empty()) return {};
+    if (utf8.empty())
+        return {};
     int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
     std::u16string wide(length, u'\0');
     MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), wide.data(), length);
@@ -16,20 +17,26 @@ std::u16string toWide(std::string_view utf8) {
 }
 
 std::string toUtf8(std::u16string_view wide) {
-    if (wide.empty()) return {};
-    int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
+    if (wide.empty())
+        return {};
+    int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr,
+                                     nullptr);
     std::string narrow(length, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), narrow.data(), length, nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), narrow.data(), length, nullptr,
+                        nullptr);
     return narrow;
 }
 
 std::u16string windowsPathOf(std::string_view typed) {
     bool drivePath = typed.size() >= 2 && typed[1] == ':' &&
                      ((typed[0] >= 'A' && typed[0] <= 'Z') || (typed[0] >= 'a' && typed[0] <= 'z'));
-    if (drivePath || typed.find('\\') != std::string_view::npos) return toWide(typed);
-    std::filesystem::path native = std::filesystem::absolute(std::filesystem::path(std::string(typed)));
+    if (drivePath || typed.find('\\') != std::string_view::npos)
+        return toWide(typed);
+    std::filesystem::path native =
+        std::filesystem::absolute(std::filesystem::path(std::string(typed)));
     std::u16string windows = u"Z:";
-    for (char16_t c : toWide(native.lexically_normal().string())) windows += c == u'/' ? u'\\' : c;
+    for (char16_t c : toWide(native.lexically_normal().string()))
+        windows += c == u'/' ? u'\\' : c;
     return windows;
 }
 
@@ -40,7 +47,8 @@ std::u16string fileNameOf(std::u16string_view path) {
 
 std::u16string folderOf(std::u16string_view path) {
     size_t slash = path.find_last_of(u"\\/");
-    return slash == std::u16string_view::npos ? std::u16string() : std::u16string(path.substr(0, slash + 1));
+    return slash == std::u16string_view::npos ? std::u16string()
+                                              : std::u16string(path.substr(0, slash + 1));
 }
 
 }  // namespace qltmsi

@@ -51,9 +51,10 @@ int run(const std::vector<std::string>& args) {
     try {
         install::InstalledProduct product = install::installPackage(request);
         if (isatty(STDOUT_FILENO))
-            std::printf("installed %s %s %s: %zu files, package cached as %s\n", toUtf8(product.productCode).c_str(),
-                        toUtf8(product.productName).c_str(), toUtf8(product.productVersion).c_str(),
-                        product.fileCount, toUtf8(product.localPackage).c_str());
+            std::printf("installed %s %s %s: %zu files, package cached as %s\n",
+                        toUtf8(product.productCode).c_str(), toUtf8(product.productName).c_str(),
+                        toUtf8(product.productVersion).c_str(), product.fileCount,
+                        toUtf8(product.localPackage).c_str());
         return kExitOk;
     } catch (const install::InstallError& e) {
         std::fprintf(stderr, "qltmsi install: %s\n", e.what());
@@ -63,6 +64,7 @@ int run(const std::vector<std::string>& args) {
 
 }  // namespace
 
-QLTMSI_COMMAND("install", "put a package's product in place in the prefix (not a full installer)", kHelp, run);
+QLTMSI_COMMAND("install", "put a package's product in place in the prefix (not a full installer)",
+               kHelp, run);
 
 }  // namespace qltmsi

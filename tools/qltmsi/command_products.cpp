@@ -20,10 +20,12 @@ constexpr std::string_view kHelp =
 
 std::u16string productInfo(const WCHAR* product, const WCHAR* property) {
     DWORD count = 0;
-    if (MsiGetProductInfoW(product, property, nullptr, &count) != ERROR_SUCCESS) return {};
+    if (MsiGetProductInfoW(product, property, nullptr, &count) != ERROR_SUCCESS)
+        return {};
     std::u16string value(count + 1, u'\0');
     count += 1;
-    if (MsiGetProductInfoW(product, property, value.data(), &count) != ERROR_SUCCESS) return {};
+    if (MsiGetProductInfoW(product, property, value.data(), &count) != ERROR_SUCCESS)
+        return {};
     value.resize(count);
     return value;
 }
@@ -35,7 +37,8 @@ int run(const std::vector<std::string>& args) {
     }
     WCHAR code[39];
     for (DWORD index = 0; MsiEnumProductsW(index, code) == ERROR_SUCCESS; ++index) {
-        std::printf("%s\t%s\t%s\t%s\n", toUtf8(code).c_str(), toUtf8(productInfo(code, INSTALLPROPERTY_PRODUCTNAME)).c_str(),
+        std::printf("%s\t%s\t%s\t%s\n", toUtf8(code).c_str(),
+                    toUtf8(productInfo(code, INSTALLPROPERTY_PRODUCTNAME)).c_str(),
                     toUtf8(productInfo(code, INSTALLPROPERTY_VERSIONSTRING)).c_str(),
                     toUtf8(productInfo(code, INSTALLPROPERTY_LOCALPACKAGE)).c_str());
     }

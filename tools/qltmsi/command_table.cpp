@@ -14,22 +14,27 @@ std::vector<Command>& table() {
 
 }  // namespace
 
-CommandRegistration::CommandRegistration(const Command& command) { table().push_back(command); }
+CommandRegistration::CommandRegistration(const Command& command) {
+    table().push_back(command);
+}
 
 std::vector<Command> allCommands() {
     std::vector<Command> sorted = table();
-    std::sort(sorted.begin(), sorted.end(), [](const Command& a, const Command& b) { return a.name < b.name; });
+    std::sort(sorted.begin(), sorted.end(),
+              [](const Command& a, const Command& b) { return a.name < b.name; });
     return sorted;
 }
 
 const Command* findCommand(std::string_view name) {
     for (const auto& command : table())
-        if (command.name == name) return &command;
+        if (command.name == name)
+            return &command;
     return nullptr;
 }
 
 bool wantsHelp(const std::vector<std::string>& args) {
-    return std::any_of(args.begin(), args.end(), [](const std::string& a) { return a == "--help" || a == "-h"; });
+    return std::any_of(args.begin(), args.end(),
+                       [](const std::string& a) { return a == "--help" || a == "-h"; });
 }
 
 }  // namespace qltmsi

@@ -15,8 +15,8 @@ inline constexpr int kExitUsage = 2;
 
 struct Command {
     std::string_view name;
-    std::string_view summary;  // one line for the program's --help
-    std::string_view help;     // the command's own --help text
+    std::string_view summary;                          // one line for the program's --help
+    std::string_view help;                             // the command's own --help text
     int (*run)(const std::vector<std::string>& args);  // arguments after the command name
 };
 
@@ -35,5 +35,6 @@ bool wantsHelp(const std::vector<std::string>& args);
 
 #define QLTMSI_COMMAND_JOIN2(a, b) a##b
 #define QLTMSI_COMMAND_JOIN(a, b) QLTMSI_COMMAND_JOIN2(a, b)
-#define QLTMSI_COMMAND(...) \
-    static const ::qltmsi::CommandRegistration QLTMSI_COMMAND_JOIN(qltmsiCommand, __LINE__)(::qltmsi::Command{__VA_ARGS__})
+#define QLTMSI_COMMAND(...)                                         \
+    static const ::qltmsi::CommandRegistration QLTMSI_COMMAND_JOIN( \
+        qltmsiCommand, __LINE__)(::qltmsi::Command{__VA_ARGS__})

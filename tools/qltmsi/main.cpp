@@ -20,9 +20,11 @@ int usage(FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) return usage(stderr);
+    if (argc < 2)
+        return usage(stderr);
     std::string name = argv[1];
-    if (name == "--help" || name == "-h" || name == "help") return usage(stdout);
+    if (name == "--help" || name == "-h" || name == "help")
+        return usage(stdout);
     const qltmsi::Command* command = qltmsi::findCommand(name);
     if (!command) {
         std::fprintf(stderr, "qltmsi: unknown command '%s'\n", name.c_str());

@@ -26,7 +26,8 @@ std::basic_string<Char> inCallerWidth(std::u16string_view text) {
 // length. (The component-path and file-version calls behave so.)
 template <typename Char>
 UINT copyTruncating(std::u16string_view text, Char* buffer, DWORD* count) {
-    if (!count) return ERROR_SUCCESS;
+    if (!count)
+        return ERROR_SUCCESS;
     auto value = inCallerWidth<Char>(text);
     DWORD length = static_cast<DWORD>(value.size());
     UINT result = ERROR_SUCCESS;
@@ -35,7 +36,8 @@ UINT copyTruncating(std::u16string_view text, Char* buffer, DWORD* count) {
         std::copy_n(value.data(), copied, buffer);
         buffer[copied] = Char(0);
     }
-    if (buffer && length >= *count) result = ERROR_MORE_DATA;
+    if (buffer && length >= *count)
+        result = ERROR_MORE_DATA;
     *count = length;
     return result;
 }
@@ -44,7 +46,8 @@ UINT copyTruncating(std::u16string_view text, Char* buffer, DWORD* count) {
 // (The product-information call behaves so.)
 template <typename Char>
 UINT copyWhole(std::u16string_view text, Char* buffer, DWORD* count) {
-    if (!count) return ERROR_SUCCESS;
+    if (!count)
+        return ERROR_SUCCESS;
     auto value = inCallerWidth<Char>(text);
     DWORD length = static_cast<DWORD>(value.size());
     UINT result = ERROR_SUCCESS;
@@ -61,7 +64,8 @@ UINT copyWhole(std::u16string_view text, Char* buffer, DWORD* count) {
 // A narrow argument as UTF-16; null stays null.
 struct WideArgument {
     explicit WideArgument(const char* narrow) : present(narrow != nullptr) {
-        if (narrow) value = text::toUtf16(narrow);
+        if (narrow)
+            value = text::toUtf16(narrow);
     }
     const WCHAR* get() const { return present ? value.c_str() : nullptr; }
     bool present;

@@ -17,9 +17,11 @@ inline constexpr std::u16string_view kUserDataRoot =
 // Advertised product data (name, package code, language, source list).
 inline constexpr std::u16string_view kClassesProducts = u"Software\\Classes\\Installer\\Products";
 // Add/remove programs' entries, keyed by the braced product code.
-inline constexpr std::u16string_view kUninstallRoot = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+inline constexpr std::u16string_view kUninstallRoot =
+    u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 // Products by upgrade code, advertised and installed.
-inline constexpr std::u16string_view kClassesUpgradeCodes = u"Software\\Classes\\Installer\\UpgradeCodes";
+inline constexpr std::u16string_view kClassesUpgradeCodes =
+    u"Software\\Classes\\Installer\\UpgradeCodes";
 inline constexpr std::u16string_view kInstallerUpgradeCodes =
     u"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UpgradeCodes";
 
@@ -31,7 +33,7 @@ std::u16string classesProductKey(std::u16string_view packedProduct);
 
 // An open key that closes itself.
 class RegKey {
-public:
+  public:
     RegKey() = default;
     ~RegKey() { reset(); }
     RegKey(const RegKey&) = delete;
@@ -46,7 +48,7 @@ public:
     explicit operator bool() const { return key_ != nullptr; }
     HKEY get() const { return key_; }
 
-private:
+  private:
     HKEY key_ = nullptr;
 };
 
@@ -61,7 +63,8 @@ std::optional<DWORD> readDword(HKEY key, std::u16string_view name);
 LONG writeText(HKEY key, std::u16string_view name, std::u16string_view value, DWORD type = REG_SZ);
 LONG writeDword(HKEY key, std::u16string_view name, DWORD value);
 // REG_MULTI_SZ from its items.
-LONG writeMultiText(HKEY key, std::u16string_view name, std::initializer_list<std::u16string_view> items);
+LONG writeMultiText(HKEY key, std::u16string_view name,
+                    std::initializer_list<std::u16string_view> items);
 
 // Deletes a key with everything under it; absent keys are not an error.
 void deleteTree(HKEY root, std::u16string_view subKey);

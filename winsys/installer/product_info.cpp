@@ -57,37 +57,45 @@ constexpr std::array kProperties = {
 // Property names are matched exactly, as Windows Installer matches them.
 const PropertyRow* findProperty(std::u16string_view name) {
     for (const auto& row : kProperties)
-        if (row.property == name) return &row;
+        if (row.property == name)
+            return &row;
     return nullptr;
 }
 
 // The property's text, or the error the call returns.
 UINT lookUp(const WCHAR* product, const WCHAR* attribute, std::u16string& value) {
     auto packed = squishGuid(product);
-    if (!packed) return ERROR_INVALID_PARAMETER;
+    if (!packed)
+        return ERROR_INVALID_PARAMETER;
     const PropertyRow* row = findProperty(attribute);
-    if (!row) return ERROR_UNKNOWN_PROPERTY;
+    if (!row)
+        return ERROR_UNKNOWN_PROPERTY;
 
     RegKey advertised;
-    if (advertised.open(HKEY_LOCAL_MACHINE, classesProductKey(*packed)) != ERROR_SUCCESS) return ERROR_UNKNOWN_PRODUCT;
+    if (advertised.open(HKEY_LOCAL_MACHINE, classesProductKey(*packed)) != ERROR_SUCCESS)
+        return ERROR_UNKNOWN_PRODUCT;
 
     RegKey key;
     switch (row->source) {
-    case Source::InstallProperties:
-        if (key.open(HKEY_LOCAL_MACHINE, installPropertiesKey(*packed)) != ERROR_SUCCESS) return ERROR_UNKNOWN_PROPERTY;
-        break;
-    case Source::Advertised:
-        key = std::move(advertised);
-        break;
-    case Source::SourceList:
-        if (key.open(advertised.get(), u"SourceList") != ERROR_SUCCESS) return ERROR_UNKNOWN_PRODUCT;
-        break;
+        case Source::InstallProperties:
+            if (key.open(HKEY_LOCAL_MACHINE, installPropertiesKey(*packed)) != ERROR_SUCCESS)
+                return ERROR_UNKNOWN_PROPERTY;
+            break;
+        case Source::Advertised:
+            key = std::move(advertised);
+            break;
+        case Source::SourceList:
+            if (key.open(advertised.get(), u"SourceList") != ERROR_SUCCESS)
+                return ERROR_UNKNOWN_PRODUCT;
+            break;
     }
     // A registered product answers an unset property with an empty text.
     value = readText(key.get(), row->valueName).value_or(u"");
-    if (row->property == u"PackageCode" && !value.empty() && !readDword(key.get(), row->valueName)) {
+    if (row->property == u"PackageCode" && !value.empty() &&
+        !readDword(key.get(), row->valueName)) {
         auto braced = unsquishGuid(value);
-        if (!braced) return ERROR_BAD_CONFIGURATION;
+        if (!braced)
+            return ERROR_BAD_CONFIGURATION;
         value = *braced;
     }
     return ERROR_SUCCESS;
@@ -95,10 +103,12 @@ UINT lookUp(const WCHAR* product, const WCHAR* attribute, std::u16string& value)
 
 template <typename Char>
 UINT getProductInfo(const WCHAR* product, const WCHAR* attribute, Char* buffer, DWORD* count) {
-    if ((buffer && !count) || !product || !attribute) return ERROR_INVALID_PARAMETER;
+    if ((buffer && !count) || !product || !attribute)
+        return ERROR_INVALID_PARAMETER;
     std::u16string value;
     UINT r = lookUp(product, attribute, value);
-    if (r != ERROR_SUCCESS) return r;
+    if (r != ERROR_SUCCESS)
+        return r;
     return copyWhole(value, buffer, count);
 }
 
@@ -106,16 +116,21 @@ UINT getProductInfo(const WCHAR* product, const WCHAR* attribute, Char* buffer, 
 // codes), skipping keys that are not packed GUIDs.
 UINT enumProduct(DWORD index, std::u16string& code) {
     RegKey products;
-    if (products.open(HKEY_LOCAL_MACHINE, kClassesProducts) != ERROR_SUCCESS) return ERROR_NO_MORE_ITEMS;
+    if (products.open(HKEY_LOCAL_MACHINE, kClassesProducts) != ERROR_SUCCESS)
+        return ERROR_NO_MORE_ITEMS;
     DWORD found = 0;
     for (DWORD i = 0;; ++i) {
         WCHAR name[256];
         DWORD length = 256;
-        LONG r = RegEnumKeyExW(products.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (r == ERROR_NO_MORE_ITEMS) return ERROR_NO_MORE_ITEMS;
-        if (r != ERROR_SUCCESS) continue;
+        LONG r =
+            RegEnumKeyExW(products.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (r == ERROR_NO_MORE_ITEMS)
+            return ERROR_NO_MORE_ITEMS;
+        if (r != ERROR_SUCCESS)
+            continue;
         auto braced = unsquishGuid(std::u16string_view(name, length));
-        if (!braced) continue;
+        if (!braced)
+            continue;
         if (found++ == index) {
             code = *braced;
             return ERROR_SUCCESS;
@@ -131,8 +146,8 @@ using namespace winsys::installer;
 
 extern "C" {
 
-WINSYS_EXPORT UINT WINAPI MsiGetProductInfoW(LPCWSTR szProduct, LPCWSTR szAttribute, LPWSTR lpValueBuf,
-                                             DWORD* pcchValueBuf) {
+WINSYS_EXPORT UINT WINAPI MsiGetProductInfoW(LPCWSTR szProduct, LPCWSTR szAttribute,
+                                             LPWSTR lpValueBuf, DWORD* pcchValueBuf) {
     return getProductInfo(szProduct, szAttribute, lpValueBuf, pcchValueBuf);
 }
 
@@ -143,15 +158,18 @@ WINSYS_EXPORT UINT WINAPI MsiGetProductInfoA(LPCSTR szProduct, LPCSTR szAttribut
 }
 
 WINSYS_EXPORT UINT WINAPI MsiEnumProductsW(DWORD iProductIndex, LPWSTR lpProductBuf) {
-    if (!lpProductBuf) return ERROR_INVALID_PARAMETER;
+    if (!lpProductBuf)
+        return ERROR_INVALID_PARAMETER;
     std::u16string code;
     UINT r = enumProduct(iProductIndex, code);
-    if (r == ERROR_SUCCESS) std::copy_n(code.c_str(), code.size() + 1, lpProductBuf);
+    if (r == ERROR_SUCCESS)
+        std::copy_n(code.c_str(), code.size() + 1, lpProductBuf);
     return r;
 }
 
 WINSYS_EXPORT UINT WINAPI MsiEnumProductsA(DWORD iProductIndex, LPSTR lpProductBuf) {
-    if (!lpProductBuf) return ERROR_INVALID_PARAMETER;
+    if (!lpProductBuf)
+        return ERROR_INVALID_PARAMETER;
     std::u16string code;
     UINT r = enumProduct(iProductIndex, code);
     if (r == ERROR_SUCCESS) {

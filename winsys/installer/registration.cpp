@@ -41,10 +41,12 @@ unsigned versionField(std::u16string_view version, int index) {
     int field = 0;
     for (char16_t c : version) {
         if (c == u'.') {
-            if (++field > index) break;
+            if (++field > index)
+                break;
             continue;
         }
-        if (field == index && c >= u'0' && c <= u'9') value = value * 10 + (c - u'0');
+        if (field == index && c >= u'0' && c <= u'9')
+            value = value * 10 + (c - u'0');
     }
     return value;
 }
@@ -57,10 +59,12 @@ LONG writeDisplayValues(HKEY key, const ProductRegistration& p, std::u16string_v
     std::u16string modify = u"MsiExec.exe /I" + p.productCode;
     LONG r = ERROR_SUCCESS;
     auto text = [&](std::u16string_view name, std::u16string_view value, DWORD type = REG_SZ) {
-        if (r == ERROR_SUCCESS) r = writeText(key, name, value, type);
+        if (r == ERROR_SUCCESS)
+            r = writeText(key, name, value, type);
     };
     auto number = [&](std::u16string_view name, DWORD value) {
-        if (r == ERROR_SUCCESS) r = writeDword(key, name, value);
+        if (r == ERROR_SUCCESS)
+            r = writeDword(key, name, value);
     };
     text(u"AuthorizedCDFPrefix", u"");
     text(u"Comments", u"");
@@ -94,10 +98,12 @@ LONG writeAdvertisedData(const ProductRegistration& p, std::u16string_view packe
     RegKey key;
     LONG r = key.create(HKEY_LOCAL_MACHINE, classesProductKey(packedProduct));
     auto text = [&](std::u16string_view name, std::u16string_view value) {
-        if (r == ERROR_SUCCESS) r = writeText(key.get(), name, value);
+        if (r == ERROR_SUCCESS)
+            r = writeText(key.get(), name, value);
     };
     auto number = [&](std::u16string_view name, DWORD value) {
-        if (r == ERROR_SUCCESS) r = writeDword(key.get(), name, value);
+        if (r == ERROR_SUCCESS)
+            r = writeDword(key.get(), name, value);
     };
     text(u"ProductName", p.productName);
     text(u"PackageCode", packedPackage);
@@ -107,21 +113,31 @@ LONG writeAdvertisedData(const ProductRegistration& p, std::u16string_view packe
     number(u"AdvertiseFlags", 0x184);
     number(u"InstanceType", 0);
     number(u"AuthorizedLUAApp", 0);
-    if (r == ERROR_SUCCESS) r = writeMultiText(key.get(), u"Clients", {u":"});
-    if (r != ERROR_SUCCESS) return r;
+    if (r == ERROR_SUCCESS)
+        r = writeMultiText(key.get(), u"Clients", {u":"});
+    if (r != ERROR_SUCCESS)
+        return r;
 
     RegKey sources;
     r = sources.create(key.get(), u"SourceList");
-    if (r == ERROR_SUCCESS) r = writeText(sources.get(), u"PackageName", p.packageName);
-    if (r == ERROR_SUCCESS) r = writeText(sources.get(), u"LastUsedSource", u"n;1;" + p.installSource);
+    if (r == ERROR_SUCCESS)
+        r = writeText(sources.get(), u"PackageName", p.packageName);
+    if (r == ERROR_SUCCESS)
+        r = writeText(sources.get(), u"LastUsedSource", u"n;1;" + p.installSource);
     RegKey net;
-    if (r == ERROR_SUCCESS) r = net.create(sources.get(), u"Net");
-    if (r == ERROR_SUCCESS) r = writeText(net.get(), u"1", p.installSource, REG_EXPAND_SZ);
+    if (r == ERROR_SUCCESS)
+        r = net.create(sources.get(), u"Net");
+    if (r == ERROR_SUCCESS)
+        r = writeText(net.get(), u"1", p.installSource, REG_EXPAND_SZ);
     RegKey media;
-    if (r == ERROR_SUCCESS) r = media.create(sources.get(), u"Media");
-    if (r == ERROR_SUCCESS) r = writeText(media.get(), u"1", u";");
-    if (r == ERROR_SUCCESS) r = writeText(media.get(), u"DiskPrompt", u"");
-    if (r == ERROR_SUCCESS) r = writeText(media.get(), u"MediaPackage", u"");
+    if (r == ERROR_SUCCESS)
+        r = media.create(sources.get(), u"Media");
+    if (r == ERROR_SUCCESS)
+        r = writeText(media.get(), u"1", u";");
+    if (r == ERROR_SUCCESS)
+        r = writeText(media.get(), u"DiskPrompt", u"");
+    if (r == ERROR_SUCCESS)
+        r = writeText(media.get(), u"MediaPackage", u"");
     return r;
 }
 
@@ -136,18 +152,22 @@ LONG writeUpgradeCode(std::u16string_view packedUpgrade, std::u16string_view pac
     for (auto root : {kClassesUpgradeCodes, kInstallerUpgradeCodes}) {
         RegKey key;
         LONG r = key.create(HKEY_LOCAL_MACHINE, upgradeKey(root, packedUpgrade));
-        if (r == ERROR_SUCCESS) r = writeText(key.get(), packedProduct, u"");
-        if (r != ERROR_SUCCESS) return r;
+        if (r == ERROR_SUCCESS)
+            r = writeText(key.get(), packedProduct, u"");
+        if (r != ERROR_SUCCESS)
+            return r;
     }
     return ERROR_SUCCESS;
 }
 
-
-LONG writeUserData(const ProductRegistration& p, std::u16string_view packedProduct, std::u16string_view date) {
+LONG writeUserData(const ProductRegistration& p, std::u16string_view packedProduct,
+                   std::u16string_view date) {
     RegKey props;
     LONG r = props.create(HKEY_LOCAL_MACHINE, installPropertiesKey(packedProduct));
-    if (r == ERROR_SUCCESS) r = writeText(props.get(), u"LocalPackage", p.localPackage);
-    if (r == ERROR_SUCCESS) r = writeDisplayValues(props.get(), p, date);
+    if (r == ERROR_SUCCESS)
+        r = writeText(props.get(), u"LocalPackage", p.localPackage);
+    if (r == ERROR_SUCCESS)
+        r = writeDisplayValues(props.get(), p, date);
     return r;
 }
 
@@ -157,7 +177,8 @@ LONG writeUninstallEntry(const ProductRegistration& p, std::u16string_view date)
     name += u'\\';
     name += p.productCode;
     LONG r = entry.create(HKEY_LOCAL_MACHINE, name);
-    if (r == ERROR_SUCCESS) r = writeDisplayValues(entry.get(), p, date);
+    if (r == ERROR_SUCCESS)
+        r = writeDisplayValues(entry.get(), p, date);
     return r;
 }
 
@@ -166,8 +187,10 @@ LONG writeComponents(const ProductRegistration& p, std::u16string_view packedPro
         auto packed = squishGuid(component.componentId);
         RegKey key;
         LONG r = key.create(HKEY_LOCAL_MACHINE, userDataComponentKey(*packed));
-        if (r == ERROR_SUCCESS) r = writeText(key.get(), packedProduct, component.keyPath);
-        if (r != ERROR_SUCCESS) return r;
+        if (r == ERROR_SUCCESS)
+            r = writeText(key.get(), packedProduct, component.keyPath);
+        if (r != ERROR_SUCCESS)
+            return r;
     }
     return ERROR_SUCCESS;
 }
@@ -176,12 +199,14 @@ LONG writeComponents(const ProductRegistration& p, std::u16string_view packedPro
 // codes), and drops the children no other product refers to any more.
 void removeValueFromChildren(std::u16string_view parent, std::u16string_view name) {
     RegKey children;
-    if (children.open(HKEY_LOCAL_MACHINE, parent, KEY_ALL_ACCESS) != ERROR_SUCCESS) return;
+    if (children.open(HKEY_LOCAL_MACHINE, parent, KEY_ALL_ACCESS) != ERROR_SUCCESS)
+        return;
     std::u16string valueName(name);
     for (DWORD index = 0;;) {
         WCHAR child[256];
         DWORD length = 256;
-        if (RegEnumKeyExW(children.get(), index, child, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        if (RegEnumKeyExW(children.get(), index, child, &length, nullptr, nullptr, nullptr,
+                          nullptr) != ERROR_SUCCESS)
             break;
         std::u16string childName(child, length);
         RegKey key;
@@ -190,12 +215,14 @@ void removeValueFromChildren(std::u16string_view parent, std::u16string_view nam
             RegDeleteValueW(key.get(), valueName.c_str()) == ERROR_SUCCESS) {
             WCHAR any[64];
             DWORD anyLength = 64;
-            bool empty = RegEnumValueW(key.get(), 0, any, &anyLength, nullptr, nullptr, nullptr, nullptr) ==
-                         ERROR_NO_MORE_ITEMS;
+            bool empty = RegEnumValueW(key.get(), 0, any, &anyLength, nullptr, nullptr, nullptr,
+                                       nullptr) == ERROR_NO_MORE_ITEMS;
             key.reset();
-            if (empty) removedKey = RegDeleteKeyW(children.get(), childName.c_str()) == ERROR_SUCCESS;
+            if (empty)
+                removedKey = RegDeleteKeyW(children.get(), childName.c_str()) == ERROR_SUCCESS;
         }
-        if (!removedKey) ++index;
+        if (!removedKey)
+            ++index;
     }
 }
 
@@ -220,7 +247,8 @@ DWORD packedProductVersion(std::u16string_view version) {
 
 bool isProductRegistered(std::u16string_view productCode) {
     auto packed = squishGuid(productCode);
-    if (!packed) return false;
+    if (!packed)
+        return false;
     return keyExists(HKEY_LOCAL_MACHINE, classesProductKey(*packed)) ||
            keyExists(HKEY_LOCAL_MACHINE, userDataProductKey(*packed));
 }
@@ -228,29 +256,39 @@ bool isProductRegistered(std::u16string_view productCode) {
 LONG registerProduct(const ProductRegistration& product) {
     auto packedProduct = squishGuid(product.productCode);
     auto packedPackage = squishGuid(product.packageCode);
-    if (!packedProduct || !packedPackage) return ERROR_INVALID_PARAMETER;
+    if (!packedProduct || !packedPackage)
+        return ERROR_INVALID_PARAMETER;
     std::optional<std::u16string> packedUpgrade;
     if (!product.upgradeCode.empty() && !(packedUpgrade = squishGuid(product.upgradeCode)))
         return ERROR_INVALID_PARAMETER;
     for (const auto& component : product.components)
-        if (!isGuidText(component.componentId)) return ERROR_INVALID_PARAMETER;
-    if (isProductRegistered(product.productCode)) return ERROR_PRODUCT_VERSION;
+        if (!isGuidText(component.componentId))
+            return ERROR_INVALID_PARAMETER;
+    if (isProductRegistered(product.productCode))
+        return ERROR_PRODUCT_VERSION;
 
     std::u16string date = installDateToday();
     LONG r = writeComponents(product, *packedProduct);
-    if (r == ERROR_SUCCESS) r = writeUserData(product, *packedProduct, date);
-    if (r == ERROR_SUCCESS) r = writeUninstallEntry(product, date);
-    if (r == ERROR_SUCCESS && packedUpgrade) r = writeUpgradeCode(*packedUpgrade, *packedProduct);
+    if (r == ERROR_SUCCESS)
+        r = writeUserData(product, *packedProduct, date);
+    if (r == ERROR_SUCCESS)
+        r = writeUninstallEntry(product, date);
+    if (r == ERROR_SUCCESS && packedUpgrade)
+        r = writeUpgradeCode(*packedUpgrade, *packedProduct);
     // The advertised key, which the queries look for first, goes last.
-    if (r == ERROR_SUCCESS) r = writeAdvertisedData(product, *packedProduct, *packedPackage);
-    if (r != ERROR_SUCCESS) removeProductKeys(product.productCode, *packedProduct);
+    if (r == ERROR_SUCCESS)
+        r = writeAdvertisedData(product, *packedProduct, *packedPackage);
+    if (r != ERROR_SUCCESS)
+        removeProductKeys(product.productCode, *packedProduct);
     return r;
 }
 
 LONG unregisterProduct(std::u16string_view productCode) {
     auto packed = squishGuid(productCode);
-    if (!packed) return ERROR_INVALID_PARAMETER;
-    if (!isProductRegistered(productCode)) return ERROR_UNKNOWN_PRODUCT;
+    if (!packed)
+        return ERROR_INVALID_PARAMETER;
+    if (!isProductRegistered(productCode))
+        return ERROR_UNKNOWN_PRODUCT;
     // The upper-case braced form names the Uninstall entry.
     removeProductKeys(*unsquishGuid(*packed), *packed);
     return ERROR_SUCCESS;

@@ -32,7 +32,7 @@ Answer pathOf(const char16_t* component) {
 }
 
 class ComponentPath : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         prefix();
         makeFile("Sample/bin/app.exe");
@@ -79,8 +79,8 @@ TEST_F(ComponentPath, RegistryKeyPaths) {
     EXPECT_EQ(pathOf(kRegValue).state, INSTALLSTATE_ABSENT);
     EXPECT_EQ(pathOf(kRegKey).state, INSTALLSTATE_ABSENT);
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Sample Maker\\Sample", 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Sample Maker\\Sample", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     EXPECT_EQ(pathOf(kRegKey).state, INSTALLSTATE_LOCAL);
     EXPECT_EQ(pathOf(kRegValue).state, INSTALLSTATE_ABSENT);  // the key alone is not the value
@@ -104,11 +104,13 @@ TEST_F(ComponentPath, SourceAndDisabledComponents) {
 TEST_F(ComponentPath, UnknownAndMalformed) {
     WCHAR buffer[MAX_PATH];
     DWORD count = MAX_PATH;
-    EXPECT_EQ(MsiGetComponentPathW(kProduct, u"{11111111-2222-3333-4444-0000000000FF}", buffer, &count),
-              INSTALLSTATE_UNKNOWN);
+    EXPECT_EQ(
+        MsiGetComponentPathW(kProduct, u"{11111111-2222-3333-4444-0000000000FF}", buffer, &count),
+        INSTALLSTATE_UNKNOWN);
     EXPECT_EQ(count, DWORD(MAX_PATH));  // untouched
-    EXPECT_EQ(MsiGetComponentPathW(u"{00000000-0000-0000-0000-000000000000}", kFile, buffer, &count),
-              INSTALLSTATE_UNKNOWN);
+    EXPECT_EQ(
+        MsiGetComponentPathW(u"{00000000-0000-0000-0000-000000000000}", kFile, buffer, &count),
+        INSTALLSTATE_UNKNOWN);
     EXPECT_EQ(MsiGetComponentPathW(nullptr, kFile, buffer, &count), INSTALLSTATE_INVALIDARG);
     EXPECT_EQ(MsiGetComponentPathW(kProduct, nullptr, buffer, &count), INSTALLSTATE_INVALIDARG);
     EXPECT_EQ(MsiGetComponentPathW(u"bogus", kFile, buffer, &count), INSTALLSTATE_INVALIDARG);
@@ -132,8 +134,8 @@ TEST_F(ComponentPath, BufferRules) {
     EXPECT_EQ(std::u16string(buffer), path.substr(0, 7));
     char narrow[MAX_PATH];
     count = MAX_PATH;
-    EXPECT_EQ(MsiGetComponentPathA("{6C3B2A19-0E4D-4F5A-8B7C-9D0E1F2A3B4C}", "{11111111-2222-3333-4444-000000000001}",
-                                   narrow, &count),
+    EXPECT_EQ(MsiGetComponentPathA("{6C3B2A19-0E4D-4F5A-8B7C-9D0E1F2A3B4C}",
+                                   "{11111111-2222-3333-4444-000000000001}", narrow, &count),
               INSTALLSTATE_LOCAL);
     EXPECT_STREQ(narrow, "C:\\Sample\\bin\\app.exe");
     EXPECT_EQ(count, path.size());
@@ -145,17 +147,18 @@ TEST_F(ComponentPath, NothingIsLocalOnceTheProductIsGone) {
     std::u16string componentKey =
         u"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components\\"
         u"11111111222233334444000000000009";
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, componentKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                              nullptr),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, componentKey.c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     const char16_t orphanPath[] = u"C:\\Sample\\bin\\app.exe";
     const char16_t packedOrphan[] = u"00000000000000000000009900000000";
-    RegSetValueExW(key, packedOrphan, 0, REG_SZ, reinterpret_cast<const BYTE*>(orphanPath), sizeof orphanPath);
+    RegSetValueExW(key, packedOrphan, 0, REG_SZ, reinterpret_cast<const BYTE*>(orphanPath),
+                   sizeof orphanPath);
     RegCloseKey(key);
     WCHAR buffer[MAX_PATH];
     DWORD count = MAX_PATH;
-    EXPECT_EQ(MsiGetComponentPathW(u"{00000000-0000-0000-0000-009900000000}", u"{11111111-2222-3333-4444-000000000090}",
-                                   buffer, &count),
+    EXPECT_EQ(MsiGetComponentPathW(u"{00000000-0000-0000-0000-009900000000}",
+                                   u"{11111111-2222-3333-4444-000000000090}", buffer, &count),
               INSTALLSTATE_ABSENT);
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, componentKey.c_str());
 }

@@ -20,14 +20,18 @@ inline winsys_test::TestPrefix& prefix() {
 }
 
 // A native path under drive C for a Windows path "C:\..." relative part.
-inline std::string onDriveC(const std::string& relative) { return prefix().driveC() + "/" + relative; }
+inline std::string onDriveC(const std::string& relative) {
+    return prefix().driveC() + "/" + relative;
+}
 
 inline void makeFile(const std::string& relative, const std::string& content = "x") {
     std::filesystem::create_directories(std::filesystem::path(onDriveC(relative)).parent_path());
     winsys_test::writeFile(onDriveC(relative), content);
 }
 
-inline std::string narrow(const std::u16string& s) { return std::string(s.begin(), s.end()); }
+inline std::string narrow(const std::u16string& s) {
+    return std::string(s.begin(), s.end());
+}
 
 inline winsys::installer::ProductRegistration sampleProduct(const std::u16string& code) {
     winsys::installer::ProductRegistration p;

@@ -14,7 +14,8 @@ namespace qltmsi::install {
 namespace {
 
 std::u16string withSlash(std::u16string path) {
-    if (!path.empty() && path.back() != u'\\') path += u'\\';
+    if (!path.empty() && path.back() != u'\\')
+        path += u'\\';
     return path;
 }
 
@@ -26,12 +27,14 @@ std::u16string userName() {
 // The target and source parts of a DefaultDir value, each still "short|long".
 std::pair<std::u16string, std::u16string> splitDefaultDir(const std::u16string& defaultDir) {
     size_t colon = defaultDir.find(u':');
-    if (colon == std::u16string::npos) return {defaultDir, defaultDir};
+    if (colon == std::u16string::npos)
+        return {defaultDir, defaultDir};
     return {defaultDir.substr(0, colon), defaultDir.substr(colon + 1)};
 }
 
 std::u16string appendName(const std::u16string& parent, const std::u16string& name) {
-    if (name.empty() || name == u".") return parent;
+    if (name.empty() || name == u".")
+        return parent;
     return withSlash(parent + name);
 }
 
@@ -42,7 +45,8 @@ std::map<std::u16string, std::u16string> standardFolders() {
     std::u16string common = u"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\";
     WCHAR temp[MAX_PATH + 1] = u"";
     DWORD tempLength = GetTempPathW(MAX_PATH + 1, temp);
-    std::u16string tempFolder = tempLength ? withSlash(std::u16string(temp, tempLength)) : u"C:\\windows\\Temp\\";
+    std::u16string tempFolder =
+        tempLength ? withSlash(std::u16string(temp, tempLength)) : u"C:\\windows\\Temp\\";
     return {
         {u"ProgramFilesFolder", u"C:\\Program Files\\"},
         {u"ProgramFiles64Folder", u"C:\\Program Files\\"},
@@ -70,32 +74,39 @@ std::map<std::u16string, std::u16string> standardFolders() {
         {u"SendToFolder", profile + u"AppData\\Roaming\\Microsoft\\Windows\\SendTo\\"},
         {u"RecentFolder", profile + u"AppData\\Roaming\\Microsoft\\Windows\\Recent\\"},
         {u"NetHoodFolder", profile + u"AppData\\Roaming\\Microsoft\\Windows\\Network Shortcuts\\"},
-        {u"PrintHoodFolder", profile + u"AppData\\Roaming\\Microsoft\\Windows\\Printer Shortcuts\\"},
+        {u"PrintHoodFolder",
+         profile + u"AppData\\Roaming\\Microsoft\\Windows\\Printer Shortcuts\\"},
     };
 }
 
-std::map<std::u16string, DirectoryPaths> resolveDirectories(const PackageContents& package,
-                                                            const std::map<std::u16string, std::u16string>& given,
-                                                            const std::u16string& sourceRoot) {
+std::map<std::u16string, DirectoryPaths> resolveDirectories(
+    const PackageContents& package, const std::map<std::u16string, std::u16string>& given,
+    const std::u16string& sourceRoot) {
     std::map<std::u16string, const DirectoryRow*> rows;
-    for (const auto& row : package.directories) rows[row.key] = &row;
+    for (const auto& row : package.directories)
+        rows[row.key] = &row;
     const auto standard = standardFolders();
     const bool shortSourceNames = package.sourceType & kSourceShortNames;
-    auto lookUp = [](const std::map<std::u16string, std::u16string>& map, const std::u16string& key) {
+    auto lookUp = [](const std::map<std::u16string, std::u16string>& map,
+                     const std::u16string& key) {
         auto it = map.find(key);
         return it == map.end() || it->second.empty() ? std::optional<std::u16string>() : it->second;
     };
-    std::u16string rootDrive = withSlash(lookUp(given, u"ROOTDRIVE")
-                                             .value_or(lookUp(package.properties, u"ROOTDRIVE").value_or(u"C:\\")));
+    std::u16string rootDrive =
+        withSlash(lookUp(given, u"ROOTDRIVE")
+                      .value_or(lookUp(package.properties, u"ROOTDRIVE").value_or(u"C:\\")));
 
     std::map<std::u16string, DirectoryPaths> resolved;
     std::set<std::u16string> inProgress;
-    std::function<const DirectoryPaths&(const std::u16string&)> resolve = [&](const std::u16string& key)
-        -> const DirectoryPaths& {
-        if (auto done = resolved.find(key); done != resolved.end()) return done->second;
+    std::function<const DirectoryPaths&(const std::u16string&)> resolve =
+        [&](const std::u16string& key) -> const DirectoryPaths& {
+        if (auto done = resolved.find(key); done != resolved.end())
+            return done->second;
         auto rowIt = rows.find(key);
-        if (rowIt == rows.end()) throw InstallError("the Directory table has no row '" + toUtf8(key) + "'");
-        if (!inProgress.insert(key).second) throw InstallError("the Directory table loops at '" + toUtf8(key) + "'");
+        if (rowIt == rows.end())
+            throw InstallError("the Directory table has no row '" + toUtf8(key) + "'");
+        if (!inProgress.insert(key).second)
+            throw InstallError("the Directory table loops at '" + toUtf8(key) + "'");
         const DirectoryRow& row = *rowIt->second;
         auto [targetPart, sourcePart] = splitDefaultDir(row.defaultDir);
         std::u16string sourceName = shortSourceNames ? shortName(sourcePart) : longName(sourcePart);
@@ -105,7 +116,8 @@ std::map<std::u16string, DirectoryPaths> resolveDirectories(const PackageContent
         if (root) {
             paths.source = withSlash(sourceRoot);
             paths.target = rootDrive;
-            if (key != u"TARGETDIR") paths.target = appendName(rootDrive, longName(targetPart));
+            if (key != u"TARGETDIR")
+                paths.target = appendName(rootDrive, longName(targetPart));
         } else {
             const DirectoryPaths& parent = resolve(row.parent);
             paths.source = appendName(parent.source, sourceName);
@@ -122,7 +134,8 @@ std::map<std::u16string, DirectoryPaths> resolveDirectories(const PackageContent
         inProgress.erase(key);
         return resolved[key] = paths;
     };
-    for (const auto& row : package.directories) resolve(row.key);
+    for (const auto& row : package.directories)
+        resolve(row.key);
     return resolved;
 }
 

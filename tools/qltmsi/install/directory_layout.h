@@ -23,8 +23,8 @@ std::map<std::u16string, std::u16string> standardFolders();
 // otherwise its parent's target plus the long target name of its DefaultDir
 // ("target:source", "short|long", "." for the parent itself). Sources follow
 // the source names from sourceRoot (the package's folder) down.
-std::map<std::u16string, DirectoryPaths> resolveDirectories(const PackageContents& package,
-                                                            const std::map<std::u16string, std::u16string>& given,
-                                                            const std::u16string& sourceRoot);
+std::map<std::u16string, DirectoryPaths> resolveDirectories(
+    const PackageContents& package, const std::map<std::u16string, std::u16string>& given,
+    const std::u16string& sourceRoot);
 
 }  // namespace qltmsi::install

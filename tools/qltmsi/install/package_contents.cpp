@@ -16,7 +16,8 @@ std::u16string field(MSIHANDLE record, UINT index) {
     DWORD count = 0;
     WCHAR probe[1] = u"";
     UINT r = MsiRecordGetStringW(record, index, probe, &count);
-    if (r == ERROR_SUCCESS) return {};
+    if (r == ERROR_SUCCESS)
+        return {};
     std::u16string text(count + 1, u'\0');
     count += 1;
     MsiRecordGetStringW(record, index, text.data(), &count);
@@ -25,7 +26,8 @@ std::u16string field(MSIHANDLE record, UINT index) {
 }
 
 std::optional<std::u16string> optionalField(MSIHANDLE record, UINT index) {
-    if (MsiRecordIsNull(record, index)) return std::nullopt;
+    if (MsiRecordIsNull(record, index))
+        return std::nullopt;
     return field(record, index);
 }
 
@@ -36,21 +38,27 @@ int integer(MSIHANDLE record, UINT index) {
 
 // Runs a query and hands each row to the visitor. A table the package does
 // not have is no error for the optional tables.
-void eachRow(MSIHANDLE database, const char16_t* sql, bool optional, const std::function<void(MSIHANDLE)>& visit) {
+void eachRow(MSIHANDLE database, const char16_t* sql, bool optional,
+             const std::function<void(MSIHANDLE)>& visit) {
     MsiHandle view;
     UINT r = MsiDatabaseOpenViewW(database, sql, view.out());
     if (r != ERROR_SUCCESS) {
-        if (optional) return;
-        throw InstallError("cannot read the package (" + toUtf8(sql) + ": error " + std::to_string(r) + ")");
+        if (optional)
+            return;
+        throw InstallError("cannot read the package (" + toUtf8(sql) + ": error " +
+                           std::to_string(r) + ")");
     }
     if ((r = MsiViewExecute(view.get(), 0)) != ERROR_SUCCESS)
-        throw InstallError("cannot read the package (" + toUtf8(sql) + ": error " + std::to_string(r) + ")");
+        throw InstallError("cannot read the package (" + toUtf8(sql) + ": error " +
+                           std::to_string(r) + ")");
     for (;;) {
         MsiHandle record;
         r = MsiViewFetch(view.get(), record.out());
-        if (r == ERROR_NO_MORE_ITEMS) break;
+        if (r == ERROR_NO_MORE_ITEMS)
+            break;
         if (r != ERROR_SUCCESS)
-            throw InstallError("cannot read the package (" + toUtf8(sql) + ": error " + std::to_string(r) + ")");
+            throw InstallError("cannot read the package (" + toUtf8(sql) + ": error " +
+                               std::to_string(r) + ")");
         visit(record.get());
     }
 }
@@ -64,11 +72,12 @@ void readSummary(MSIHANDLE database, PackageContents& package) {
     FILETIME time{};
     WCHAR text[64];
     DWORD count = 64;
-    if (MsiSummaryInfoGetPropertyW(summary.get(), PID_REVNUMBER, &type, &value, &time, text, &count) == ERROR_SUCCESS)
+    if (MsiSummaryInfoGetPropertyW(summary.get(), PID_REVNUMBER, &type, &value, &time, text,
+                                   &count) == ERROR_SUCCESS)
         package.packageCode.assign(text, count);
     count = 64;
-    if (MsiSummaryInfoGetPropertyW(summary.get(), PID_WORDCOUNT, &type, &value, &time, text, &count) ==
-            ERROR_SUCCESS &&
+    if (MsiSummaryInfoGetPropertyW(summary.get(), PID_WORDCOUNT, &type, &value, &time, text,
+                                   &count) == ERROR_SUCCESS &&
         type == VT_I4)
         package.sourceType = value;
 }
@@ -90,29 +99,39 @@ PackageContents readPackage(MSIHANDLE database) {
     readSummary(database, package);
     eachRow(database, u"SELECT `Property`, `Value` FROM `Property`", false,
             [&](MSIHANDLE r) { package.properties[field(r, 1)] = field(r, 2); });
-    eachRow(database, u"SELECT `Directory`, `Directory_Parent`, `DefaultDir` FROM `Directory`", false,
-            [&](MSIHANDLE r) { package.directories.push_back({field(r, 1), field(r, 2), field(r, 3)}); });
-    eachRow(database, u"SELECT `Component`, `ComponentId`, `Directory_`, `Attributes`, `KeyPath` FROM `Component`",
+    eachRow(database, u"SELECT `Directory`, `Directory_Parent`, `DefaultDir` FROM `Directory`",
             false, [&](MSIHANDLE r) {
-                package.components.push_back({field(r, 1), field(r, 2), field(r, 3), integer(r, 4), optionalField(r, 5)});
+                package.directories.push_back({field(r, 1), field(r, 2), field(r, 3)});
             });
-    eachRow(database, u"SELECT `File`, `Component_`, `FileName`, `FileSize`, `Attributes`, `Sequence` FROM `File`",
+    eachRow(database,
+            u"SELECT `Component`, `ComponentId`, `Directory_`, `Attributes`, `KeyPath` FROM "
+            u"`Component`",
+            false, [&](MSIHANDLE r) {
+                package.components.push_back(
+                    {field(r, 1), field(r, 2), field(r, 3), integer(r, 4), optionalField(r, 5)});
+            });
+    eachRow(database,
+            u"SELECT `File`, `Component_`, `FileName`, `FileSize`, `Attributes`, `Sequence` FROM "
+            u"`File`",
             true, [&](MSIHANDLE r) {
-                package.files.push_back(
-                    {field(r, 1), field(r, 2), field(r, 3), integer(r, 4), integer(r, 5), integer(r, 6)});
+                package.files.push_back({field(r, 1), field(r, 2), field(r, 3), integer(r, 4),
+                                         integer(r, 5), integer(r, 6)});
             });
     eachRow(database, u"SELECT `DiskId`, `LastSequence`, `Cabinet` FROM `Media`", true,
-            [&](MSIHANDLE r) { package.media.push_back({integer(r, 1), integer(r, 2), field(r, 3)}); });
-    eachRow(database, u"SELECT `Registry`, `Root`, `Key`, `Name` FROM `Registry`", true, [&](MSIHANDLE r) {
-        package.registry[field(r, 1)] = {integer(r, 2), field(r, 3), optionalField(r, 4)};
-    });
+            [&](MSIHANDLE r) {
+                package.media.push_back({integer(r, 1), integer(r, 2), field(r, 3)});
+            });
+    eachRow(database, u"SELECT `Registry`, `Root`, `Key`, `Name` FROM `Registry`", true,
+            [&](MSIHANDLE r) {
+                package.registry[field(r, 1)] = {integer(r, 2), field(r, 3), optionalField(r, 4)};
+            });
     return package;
 }
 
 void saveStream(MSIHANDLE database, const std::u16string& name, const std::u16string& path) {
     MsiHandle view, query, record;
-    if (MsiDatabaseOpenViewW(database, u"SELECT `Data` FROM `_Streams` WHERE `Name` = ?", view.out()) !=
-        ERROR_SUCCESS)
+    if (MsiDatabaseOpenViewW(database, u"SELECT `Data` FROM `_Streams` WHERE `Name` = ?",
+                             view.out()) != ERROR_SUCCESS)
         throw InstallError("cannot read the package's streams");
     *query.out() = MsiCreateRecord(1);
     MsiRecordSetStringW(query.get(), 1, name.c_str());
@@ -120,8 +139,10 @@ void saveStream(MSIHANDLE database, const std::u16string& name, const std::u16st
         MsiViewFetch(view.get(), record.out()) != ERROR_SUCCESS)
         throw InstallError("the package has no stream '" + toUtf8(name) + "'");
 
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) throw InstallError("cannot write " + toUtf8(path));
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        throw InstallError("cannot write " + toUtf8(path));
     std::vector<char> chunk(1 << 16);
     bool ok = true;
     for (;;) {
@@ -130,7 +151,8 @@ void saveStream(MSIHANDLE database, const std::u16string& name, const std::u16st
             ok = false;
             break;
         }
-        if (count == 0) break;
+        if (count == 0)
+            break;
         DWORD written = 0;
         if (!WriteFile(file, chunk.data(), count, &written, nullptr) || written != count) {
             ok = false;
@@ -138,7 +160,8 @@ void saveStream(MSIHANDLE database, const std::u16string& name, const std::u16st
         }
     }
     CloseHandle(file);
-    if (!ok) throw InstallError("cannot copy the package's stream '" + toUtf8(name) + "'");
+    if (!ok)
+        throw InstallError("cannot copy the package's stream '" + toUtf8(name) + "'");
 }
 
 }  // namespace qltmsi::install

@@ -21,18 +21,19 @@ struct InstallError : std::runtime_error {
 
 // An installer handle that closes itself.
 class MsiHandle {
-public:
+  public:
     MsiHandle() = default;
     explicit MsiHandle(MSIHANDLE h) : h_(h) {}
     ~MsiHandle() {
-        if (h_) MsiCloseHandle(h_);
+        if (h_)
+            MsiCloseHandle(h_);
     }
     MsiHandle(const MsiHandle&) = delete;
     MsiHandle& operator=(const MsiHandle&) = delete;
     MSIHANDLE get() const { return h_; }
     MSIHANDLE* out() { return &h_; }
 
-private:
+  private:
     MSIHANDLE h_ = 0;
 };
 
