@@ -8,7 +8,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   msitools wixl gcab cabextract
   mingw-w64 wine wine32:i386 wine64
-  python3-pefile clang libclang-rt-14-dev
+  python3-pefile python3-olefile clang libclang-rt-14-dev
 )
 
 missing=()

@@ -24,7 +24,7 @@ typedef enum {
     FDIERROR_USER_ABORT
 } FDIERROR;
 
-typedef void *HFDI;
+typedef void* HFDI;
 
 typedef struct {
     long cbCabinet;
@@ -36,62 +36,62 @@ typedef struct {
     BOOL hasprev;
     BOOL hasnext;
 } FDICABINETINFO;
-typedef FDICABINETINFO *PFDICABINETINFO;
+typedef FDICABINETINFO* PFDICABINETINFO;
 
 typedef enum { fdidtNEW_CABINET, fdidtNEW_FOLDER, fdidtDECRYPT } FDIDECRYPTTYPE;
 
 typedef struct {
     FDIDECRYPTTYPE fdidt;
-    void *pvUser;
+    void* pvUser;
     union {
         struct {
-            void *pHeaderReserve;
+            void* pHeaderReserve;
             USHORT cbHeaderReserve;
             USHORT setID;
             int iCabinet;
         } cabinet;
         struct {
-            void *pFolderReserve;
+            void* pFolderReserve;
             USHORT cbFolderReserve;
             USHORT iFolder;
         } folder;
         struct {
-            void *pDataReserve;
+            void* pDataReserve;
             USHORT cbDataReserve;
-            void *pbData;
+            void* pbData;
             USHORT cbData;
             BOOL fSplit;
             USHORT cbPartial;
         } decrypt;
     };
 } FDIDECRYPT;
-typedef FDIDECRYPT *PFDIDECRYPT;
+typedef FDIDECRYPT* PFDIDECRYPT;
 
-typedef void *(DIAMONDAPI *PFNALLOC)(ULONG cb);
-#define FNALLOC(fn) void *DIAMONDAPI fn(ULONG cb)
-typedef void(DIAMONDAPI *PFNFREE)(void *pv);
-#define FNFREE(fn) void DIAMONDAPI fn(void *pv)
+typedef void*(DIAMONDAPI* PFNALLOC)(ULONG cb);
+#define FNALLOC(fn) void* DIAMONDAPI fn(ULONG cb)
+typedef void(DIAMONDAPI* PFNFREE)(void* pv);
+#define FNFREE(fn) void DIAMONDAPI fn(void* pv)
 
-typedef INT_PTR(DIAMONDAPI *PFNOPEN)(char *pszFile, int oflag, int pmode);
-typedef UINT(DIAMONDAPI *PFNREAD)(INT_PTR hf, void *pv, UINT cb);
-typedef UINT(DIAMONDAPI *PFNWRITE)(INT_PTR hf, void *pv, UINT cb);
-typedef int(DIAMONDAPI *PFNCLOSE)(INT_PTR hf);
-typedef long(DIAMONDAPI *PFNSEEK)(INT_PTR hf, long dist, int seektype);
-#define FNOPEN(fn) INT_PTR DIAMONDAPI fn(char *pszFile, int oflag, int pmode)
-#define FNREAD(fn) UINT DIAMONDAPI fn(INT_PTR hf, void *pv, UINT cb)
-#define FNWRITE(fn) UINT DIAMONDAPI fn(INT_PTR hf, void *pv, UINT cb)
+typedef INT_PTR(DIAMONDAPI* PFNOPEN)(char* pszFile, int oflag, int pmode);
+typedef UINT(DIAMONDAPI* PFNREAD)(INT_PTR hf, void* pv, UINT cb);
+typedef UINT(DIAMONDAPI* PFNWRITE)(INT_PTR hf, void* pv, UINT cb);
+typedef int(DIAMONDAPI* PFNCLOSE)(INT_PTR hf);
+typedef long(DIAMONDAPI* PFNSEEK)(INT_PTR hf, long dist, int seektype);
+#define FNOPEN(fn) INT_PTR DIAMONDAPI fn(char* pszFile, int oflag, int pmode)
+#define FNREAD(fn) UINT DIAMONDAPI fn(INT_PTR hf, void* pv, UINT cb)
+#define FNWRITE(fn) UINT DIAMONDAPI fn(INT_PTR hf, void* pv, UINT cb)
 #define FNCLOSE(fn) int DIAMONDAPI fn(INT_PTR hf)
 #define FNSEEK(fn) long DIAMONDAPI fn(INT_PTR hf, long dist, int seektype)
 
-typedef int(DIAMONDAPI *PFNFDIDECRYPT)(PFDIDECRYPT pfdid);
+typedef int(DIAMONDAPI* PFNFDIDECRYPT)(PFDIDECRYPT pfdid);
 #define FNFDIDECRYPT(fn) int DIAMONDAPI fn(PFDIDECRYPT pfdid)
 
 typedef struct {
     long cb;
-    char *psz1;
-    char *psz2;
-    char *psz3;
-    void *pv;
+    char* psz1;
+    char* psz2;
+    char* psz3;
+    void* pv;
     INT_PTR hf;
     USHORT date;
     USHORT time;
@@ -111,7 +111,7 @@ typedef enum {
     fdintENUMERATE
 } FDINOTIFICATIONTYPE;
 
-typedef INT_PTR(DIAMONDAPI *PFNFDINOTIFY)(FDINOTIFICATIONTYPE fdint, PFDINOTIFICATION pfdin);
+typedef INT_PTR(DIAMONDAPI* PFNFDINOTIFY)(FDINOTIFICATIONTYPE fdint, PFDINOTIFICATION pfdin);
 #define FNFDINOTIFY(fn) INT_PTR DIAMONDAPI fn(FDINOTIFICATIONTYPE fdint, PFDINOTIFICATION pfdin)
 
 #pragma pack(push, 1)
@@ -119,19 +119,19 @@ typedef struct {
     char ach[2];
     long cbFile;
 } FDISPILLFILE;
-typedef FDISPILLFILE *PFDISPILLFILE;
+typedef FDISPILLFILE* PFDISPILLFILE;
 #pragma pack(pop)
 
 #define cpuUNKNOWN (-1)
 #define cpu80286 (0)
 #define cpu80386 (1)
 
-WINSYS_EXPORT HFDI DIAMONDAPI FDICreate(PFNALLOC pfnalloc, PFNFREE pfnfree, PFNOPEN pfnopen, PFNREAD pfnread,
-                                        PFNWRITE pfnwrite, PFNCLOSE pfnclose, PFNSEEK pfnseek, int cpuType,
-                                        PERF perf);
+WINSYS_EXPORT HFDI DIAMONDAPI FDICreate(PFNALLOC pfnalloc, PFNFREE pfnfree, PFNOPEN pfnopen,
+                                        PFNREAD pfnread, PFNWRITE pfnwrite, PFNCLOSE pfnclose,
+                                        PFNSEEK pfnseek, int cpuType, PERF perf);
 WINSYS_EXPORT BOOL DIAMONDAPI FDIIsCabinet(HFDI hfdi, INT_PTR hf, PFDICABINETINFO pfdici);
-WINSYS_EXPORT BOOL DIAMONDAPI FDICopy(HFDI hfdi, char *pszCabinet, char *pszCabPath, int flags,
-                                      PFNFDINOTIFY pfnfdin, PFNFDIDECRYPT pfnfdid, void *pvUser);
+WINSYS_EXPORT BOOL DIAMONDAPI FDICopy(HFDI hfdi, char* pszCabinet, char* pszCabPath, int flags,
+                                      PFNFDINOTIFY pfnfdin, PFNFDIDECRYPT pfnfdid, void* pvUser);
 WINSYS_EXPORT BOOL DIAMONDAPI FDIDestroy(HFDI hfdi);
 
 WINSYS_END_DECLS

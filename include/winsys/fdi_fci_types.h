@@ -14,10 +14,10 @@ WINSYS_BEGIN_DECLS
 #define DIAMONDAPI __cdecl
 #endif
 
-typedef ULONG *PULONG;
-typedef USHORT *PUSHORT;
-typedef UCHAR *PUCHAR;
-typedef char *PSZ;
+typedef ULONG* PULONG;
+typedef USHORT* PUSHORT;
+typedef UCHAR* PUCHAR;
+typedef char* PSZ;
 
 typedef ULONG CHECKSUM;
 typedef ULONG UOFF;
@@ -28,7 +28,7 @@ typedef struct {
     int erfType;
     BOOL fError;
 } ERF;
-typedef ERF *PERF;
+typedef ERF* PERF;
 
 #define CB_MAX_CHUNK 32768U
 #define CB_MAX_DISK 0x7fffffffL
@@ -58,11 +58,12 @@ typedef unsigned short TCOMP;
 #define tcompSHIFT_QUANTUM_MEM 8
 #define tcompMASK_RESERVED 0xE000
 
-#define CompressionTypeFromTCOMP(tc) ((tc) & tcompMASK_TYPE)
-#define CompressionLevelFromTCOMP(tc) (((tc) & tcompMASK_QUANTUM_LEVEL) >> tcompSHIFT_QUANTUM_LEVEL)
-#define CompressionMemoryFromTCOMP(tc) (((tc) & tcompMASK_QUANTUM_MEM) >> tcompSHIFT_QUANTUM_MEM)
-#define TCOMPfromTypeLevelMemory(t, l, m) (((m) << tcompSHIFT_QUANTUM_MEM) | ((l) << tcompSHIFT_QUANTUM_LEVEL) | (t))
-#define LZXCompressionWindowFromTCOMP(tc) (((tc) & tcompMASK_LZX_WINDOW) >> tcompSHIFT_LZX_WINDOW)
+#define CompressionTypeFromTCOMP(tc) ((tc)&tcompMASK_TYPE)
+#define CompressionLevelFromTCOMP(tc) (((tc)&tcompMASK_QUANTUM_LEVEL) >> tcompSHIFT_QUANTUM_LEVEL)
+#define CompressionMemoryFromTCOMP(tc) (((tc)&tcompMASK_QUANTUM_MEM) >> tcompSHIFT_QUANTUM_MEM)
+#define TCOMPfromTypeLevelMemory(t, l, m) \
+    (((m) << tcompSHIFT_QUANTUM_MEM) | ((l) << tcompSHIFT_QUANTUM_LEVEL) | (t))
+#define LZXCompressionWindowFromTCOMP(tc) (((tc)&tcompMASK_LZX_WINDOW) >> tcompSHIFT_LZX_WINDOW)
 #define TCOMPfromLZXWindow(w) (((w) << tcompSHIFT_LZX_WINDOW) | (tcompTYPE_LZX))
 
 /* File attribute bits a cabinet stores beside the FAT ones. */

@@ -154,7 +154,9 @@ WINSYS_EXPORT UINT WINAPI GetTempFileNameA(LPCSTR dir, LPCSTR prefix, UINT uniqu
 WINSYS_EXPORT DWORD WINAPI GetShortPathNameW(LPCWSTR longPath, LPWSTR shortPath, DWORD size);
 WINSYS_EXPORT DWORD WINAPI GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size);
 WINSYS_EXPORT DWORD WINAPI GetLongPathNameW(LPCWSTR shortPath, LPWSTR longPath, DWORD size);
+WINSYS_EXPORT DWORD WINAPI GetLongPathNameA(LPCSTR shortPath, LPSTR longPath, DWORD size);
 WINSYS_EXPORT DWORD WINAPI GetFullPathNameW(LPCWSTR name, DWORD size, LPWSTR buffer, LPWSTR *filePart);
+WINSYS_EXPORT DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR *filePart);
 WINSYS_EXPORT UINT WINAPI GetWindowsDirectoryW(LPWSTR buffer, UINT size);
 WINSYS_EXPORT UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size);
 WINSYS_EXPORT UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT size);

@@ -1,65 +1,104 @@
 // Encoding of data block records for the cabinet writer.
 #include "block_encoder.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "checksum.h"
 #include "fdi_fci_types.h"
+#include "zlib_memory.h"
 
 namespace winsys::cabinet {
 namespace {
 
-voidpf ZAlloc(voidpf opaque, uInt items, uInt size)
-{
-    auto *memory = static_cast<const ClientMemory *>(opaque);
-    uint64_t bytes = static_cast<uint64_t>(items) * size;
-    return bytes > UINT32_MAX ? Z_NULL : memory->Allocate(static_cast<size_t>(bytes));
+// Data that is already compressed costs deflate as much time as text and
+// comes out stored anyway. Near-uniform byte frequencies (Huffman coding
+// gains nothing) and almost no repeated four-byte strings (matches gain
+// nothing) mark such a block; it is then stored at once.
+bool LooksIncompressible(const uint8_t* data, uint32_t size) {
+    if (size < 4096)
+        return false;
+    uint32_t counts[256] = {};
+    for (uint32_t i = 0; i < size; ++i)
+        ++counts[data[i]];
+    double bits = 0;
+    for (uint32_t c : counts)
+        if (c)
+            bits -= c * std::log2(static_cast<double>(c) / size);
+    if (bits / size < 7.97)
+        return false;
+    constexpr uint32_t kTableBits = 14;
+    uint32_t table[1u << kTableBits] = {};
+    uint32_t repeats = 0;
+    for (uint32_t i = 0; i + 4 <= size; ++i) {
+        uint32_t word;
+        std::memcpy(&word, data + i, 4);
+        uint32_t slot = (word * 2654435761u) >> (32 - kTableBits);
+        uint32_t earlier = table[slot];
+        if (earlier && std::memcmp(data + earlier - 1, data + i, 4) == 0 && ++repeats > 32)
+            return false;
+        table[slot] = i + 1;
+    }
+    return true;
 }
 
-void ZFree(voidpf opaque, voidpf address) { static_cast<const ClientMemory *>(opaque)->Free(address); }
+// A single final stored deflate block, as deflate itself emits for such data.
+uint32_t WriteStoredDeflate(const uint8_t* data, uint32_t size, uint8_t* out) {
+    out[0] = 0x01;  // final block, stored
+    WriteLe16(out + 1, static_cast<uint16_t>(size));
+    WriteLe16(out + 3, static_cast<uint16_t>(~size));
+    std::memcpy(out + 5, data, size);
+    return size + 5;
+}
 
-} // namespace
+}  // namespace
 
-bool BlockEncoder::Init(const ClientMemory &memory)
-{
+bool BlockEncoder::Init(const ClientMemory& memory) {
     if (ready_)
         return true;
     std::memset(&stream_, 0, sizeof stream_);
-    stream_.zalloc = ZAlloc;
-    stream_.zfree = ZFree;
-    stream_.opaque = const_cast<ClientMemory *>(&memory);
-    ready_ = deflateInit2(&stream_, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+    stream_.zalloc = ZlibAlloc;
+    stream_.zfree = ZlibFree;
+    stream_.opaque = const_cast<ClientMemory*>(&memory);
+    ready_ = deflateInit2(&stream_, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8,
+                          Z_DEFAULT_STRATEGY) == Z_OK;
     return ready_;
 }
 
-void BlockEncoder::End()
-{
+void BlockEncoder::End() {
     if (ready_)
         deflateEnd(&stream_);
     ready_ = false;
 }
 
-void BlockEncoder::Encode(DataBlock &block)
-{
-    uint8_t *payload = block.record + kDataHeaderSize + block.reserve;
+bool BlockEncoder::EncodeMszip(const DataBlock& block, uint8_t* payload, uint32_t& payloadSize) {
+    payload[0] = kMszipSignature[0];
+    payload[1] = kMszipSignature[1];
+    if (LooksIncompressible(block.input, block.inputSize)) {
+        payloadSize = 2 + WriteStoredDeflate(block.input, block.inputSize, payload + 2);
+        return true;
+    }
+    if (!ready_ || deflateReset(&stream_) != Z_OK)
+        return false;
+    stream_.next_in = const_cast<uint8_t*>(block.input);
+    stream_.avail_in = block.inputSize;
+    stream_.next_out = payload + 2;
+    stream_.avail_out = kMaxCompressedBlock - 2;
+    if (deflate(&stream_, Z_FINISH) != Z_STREAM_END)
+        return false;
+    payloadSize = 2 + static_cast<uint32_t>(stream_.total_out);
+    return true;
+}
+
+void BlockEncoder::Encode(DataBlock& block) {
+    uint8_t* payload = block.record + kDataHeaderSize + block.reserve;
     uint32_t payloadSize = 0;
     block.failed = false;
     if (block.type == tcompTYPE_MSZIP) {
-        if (!ready_ || deflateReset(&stream_) != Z_OK) {
+        if (!EncodeMszip(block, payload, payloadSize)) {
             block.failed = true;
             return;
         }
-        payload[0] = kMszipSignature[0];
-        payload[1] = kMszipSignature[1];
-        stream_.next_in = block.input;
-        stream_.avail_in = block.inputSize;
-        stream_.next_out = payload + 2;
-        stream_.avail_out = kMaxCompressedBlock - 2;
-        if (deflate(&stream_, Z_FINISH) != Z_STREAM_END) {
-            block.failed = true;
-            return;
-        }
-        payloadSize = 2 + static_cast<uint32_t>(stream_.total_out);
     } else {
         std::memcpy(payload, block.input, block.inputSize);
         payloadSize = block.inputSize;
@@ -74,4 +113,4 @@ void BlockEncoder::Encode(DataBlock &block)
     block.recordSize = kDataHeaderSize + block.reserve + payloadSize;
 }
 
-} // namespace winsys::cabinet
+}  // namespace winsys::cabinet

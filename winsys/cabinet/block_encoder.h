@@ -16,8 +16,8 @@ namespace winsys::cabinet {
 struct DataBlock {
     uint8_t input[kMaxBlockSize];
     uint32_t inputSize = 0;
-    uint16_t type = 0;    // compression type of the folder
-    uint16_t reserve = 0; // cbReserveCFData of the cabinet
+    uint16_t type = 0;     // compression type of the folder
+    uint16_t reserve = 0;  // cbReserveCFData of the cabinet
     uint8_t record[kDataHeaderSize + kMaxDataReserve + kMaxCompressedBlock];
     uint32_t recordSize = 0;
     uint16_t compressedSize = 0;
@@ -27,22 +27,24 @@ struct DataBlock {
 // One deflate state; every thread that encodes owns one. Its memory comes
 // from the caller's allocator, so it is set up on the caller's thread.
 class BlockEncoder {
-public:
+  public:
     BlockEncoder() = default;
-    BlockEncoder(const BlockEncoder &) = delete;
-    BlockEncoder &operator=(const BlockEncoder &) = delete;
+    BlockEncoder(const BlockEncoder&) = delete;
+    BlockEncoder& operator=(const BlockEncoder&) = delete;
     ~BlockEncoder() { End(); }
 
-    bool Init(const ClientMemory &memory);
+    bool Init(const ClientMemory& memory);
     void End();
     bool Ready() const { return ready_; }
 
     // Fills block.record from block.input; sets block.failed on a zlib error.
-    void Encode(DataBlock &block);
+    void Encode(DataBlock& block);
 
-private:
+  private:
+    bool EncodeMszip(const DataBlock& block, uint8_t* payload, uint32_t& payloadSize);
+
     z_stream stream_{};
     bool ready_ = false;
 };
 
-} // namespace winsys::cabinet
+}  // namespace winsys::cabinet

@@ -41,23 +41,22 @@ inline constexpr uint8_t kMszipSignature[2] = {'C', 'K'};
 // 64 KiB, plus the signature; leave room to spare.
 inline constexpr uint32_t kMaxCompressedBlock = kMaxBlockSize + 64;
 
-inline uint16_t ReadLe16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t ReadLe32(const uint8_t *p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
+inline uint16_t ReadLe16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
 }
-inline void WriteLe16(uint8_t *p, uint16_t v)
-{
+inline uint32_t ReadLe32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+inline void WriteLe16(uint8_t* p, uint16_t v) {
     p[0] = static_cast<uint8_t>(v);
     p[1] = static_cast<uint8_t>(v >> 8);
 }
-inline void WriteLe32(uint8_t *p, uint32_t v)
-{
+inline void WriteLe32(uint8_t* p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v);
     p[1] = static_cast<uint8_t>(v >> 8);
     p[2] = static_cast<uint8_t>(v >> 16);
     p[3] = static_cast<uint8_t>(v >> 24);
 }
 
-} // namespace winsys::cabinet
+}  // namespace winsys::cabinet

@@ -8,8 +8,7 @@
 
 namespace winsys::cabinet {
 
-uint32_t CabChecksum(const uint8_t *data, size_t size, uint32_t seed)
-{
+uint32_t CabChecksum(const uint8_t* data, size_t size, uint32_t seed) {
     // XOR is associative, so two words at once fold to the same result.
     uint64_t wide = 0;
     size_t pairs = size / 8;
@@ -26,7 +25,7 @@ uint32_t CabChecksum(const uint8_t *data, size_t size, uint32_t seed)
         std::memcpy(bytes, &wide, 8);
         sum ^= ReadLe32(bytes) ^ ReadLe32(bytes + 4);
     }
-    const uint8_t *p = data + pairs * 8;
+    const uint8_t* p = data + pairs * 8;
     size_t rest = size - pairs * 8;
     if (rest >= 4) {
         sum ^= ReadLe32(p);
@@ -35,27 +34,26 @@ uint32_t CabChecksum(const uint8_t *data, size_t size, uint32_t seed)
     }
     uint32_t tail = 0;
     switch (rest) {
-    case 3:
-        tail |= static_cast<uint32_t>(*p++) << 16;
-        [[fallthrough]];
-    case 2:
-        tail |= static_cast<uint32_t>(*p++) << 8;
-        [[fallthrough]];
-    case 1:
-        tail |= *p;
-        break;
-    default:
-        break;
+        case 3:
+            tail |= static_cast<uint32_t>(*p++) << 16;
+            [[fallthrough]];
+        case 2:
+            tail |= static_cast<uint32_t>(*p++) << 8;
+            [[fallthrough]];
+        case 1:
+            tail |= *p;
+            break;
+        default:
+            break;
     }
     return sum ^ tail;
 }
 
-uint32_t DataBlockChecksum(const uint8_t *data, uint16_t cbData, uint16_t cbUncomp)
-{
+uint32_t DataBlockChecksum(const uint8_t* data, uint16_t cbData, uint16_t cbUncomp) {
     uint8_t sizes[4];
     WriteLe16(sizes, cbData);
     WriteLe16(sizes + 2, cbUncomp);
     return CabChecksum(sizes, 4, CabChecksum(data, cbData, 0));
 }
 
-} // namespace winsys::cabinet
+}  // namespace winsys::cabinet

@@ -7,8 +7,7 @@
 
 namespace winsys::cabinet {
 
-CompressionPipeline::~CompressionPipeline()
-{
+CompressionPipeline::~CompressionPipeline() {
     StopWorkers();
     if (blocks_) {
         for (size_t i = 0; i < slotCount_; ++i)
@@ -18,15 +17,14 @@ CompressionPipeline::~CompressionPipeline()
     memory_.Free(states_);
 }
 
-bool CompressionPipeline::EnsureSlots()
-{
+bool CompressionPipeline::EnsureSlots() {
     if (blocks_)
         return true;
     unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     size_t threads = std::min<size_t>(cores, kMaxWorkers + 1);
     size_t count = threads * 3 + 2;
-    auto *blocks = static_cast<DataBlock *>(memory_.Allocate(count * sizeof(DataBlock)));
-    auto *states = static_cast<SlotState *>(memory_.Allocate(count * sizeof(SlotState)));
+    auto* blocks = static_cast<DataBlock*>(memory_.Allocate(count * sizeof(DataBlock)));
+    auto* states = static_cast<SlotState*>(memory_.Allocate(count * sizeof(SlotState)));
     if (!blocks || !states) {
         memory_.Free(blocks);
         memory_.Free(states);
@@ -42,8 +40,7 @@ bool CompressionPipeline::EnsureSlots()
     return true;
 }
 
-void CompressionPipeline::MaybeStartWorkers()
-{
+void CompressionPipeline::MaybeStartWorkers() {
     // Helpers pay off only once there is more than one block to encode.
     if (workersTried_ || queued_ < 2)
         return;
@@ -57,7 +54,7 @@ void CompressionPipeline::MaybeStartWorkers()
             break;
         try {
             workers_[i] = std::thread(&CompressionPipeline::WorkerLoop, this, &workerEncoders_[i]);
-        } catch (const std::system_error &) {
+        } catch (const std::system_error&) {
             workerEncoders_[i].End();
             break;
         }
@@ -65,8 +62,7 @@ void CompressionPipeline::MaybeStartWorkers()
     }
 }
 
-void CompressionPipeline::StopWorkers()
-{
+void CompressionPipeline::StopWorkers() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stop_ = true;
@@ -79,8 +75,7 @@ void CompressionPipeline::StopWorkers()
     workerCount_ = 0;
 }
 
-DataBlock *CompressionPipeline::FirstQueued()
-{
+DataBlock* CompressionPipeline::FirstQueued() {
     for (size_t k = 0; k < queued_; ++k) {
         size_t i = (head_ + k) % slotCount_;
         if (states_[i] == SlotState::Queued)
@@ -89,11 +84,10 @@ DataBlock *CompressionPipeline::FirstQueued()
     return nullptr;
 }
 
-void CompressionPipeline::WorkerLoop(BlockEncoder *encoder)
-{
+void CompressionPipeline::WorkerLoop(BlockEncoder* encoder) {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stop_) {
-        DataBlock *block = FirstQueued();
+        DataBlock* block = FirstQueued();
         if (!block) {
             changed_.wait(lock);
             continue;
@@ -108,12 +102,12 @@ void CompressionPipeline::WorkerLoop(BlockEncoder *encoder)
     }
 }
 
-bool CompressionPipeline::RetireOldest(std::unique_lock<std::mutex> &lock, RetireFn retire, void *context)
-{
+bool CompressionPipeline::RetireOldest(std::unique_lock<std::mutex>& lock, RetireFn retire,
+                                       void* context) {
     size_t oldest = head_;
     while (states_[oldest] != SlotState::Done) {
         // Rather than wait, encode whatever is still queued here.
-        DataBlock *block = FirstQueued();
+        DataBlock* block = FirstQueued();
         if (block) {
             size_t index = static_cast<size_t>(block - blocks_);
             states_[index] = SlotState::Working;
@@ -138,8 +132,7 @@ bool CompressionPipeline::RetireOldest(std::unique_lock<std::mutex> &lock, Retir
     return ok;
 }
 
-DataBlock *CompressionPipeline::NextFree(RetireFn retire, void *context, bool &retireFailed)
-{
+DataBlock* CompressionPipeline::NextFree(RetireFn retire, void* context, bool& retireFailed) {
     retireFailed = false;
     if (!EnsureSlots())
         return nullptr;
@@ -150,14 +143,13 @@ DataBlock *CompressionPipeline::NextFree(RetireFn retire, void *context, bool &r
             return nullptr;
         }
     }
-    DataBlock *block = &blocks_[(head_ + queued_) % slotCount_];
+    DataBlock* block = &blocks_[(head_ + queued_) % slotCount_];
     block->inputSize = 0;
     block->failed = false;
     return block;
 }
 
-void CompressionPipeline::Submit(DataBlock *block)
-{
+void CompressionPipeline::Submit(DataBlock* block) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         states_[static_cast<size_t>(block - blocks_)] = SlotState::Queued;
@@ -167,8 +159,7 @@ void CompressionPipeline::Submit(DataBlock *block)
     changed_.notify_all();
 }
 
-bool CompressionPipeline::Drain(RetireFn retire, void *context)
-{
+bool CompressionPipeline::Drain(RetireFn retire, void* context) {
     if (!blocks_)
         return true;
     std::unique_lock<std::mutex> lock(mutex_);
@@ -179,8 +170,7 @@ bool CompressionPipeline::Drain(RetireFn retire, void *context)
     return true;
 }
 
-void CompressionPipeline::Discard()
-{
+void CompressionPipeline::Discard() {
     if (!blocks_)
         return;
     std::unique_lock<std::mutex> lock(mutex_);
@@ -201,4 +191,4 @@ void CompressionPipeline::Discard()
     queued_ = 0;
 }
 
-} // namespace winsys::cabinet
+}  // namespace winsys::cabinet

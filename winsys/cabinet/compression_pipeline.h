@@ -15,42 +15,42 @@
 namespace winsys::cabinet {
 
 class CompressionPipeline {
-public:
+  public:
     // Called for each finished block, oldest first; false stops the caller.
-    using RetireFn = bool (*)(void *context, DataBlock &block);
+    using RetireFn = bool (*)(void* context, DataBlock& block);
 
-    explicit CompressionPipeline(const ClientMemory &memory) : memory_(memory) {}
-    CompressionPipeline(const CompressionPipeline &) = delete;
-    CompressionPipeline &operator=(const CompressionPipeline &) = delete;
+    explicit CompressionPipeline(const ClientMemory& memory) : memory_(memory) {}
+    CompressionPipeline(const CompressionPipeline&) = delete;
+    CompressionPipeline& operator=(const CompressionPipeline&) = delete;
     ~CompressionPipeline();
 
     // The next block to fill, retiring old ones to make room; null when a
     // retire failed or memory ran out (`retireFailed` tells which).
-    DataBlock *NextFree(RetireFn retire, void *context, bool &retireFailed);
+    DataBlock* NextFree(RetireFn retire, void* context, bool& retireFailed);
     // Queues a filled block for encoding.
-    void Submit(DataBlock *block);
+    void Submit(DataBlock* block);
     // Retires every queued block; false when a retire failed.
-    bool Drain(RetireFn retire, void *context);
+    bool Drain(RetireFn retire, void* context);
     // Forgets queued blocks without retiring them (after a failure).
     void Discard();
 
-private:
+  private:
     enum class SlotState { Free, Queued, Working, Done };
     static constexpr size_t kMaxWorkers = 3;
 
     bool EnsureSlots();
     void MaybeStartWorkers();
-    DataBlock *FirstQueued(); // under lock
-    bool RetireOldest(std::unique_lock<std::mutex> &lock, RetireFn retire, void *context);
-    void WorkerLoop(BlockEncoder *encoder);
+    DataBlock* FirstQueued();  // under lock
+    bool RetireOldest(std::unique_lock<std::mutex>& lock, RetireFn retire, void* context);
+    void WorkerLoop(BlockEncoder* encoder);
     void StopWorkers();
 
-    const ClientMemory &memory_;
-    DataBlock *blocks_ = nullptr;
-    SlotState *states_ = nullptr;
+    const ClientMemory& memory_;
+    DataBlock* blocks_ = nullptr;
+    SlotState* states_ = nullptr;
     size_t slotCount_ = 0;
     size_t head_ = 0;
-    size_t queued_ = 0; // blocks handed over and not yet retired
+    size_t queued_ = 0;  // blocks handed over and not yet retired
 
     BlockEncoder callerEncoder_;
     BlockEncoder workerEncoders_[kMaxWorkers];
@@ -62,4 +62,4 @@ private:
     std::condition_variable changed_;
 };
 
-} // namespace winsys::cabinet
+}  // namespace winsys::cabinet

@@ -11,10 +11,10 @@ inline constexpr int kCrtCreate = 0x0100;
 inline constexpr int kCrtTruncate = 0x0200;
 inline constexpr int kCrtExclusive = 0x0400;
 inline constexpr int kCrtBinary = 0x8000;
-inline constexpr int kCrtModeReadWrite = 0x0100 | 0x0080; // _S_IREAD | _S_IWRITE
+inline constexpr int kCrtModeReadWrite = 0x0100 | 0x0080;  // _S_IREAD | _S_IWRITE
 
 inline constexpr int kSeekSet = 0;
 inline constexpr int kSeekCur = 1;
 inline constexpr int kSeekEnd = 2;
 
-} // namespace winsys::cabinet
+}  // namespace winsys::cabinet

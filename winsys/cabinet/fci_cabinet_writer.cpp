@@ -15,12 +15,12 @@ constexpr uint32_t kStagingSize = 64 * 1024;
 
 // Collects small pieces and hands them to the write callback in large ones.
 class CabinetOutput {
-public:
-    CabinetOutput(FciContext &fci, INT_PTR handle, uint8_t *staging) : fci_(fci), handle_(handle), staging_(staging) {}
+  public:
+    CabinetOutput(FciContext& fci, INT_PTR handle, uint8_t* staging)
+        : fci_(fci), handle_(handle), staging_(staging) {}
 
-    bool Put(const void *bytes, size_t size)
-    {
-        const auto *p = static_cast<const uint8_t *>(bytes);
+    bool Put(const void* bytes, size_t size) {
+        const auto* p = static_cast<const uint8_t*>(bytes);
         while (size > 0) {
             size_t n = std::min<size_t>(size, kStagingSize - used_);
             std::memcpy(staging_ + used_, p, n);
@@ -32,8 +32,7 @@ public:
         }
         return true;
     }
-    bool PutZeros(size_t size)
-    {
+    bool PutZeros(size_t size) {
         static const uint8_t kZeros[256] = {};
         while (size > 0) {
             size_t n = std::min(size, sizeof kZeros);
@@ -43,8 +42,7 @@ public:
         }
         return true;
     }
-    bool Flush()
-    {
+    bool Flush() {
         if (used_ == 0)
             return true;
         int err = 0;
@@ -56,8 +54,7 @@ public:
         return true;
     }
     // Appends the whole content of a temporary file.
-    bool CopyTemp(TempFile &temp)
-    {
+    bool CopyTemp(TempFile& temp) {
         if (!Flush())
             return false;
         int err = 0;
@@ -81,20 +78,23 @@ public:
         return true;
     }
 
-private:
-    FciContext &fci_;
+  private:
+    FciContext& fci_;
     INT_PTR handle_;
-    uint8_t *staging_;
+    uint8_t* staging_;
     size_t used_ = 0;
 };
 
-size_t NameBytes(const char *name, size_t capacity) { return strnlen(name, capacity - 1) + 1; }
+size_t NameBytes(const char* name, size_t capacity) {
+    return strnlen(name, capacity - 1) + 1;
+}
 
-bool WriteTables(FciContext &fci, CabinetOutput &out, const CCAB *next, uint32_t headerSize, uint32_t total)
-{
-    const CCAB &c = fci.ccab;
+bool WriteTables(FciContext& fci, CabinetOutput& out, const CCAB* next, uint32_t headerSize,
+                 uint32_t total) {
+    const CCAB& c = fci.ccab;
     bool reserves = c.cbReserveCFHeader || c.cbReserveCFFolder || c.cbReserveCFData;
-    uint32_t folderTable = static_cast<uint32_t>(fci.folders.Size()) * (kFolderEntrySize + c.cbReserveCFFolder);
+    uint32_t folderTable =
+        static_cast<uint32_t>(fci.folders.Size()) * (kFolderEntrySize + c.cbReserveCFFolder);
     uint32_t dataStart = headerSize + folderTable + static_cast<uint32_t>(fci.files.size);
 
     uint8_t header[kHeaderSize] = {'M', 'S', 'C', 'F'};
@@ -126,7 +126,7 @@ bool WriteTables(FciContext &fci, CabinetOutput &out, const CCAB *next, uint32_t
                  !out.Put(next->szDisk, NameBytes(next->szDisk, sizeof next->szDisk))))
         return false;
     for (size_t i = 0; i < fci.folders.Size(); ++i) {
-        const FolderRecord &f = fci.folders[i];
+        const FolderRecord& f = fci.folders[i];
         uint8_t entry[kFolderEntrySize];
         WriteLe32(entry, dataStart + static_cast<uint32_t>(f.dataOffset));
         WriteLe16(entry + 4, f.blocks);
@@ -137,10 +137,9 @@ bool WriteTables(FciContext &fci, CabinetOutput &out, const CCAB *next, uint32_t
     return out.CopyTemp(fci.files) && out.CopyTemp(fci.data) && out.Flush();
 }
 
-} // namespace
+}  // namespace
 
-bool WriteCabinet(FciContext &fci, BOOL getNextCabinet, PFNFCIGETNEXTCABINET getNext)
-{
+bool WriteCabinet(FciContext& fci, BOOL getNextCabinet, PFNFCIGETNEXTCABINET getNext) {
     if (!CloseFolder(fci))
         return false;
     CCAB next{};
@@ -159,17 +158,19 @@ bool WriteCabinet(FciContext &fci, BOOL getNextCabinet, PFNFCIGETNEXTCABINET get
         next.szCab[sizeof next.szCab - 1] = '\0';
         next.szDisk[sizeof next.szDisk - 1] = '\0';
     }
-    const CCAB &c = fci.ccab;
+    const CCAB& c = fci.ccab;
     uint64_t headerSize = kHeaderSize;
     if (c.cbReserveCFHeader || c.cbReserveCFFolder || c.cbReserveCFData)
         headerSize += kReserveFieldsSize + c.cbReserveCFHeader;
     if (fci.hasPrev)
-        headerSize += NameBytes(fci.prevCab, sizeof fci.prevCab) + NameBytes(fci.prevDisk, sizeof fci.prevDisk);
+        headerSize += NameBytes(fci.prevCab, sizeof fci.prevCab) +
+                      NameBytes(fci.prevDisk, sizeof fci.prevDisk);
     if (getNextCabinet)
-        headerSize += NameBytes(next.szCab, sizeof next.szCab) + NameBytes(next.szDisk, sizeof next.szDisk);
-    uint64_t total = headerSize + fci.folders.Size() * (kFolderEntrySize + c.cbReserveCFFolder) + fci.files.size +
-                     fci.data.size;
-    if (total > c.cb || total > 0x7FFFFFFF) {
+        headerSize +=
+            NameBytes(next.szCab, sizeof next.szCab) + NameBytes(next.szDisk, sizeof next.szDisk);
+    uint64_t total = headerSize + fci.folders.Size() * (kFolderEntrySize + c.cbReserveCFFolder) +
+                     fci.files.size + fci.data.size;
+    if (total > CabinetSizeLimit(c) || total > 0x7FFFFFFF) {
         SetFciError(fci, FCIERR_CAB_FILE, 0);
         return false;
     }
@@ -185,22 +186,22 @@ bool WriteCabinet(FciContext &fci, BOOL getNextCabinet, PFNFCIGETNEXTCABINET get
     std::memcpy(path + dirLength, c.szCab, nameLength);
     path[dirLength + nameLength] = '\0';
 
-    auto *staging = static_cast<uint8_t *>(fci.memory.Allocate(kStagingSize));
+    auto* staging = static_cast<uint8_t*>(fci.memory.Allocate(kStagingSize));
     if (!staging) {
         SetFciError(fci, FCIERR_ALLOC_FAIL, kErrorNotEnoughMemory);
         return false;
     }
     int err = 0;
-    INT_PTR handle =
-        fci.open(path, kCrtReadWrite | kCrtCreate | kCrtTruncate | kCrtBinary, kCrtModeReadWrite, &err, fci.pv);
+    INT_PTR handle = fci.open(path, kCrtReadWrite | kCrtCreate | kCrtTruncate | kCrtBinary,
+                              kCrtModeReadWrite, &err, fci.pv);
     if (handle == -1) {
         fci.memory.Free(staging);
         SetFciError(fci, FCIERR_CAB_FILE, err);
         return false;
     }
     CabinetOutput out(fci, handle, staging);
-    bool written = WriteTables(fci, out, getNextCabinet ? &next : nullptr, static_cast<uint32_t>(headerSize),
-                               static_cast<uint32_t>(total));
+    bool written = WriteTables(fci, out, getNextCabinet ? &next : nullptr,
+                               static_cast<uint32_t>(headerSize), static_cast<uint32_t>(total));
     fci.memory.Free(staging);
     int closeErr = 0;
     if (fci.close(handle, &closeErr, fci.pv) != 0 && written) {
@@ -221,11 +222,12 @@ bool WriteCabinet(FciContext &fci, BOOL getNextCabinet, PFNFCIGETNEXTCABINET get
         std::memcpy(fci.prevDisk, fci.ccab.szDisk, sizeof fci.prevDisk);
         fci.ccab = next;
     }
-    if (fci.status && fci.status(statusCabinet, static_cast<ULONG>(total), static_cast<ULONG>(total), fci.pv) == -1) {
+    if (fci.status && fci.status(statusCabinet, static_cast<ULONG>(total),
+                                 static_cast<ULONG>(total), fci.pv) == -1) {
         SetFciError(fci, FCIERR_USER_ABORT, 0);
         return false;
     }
     return true;
 }
 
-} // namespace winsys::cabinet
+}  // namespace winsys::cabinet

@@ -11,7 +11,7 @@
 
 namespace winsys::cabinet {
 
-inline constexpr uint32_t kFciMagic = 0x46434943; // "FCIC"
+inline constexpr uint32_t kFciMagic = 0x46434943;  // "FCIC"
 
 // A temporary file reached only through the caller's callbacks. Its logical
 // size is tracked here, so that it can be reused from the start for the next
@@ -20,17 +20,17 @@ struct TempFile {
     char name[CB_MAX_FILENAME] = {};
     INT_PTR handle = -1;
     uint64_t size = 0;
-    bool atEnd = true; // the file position is at `size`
+    bool atEnd = true;  // the file position is at `size`
 };
 
 struct FolderRecord {
-    uint64_t dataOffset; // in the data temporary file
+    uint64_t dataOffset;  // in the data temporary file
     uint16_t blocks;
     uint16_t type;
 };
 
 struct FciContext {
-    explicit FciContext(const ClientMemory &mem) : memory(mem), folders(memory), pipeline(memory) {}
+    explicit FciContext(const ClientMemory& mem) : memory(mem), folders(memory), pipeline(memory) {}
 
     uint32_t magic = kFciMagic;
     PERF erf = nullptr;
@@ -42,7 +42,7 @@ struct FciContext {
     PFNFCISEEK seek = nullptr;
     PFNFCIDELETE remove = nullptr;
     PFNFCIGETTEMPFILE getTempFile = nullptr;
-    void *pv = nullptr;
+    void* pv = nullptr;
     ClientMemory memory;
 
     CCAB ccab{};
@@ -50,8 +50,8 @@ struct FciContext {
     char prevCab[CB_MAX_CABINET_NAME] = {};
     char prevDisk[CB_MAX_DISK_NAME] = {};
 
-    TempFile data;  // data block records of every folder in the cabinet
-    TempFile files; // file entries of the cabinet, in the order added
+    TempFile data;   // data block records of every folder in the cabinet
+    TempFile files;  // file entries of the cabinet, in the order added
     ClientArray<FolderRecord> folders;
     uint32_t fileCount = 0;
 
@@ -61,31 +61,39 @@ struct FciContext {
     uint64_t folderUncompressed = 0;
     uint64_t folderDataStart = 0;
     uint32_t folderBlocks = 0;
-    uint64_t folderPendingBytes = 0; // upper bound of queued blocks' records
+    uint64_t folderPendingBytes = 0;  // upper bound of queued blocks' records
     bool folderHasFiles = false;
 
     CompressionPipeline pipeline;
-    DataBlock *fill = nullptr;     // the block being filled, or null
-    PFNFCISTATUS status = nullptr; // the status callback of the running call
-    int retireError = 0;           // FCIERR_* of a failed retire
-    bool broken = false; // a failure left the cabinet half built
+    DataBlock* fill = nullptr;      // the block being filled, or null
+    PFNFCISTATUS status = nullptr;  // the status callback of the running call
+    int retireError = 0;            // FCIERR_* of a failed retire
+    bool broken = false;            // a failure left the cabinet half built
 };
 
-FciContext *FciFromHandle(HFCI hfci);
-void SetFciError(FciContext &fci, int oper, int type);
+// Limits of the current cabinet; zero in the parameters means no limit.
+inline uint64_t CabinetSizeLimit(const CCAB& c) {
+    return c.cb ? c.cb : 0x7FFFFFFF;
+}
+inline uint64_t FolderSizeThreshold(const CCAB& c) {
+    return c.cbFolderThresh ? c.cbFolderThresh : UINT64_MAX;
+}
 
-bool CreateTempFile(FciContext &fci, TempFile &temp);
-void DestroyTempFile(FciContext &fci, TempFile &temp);
-bool AppendToTemp(FciContext &fci, TempFile &temp, const void *bytes, uint32_t size);
+FciContext* FciFromHandle(HFCI hfci);
+void SetFciError(FciContext& fci, int oper, int type);
+
+bool CreateTempFile(FciContext& fci, TempFile& temp);
+void DestroyTempFile(FciContext& fci, TempFile& temp);
+bool AppendToTemp(FciContext& fci, TempFile& temp, const void* bytes, uint32_t size);
 
 // Adds one file's data and entry to the current folder.
-bool AddFileToFolder(FciContext &fci, char *sourcePath, char *nameInCabinet, BOOL execute,
+bool AddFileToFolder(FciContext& fci, char* sourcePath, char* nameInCabinet, BOOL execute,
                      PFNFCIGETOPENINFO getOpenInfo, TCOMP type);
 // Closes the current folder: its last block is written and its record kept.
-bool CloseFolder(FciContext &fci);
+bool CloseFolder(FciContext& fci);
 // Writes the cabinet file from the temporary files and starts a new cabinet.
-bool WriteCabinet(FciContext &fci, BOOL getNextCabinet, PFNFCIGETNEXTCABINET getNext);
+bool WriteCabinet(FciContext& fci, BOOL getNextCabinet, PFNFCIGETNEXTCABINET getNext);
 // Size the cabinet would have if written now, queued blocks included.
-uint64_t EstimatedCabinetSize(const FciContext &fci);
+uint64_t EstimatedCabinetSize(const FciContext& fci);
 
-} // namespace winsys::cabinet
+}  // namespace winsys::cabinet

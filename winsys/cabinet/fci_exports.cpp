@@ -7,40 +7,39 @@
 
 namespace winsys::cabinet {
 
-FciContext *FciFromHandle(HFCI hfci)
-{
-    auto *fci = static_cast<FciContext *>(hfci);
+FciContext* FciFromHandle(HFCI hfci) {
+    auto* fci = static_cast<FciContext*>(hfci);
     return fci && fci->magic == kFciMagic ? fci : nullptr;
 }
 
-} // namespace winsys::cabinet
+}  // namespace winsys::cabinet
 
 using namespace winsys::cabinet;
 
 extern "C" {
 
-WINSYS_EXPORT HFCI DIAMONDAPI FCICreate(PERF perf, PFNFCIFILEPLACED pfnfcifp, PFNFCIALLOC pfna, PFNFCIFREE pfnf,
-                                        PFNFCIOPEN pfnopen, PFNFCIREAD pfnread, PFNFCIWRITE pfnwrite,
-                                        PFNFCICLOSE pfnclose, PFNFCISEEK pfnseek, PFNFCIDELETE pfndelete,
-                                        PFNFCIGETTEMPFILE pfnfcigtf, PCCAB pccab, void *pv)
-{
+WINSYS_EXPORT HFCI DIAMONDAPI FCICreate(PERF perf, PFNFCIFILEPLACED pfnfcifp, PFNFCIALLOC pfna,
+                                        PFNFCIFREE pfnf, PFNFCIOPEN pfnopen, PFNFCIREAD pfnread,
+                                        PFNFCIWRITE pfnwrite, PFNFCICLOSE pfnclose,
+                                        PFNFCISEEK pfnseek, PFNFCIDELETE pfndelete,
+                                        PFNFCIGETTEMPFILE pfnfcigtf, PCCAB pccab, void* pv) {
     if (!perf)
         return nullptr;
     perf->erfOper = FCIERR_NONE;
     perf->erfType = 0;
     perf->fError = FALSE;
-    if (!pfnfcifp || !pfna || !pfnf || !pfnopen || !pfnread || !pfnwrite || !pfnclose || !pfnseek || !pfndelete ||
-        !pfnfcigtf || !pccab) {
+    if (!pfnfcifp || !pfna || !pfnf || !pfnopen || !pfnread || !pfnwrite || !pfnclose || !pfnseek ||
+        !pfndelete || !pfnfcigtf || !pccab) {
         *perf = ERF{FCIERR_NONE, kErrorBadArguments, TRUE};
         return nullptr;
     }
-    if (pccab->cbReserveCFHeader > kMaxHeaderReserve || pccab->cbReserveCFFolder > kMaxFolderReserve ||
-        pccab->cbReserveCFData > kMaxDataReserve) {
+    if (pccab->cbReserveCFHeader > kMaxHeaderReserve ||
+        pccab->cbReserveCFFolder > kMaxFolderReserve || pccab->cbReserveCFData > kMaxDataReserve) {
         *perf = ERF{FCIERR_NONE, kErrorInvalidParameter, TRUE};
         return nullptr;
     }
     ClientMemory memory{pfna, pfnf};
-    FciContext *fci = memory.New<FciContext>(memory);
+    FciContext* fci = memory.New<FciContext>(memory);
     if (!fci) {
         *perf = ERF{FCIERR_ALLOC_FAIL, kErrorNotEnoughMemory, TRUE};
         return nullptr;
@@ -67,12 +66,12 @@ WINSYS_EXPORT HFCI DIAMONDAPI FCICreate(PERF perf, PFNFCIFILEPLACED pfnfcifp, PF
     return fci;
 }
 
-WINSYS_EXPORT BOOL DIAMONDAPI FCIAddFile(HFCI hfci, char *pszSourceFile, char *pszFileName, BOOL fExecute,
-                                         PFNFCIGETNEXTCABINET pfnfcignc, PFNFCISTATUS pfnfcis,
-                                         PFNFCIGETOPENINFO pfnfcigoi, TCOMP typeCompress)
-{
-    (void)pfnfcignc; // a file never spans cabinets here, so no next one is asked for
-    FciContext *fci = FciFromHandle(hfci);
+WINSYS_EXPORT BOOL DIAMONDAPI FCIAddFile(HFCI hfci, char* pszSourceFile, char* pszFileName,
+                                         BOOL fExecute, PFNFCIGETNEXTCABINET pfnfcignc,
+                                         PFNFCISTATUS pfnfcis, PFNFCIGETOPENINFO pfnfcigoi,
+                                         TCOMP typeCompress) {
+    (void)pfnfcignc;  // a file never spans cabinets here, so no next one is asked for
+    FciContext* fci = FciFromHandle(hfci);
     if (!fci)
         return FALSE;
     if (!pszSourceFile || !pszFileName || !pfnfcigoi) {
@@ -84,32 +83,33 @@ WINSYS_EXPORT BOOL DIAMONDAPI FCIAddFile(HFCI hfci, char *pszSourceFile, char *p
         return FALSE;
     }
     fci->status = pfnfcis;
-    return AddFileToFolder(*fci, pszSourceFile, pszFileName, fExecute, pfnfcigoi, typeCompress) ? TRUE : FALSE;
+    return AddFileToFolder(*fci, pszSourceFile, pszFileName, fExecute, pfnfcigoi, typeCompress)
+               ? TRUE
+               : FALSE;
 }
 
-WINSYS_EXPORT BOOL DIAMONDAPI FCIFlushFolder(HFCI hfci, PFNFCIGETNEXTCABINET pfnfcignc, PFNFCISTATUS pfnfcis)
-{
+WINSYS_EXPORT BOOL DIAMONDAPI FCIFlushFolder(HFCI hfci, PFNFCIGETNEXTCABINET pfnfcignc,
+                                             PFNFCISTATUS pfnfcis) {
     (void)pfnfcignc;
-    FciContext *fci = FciFromHandle(hfci);
+    FciContext* fci = FciFromHandle(hfci);
     if (!fci)
         return FALSE;
     fci->status = pfnfcis;
     return CloseFolder(*fci) ? TRUE : FALSE;
 }
 
-WINSYS_EXPORT BOOL DIAMONDAPI FCIFlushCabinet(HFCI hfci, BOOL fGetNextCab, PFNFCIGETNEXTCABINET pfnfcignc,
-                                              PFNFCISTATUS pfnfcis)
-{
-    FciContext *fci = FciFromHandle(hfci);
+WINSYS_EXPORT BOOL DIAMONDAPI FCIFlushCabinet(HFCI hfci, BOOL fGetNextCab,
+                                              PFNFCIGETNEXTCABINET pfnfcignc,
+                                              PFNFCISTATUS pfnfcis) {
+    FciContext* fci = FciFromHandle(hfci);
     if (!fci)
         return FALSE;
     fci->status = pfnfcis;
     return WriteCabinet(*fci, fGetNextCab, pfnfcignc) ? TRUE : FALSE;
 }
 
-WINSYS_EXPORT BOOL DIAMONDAPI FCIDestroy(HFCI hfci)
-{
-    FciContext *fci = FciFromHandle(hfci);
+WINSYS_EXPORT BOOL DIAMONDAPI FCIDestroy(HFCI hfci) {
+    FciContext* fci = FciFromHandle(hfci);
     if (!fci)
         return FALSE;
     DestroyTempFile(*fci, fci->data);
@@ -120,4 +120,4 @@ WINSYS_EXPORT BOOL DIAMONDAPI FCIDestroy(HFCI hfci)
     return TRUE;
 }
 
-} // extern "C"
+}  // extern "C"

@@ -16,20 +16,20 @@ namespace {
 // Room kept per queued block when estimating sizes before it is encoded.
 constexpr uint64_t kBlockEstimateSlack = 80;
 
-uint64_t QueuedBlockEstimate(const FciContext &fci, uint32_t inputSize)
-{
+uint64_t QueuedBlockEstimate(const FciContext& fci, uint32_t inputSize) {
     return kDataHeaderSize + fci.ccab.cbReserveCFData + inputSize + kBlockEstimateSlack;
 }
 
-bool RetireBlock(void *context, DataBlock &block)
-{
-    auto &fci = *static_cast<FciContext *>(context);
-    fci.folderPendingBytes -= std::min(fci.folderPendingBytes, QueuedBlockEstimate(fci, block.inputSize));
+bool RetireBlock(void* context, DataBlock& block) {
+    auto& fci = *static_cast<FciContext*>(context);
+    fci.folderPendingBytes -=
+        std::min(fci.folderPendingBytes, QueuedBlockEstimate(fci, block.inputSize));
     if (block.failed) {
         fci.retireError = FCIERR_MCI_FAIL;
         return false;
     }
-    if (fci.ccab.fFailOnIncompressible && block.type == tcompTYPE_MSZIP && block.compressedSize >= block.inputSize) {
+    if (fci.ccab.fFailOnIncompressible && block.type == tcompTYPE_MSZIP &&
+        block.compressedSize >= block.inputSize) {
         fci.retireError = FCIERR_MCI_FAIL;
         return false;
     }
@@ -42,7 +42,7 @@ bool RetireBlock(void *context, DataBlock &block)
         return false;
     }
     ++fci.folderBlocks;
-    if (EstimatedCabinetSize(fci) > fci.ccab.cb) {
+    if (EstimatedCabinetSize(fci) > CabinetSizeLimit(fci.ccab)) {
         fci.retireError = FCIERR_CAB_FILE;
         return false;
     }
@@ -53,8 +53,7 @@ bool RetireBlock(void *context, DataBlock &block)
     return true;
 }
 
-bool ReportRetireFailure(FciContext &fci)
-{
+bool ReportRetireFailure(FciContext& fci) {
     // A failed retire of the data temporary file already stored its errno.
     if (fci.retireError != FCIERR_TEMP_FILE)
         SetFciError(fci, fci.retireError, 0);
@@ -64,8 +63,7 @@ bool ReportRetireFailure(FciContext &fci)
     return false;
 }
 
-bool TakeFreeBlock(FciContext &fci)
-{
+bool TakeFreeBlock(FciContext& fci) {
     bool retireFailed = false;
     fci.fill = fci.pipeline.NextFree(RetireBlock, &fci, retireFailed);
     if (!fci.fill) {
@@ -80,22 +78,20 @@ bool TakeFreeBlock(FciContext &fci)
     return true;
 }
 
-void SubmitFill(FciContext &fci)
-{
+void SubmitFill(FciContext& fci) {
     fci.folderPendingBytes += QueuedBlockEstimate(fci, fci.fill->inputSize);
     fci.pipeline.Submit(fci.fill);
     fci.fill = nullptr;
 }
 
 // Compressed bytes of the open folder, its unfinished block counted raw.
-uint64_t FolderBytesSoFar(const FciContext &fci)
-{
-    return (fci.data.size - fci.folderDataStart) + fci.folderPendingBytes + (fci.fill ? fci.fill->inputSize : 0);
+uint64_t FolderBytesSoFar(const FciContext& fci) {
+    return (fci.data.size - fci.folderDataStart) + fci.folderPendingBytes +
+           (fci.fill ? fci.fill->inputSize : 0);
 }
 
-bool FolderReachedThreshold(FciContext &fci)
-{
-    if (FolderBytesSoFar(fci) < fci.ccab.cbFolderThresh)
+bool FolderReachedThreshold(FciContext& fci) {
+    if (FolderBytesSoFar(fci) < FolderSizeThreshold(fci.ccab))
         return false;
     // The estimate counts queued blocks at their largest; settle them so that
     // the decision does not depend on how far the helpers have got.
@@ -103,20 +99,18 @@ bool FolderReachedThreshold(FciContext &fci)
         ReportRetireFailure(fci);
         return false;
     }
-    return FolderBytesSoFar(fci) >= fci.ccab.cbFolderThresh;
+    return FolderBytesSoFar(fci) >= FolderSizeThreshold(fci.ccab);
 }
 
-} // namespace
+}  // namespace
 
-void SetFciError(FciContext &fci, int oper, int type)
-{
+void SetFciError(FciContext& fci, int oper, int type) {
     fci.erf->erfOper = oper;
     fci.erf->erfType = type;
     fci.erf->fError = TRUE;
 }
 
-bool CreateTempFile(FciContext &fci, TempFile &temp)
-{
+bool CreateTempFile(FciContext& fci, TempFile& temp) {
     std::memset(temp.name, 0, sizeof temp.name);
     if (!fci.getTempFile(temp.name, sizeof temp.name, fci.pv)) {
         SetFciError(fci, FCIERR_TEMP_FILE, 0);
@@ -124,8 +118,8 @@ bool CreateTempFile(FciContext &fci, TempFile &temp)
     }
     temp.name[sizeof temp.name - 1] = '\0';
     int err = 0;
-    temp.handle = fci.open(temp.name, kCrtReadWrite | kCrtCreate | kCrtExclusive | kCrtBinary, kCrtModeReadWrite,
-                           &err, fci.pv);
+    temp.handle = fci.open(temp.name, kCrtReadWrite | kCrtCreate | kCrtExclusive | kCrtBinary,
+                           kCrtModeReadWrite, &err, fci.pv);
     if (temp.handle == -1) {
         SetFciError(fci, FCIERR_TEMP_FILE, err);
         return false;
@@ -135,8 +129,7 @@ bool CreateTempFile(FciContext &fci, TempFile &temp)
     return true;
 }
 
-void DestroyTempFile(FciContext &fci, TempFile &temp)
-{
+void DestroyTempFile(FciContext& fci, TempFile& temp) {
     if (temp.handle == -1)
         return;
     int err = 0;
@@ -145,12 +138,11 @@ void DestroyTempFile(FciContext &fci, TempFile &temp)
     temp.handle = -1;
 }
 
-bool AppendToTemp(FciContext &fci, TempFile &temp, const void *bytes, uint32_t size)
-{
+bool AppendToTemp(FciContext& fci, TempFile& temp, const void* bytes, uint32_t size) {
     int err = 0;
     if (!temp.atEnd) {
-        if (temp.size > 0x7FFFFFFF || fci.seek(temp.handle, static_cast<long>(temp.size), kSeekSet, &err, fci.pv) !=
-                                              static_cast<long>(temp.size)) {
+        if (temp.size > 0x7FFFFFFF || fci.seek(temp.handle, static_cast<long>(temp.size), kSeekSet,
+                                               &err, fci.pv) != static_cast<long>(temp.size)) {
             SetFciError(fci, FCIERR_TEMP_FILE, err);
             return false;
         }
@@ -158,7 +150,7 @@ bool AppendToTemp(FciContext &fci, TempFile &temp, const void *bytes, uint32_t s
     }
     if (size == 0)
         return true;
-    if (fci.write(temp.handle, const_cast<void *>(bytes), size, &err, fci.pv) != size) {
+    if (fci.write(temp.handle, const_cast<void*>(bytes), size, &err, fci.pv) != size) {
         SetFciError(fci, FCIERR_TEMP_FILE, err);
         return false;
     }
@@ -166,22 +158,21 @@ bool AppendToTemp(FciContext &fci, TempFile &temp, const void *bytes, uint32_t s
     return true;
 }
 
-uint64_t EstimatedCabinetSize(const FciContext &fci)
-{
-    const CCAB &c = fci.ccab;
+uint64_t EstimatedCabinetSize(const FciContext& fci) {
+    const CCAB& c = fci.ccab;
     uint64_t header = kHeaderSize;
     if (c.cbReserveCFHeader || c.cbReserveCFFolder || c.cbReserveCFData)
         header += kReserveFieldsSize + c.cbReserveCFHeader;
     if (fci.hasPrev)
-        header += strnlen(fci.prevCab, sizeof fci.prevCab) + strnlen(fci.prevDisk, sizeof fci.prevDisk) + 2;
+        header += strnlen(fci.prevCab, sizeof fci.prevCab) +
+                  strnlen(fci.prevDisk, sizeof fci.prevDisk) + 2;
     uint64_t folders = fci.folders.Size() + (fci.folderOpen ? 1 : 0);
-    return header + folders * (kFolderEntrySize + c.cbReserveCFFolder) + fci.files.size + fci.data.size +
-           fci.folderPendingBytes + (fci.fill ? fci.fill->inputSize : 0);
+    return header + folders * (kFolderEntrySize + c.cbReserveCFFolder) + fci.files.size +
+           fci.data.size + fci.folderPendingBytes + (fci.fill ? fci.fill->inputSize : 0);
 }
 
-bool AddFileToFolder(FciContext &fci, char *sourcePath, char *nameInCabinet, BOOL execute,
-                     PFNFCIGETOPENINFO getOpenInfo, TCOMP typeCompress)
-{
+bool AddFileToFolder(FciContext& fci, char* sourcePath, char* nameInCabinet, BOOL execute,
+                     PFNFCIGETOPENINFO getOpenInfo, TCOMP typeCompress) {
     size_t nameLength = strnlen(nameInCabinet, CB_MAX_FILENAME);
     if (nameLength == 0 || nameLength >= CB_MAX_FILENAME) {
         SetFciError(fci, FCIERR_NONE, kErrorInvalidData);
@@ -218,7 +209,8 @@ bool AddFileToFolder(FciContext &fci, char *sourcePath, char *nameInCabinet, BOO
         SetFciError(fci, FCIERR_READ_SRC, err);
         return false;
     }
-    if (end >= 0 && fci.folderOpen && fci.folderUncompressed + static_cast<uint64_t>(end) > kMaxFolderBytes &&
+    if (end >= 0 && fci.folderOpen &&
+        fci.folderUncompressed + static_cast<uint64_t>(end) > kMaxFolderBytes &&
         !CloseFolder(fci)) {
         closeSource();
         return false;
@@ -281,7 +273,8 @@ bool AddFileToFolder(FciContext &fci, char *sourcePath, char *nameInCabinet, BOO
     WriteLe16(entry + 12, time);
     WriteLe16(entry + 14, attribs);
     std::memcpy(entry + kFileEntrySize, nameInCabinet, nameLength + 1);
-    if (!AppendToTemp(fci, fci.files, entry, static_cast<uint32_t>(kFileEntrySize + nameLength + 1))) {
+    if (!AppendToTemp(fci, fci.files, entry,
+                      static_cast<uint32_t>(kFileEntrySize + nameLength + 1))) {
         fci.broken = true;
         return false;
     }
@@ -299,8 +292,7 @@ bool AddFileToFolder(FciContext &fci, char *sourcePath, char *nameInCabinet, BOO
     return !fci.broken;
 }
 
-bool CloseFolder(FciContext &fci)
-{
+bool CloseFolder(FciContext& fci) {
     if (fci.broken)
         return false;
     if (!fci.folderOpen)
@@ -310,7 +302,8 @@ bool CloseFolder(FciContext &fci)
     fci.fill = nullptr;
     if (!fci.pipeline.Drain(RetireBlock, &fci))
         return ReportRetireFailure(fci);
-    if (!fci.folders.Push(FolderRecord{fci.folderDataStart, static_cast<uint16_t>(fci.folderBlocks), fci.folderType})) {
+    if (!fci.folders.Push(FolderRecord{fci.folderDataStart, static_cast<uint16_t>(fci.folderBlocks),
+                                       fci.folderType})) {
         SetFciError(fci, FCIERR_ALLOC_FAIL, kErrorNotEnoughMemory);
         fci.broken = true;
         return false;
@@ -325,4 +318,4 @@ bool CloseFolder(FciContext &fci)
     return true;
 }
 
-} // namespace winsys::cabinet
+}  // namespace winsys::cabinet

@@ -13,7 +13,7 @@
 
 namespace winsys::cabinet {
 
-inline constexpr uint32_t kFdiMagic = 0x46444943; // "FDIC"
+inline constexpr uint32_t kFdiMagic = 0x46444943;  // "FDIC"
 
 struct FdiContext {
     uint32_t magic = kFdiMagic;
@@ -27,8 +27,8 @@ struct FdiContext {
     PERF erf = nullptr;
 };
 
-FdiContext *FdiFromHandle(HFDI hfdi);
-void SetFdiError(FdiContext &fdi, int oper, int type = 0);
+FdiContext* FdiFromHandle(HFDI hfdi);
+void SetFdiError(FdiContext& fdi, int oper, int type = 0);
 
 struct CabinetHeader {
     uint32_t cbCabinet = 0;
@@ -41,7 +41,7 @@ struct CabinetHeader {
     uint16_t headerReserve = 0;
     uint8_t folderReserve = 0;
     uint8_t dataReserve = 0;
-    uint32_t headerBytes = 0; // up to the folder table
+    uint32_t headerBytes = 0;  // up to the folder table
     char prevCab[kMaxNameBytes] = {};
     char prevDisk[kMaxNameBytes] = {};
     char nextCab[kMaxNameBytes] = {};
@@ -49,7 +49,7 @@ struct CabinetHeader {
 };
 
 // Reads the header at the handle's current position; returns an FDIERROR.
-int ReadCabinetHeader(FdiContext &fdi, INT_PTR hf, CabinetHeader &header);
+int ReadCabinetHeader(FdiContext& fdi, INT_PTR hf, CabinetHeader& header);
 
 struct FileEntry {
     uint32_t size;
@@ -63,15 +63,15 @@ struct FileEntry {
 
 // Reads file entries through a small buffer, refilled by seek and read.
 class FileTableReader {
-public:
-    FileTableReader(FdiContext &fdi, INT_PTR hf) : fdi_(fdi), hf_(hf) {}
+  public:
+    FileTableReader(FdiContext& fdi, INT_PTR hf) : fdi_(fdi), hf_(hf) {}
     // Reads the entry at `offset`; sets `next` to the offset after it.
-    int Read(uint64_t offset, FileEntry &entry, uint64_t &next);
+    int Read(uint64_t offset, FileEntry& entry, uint64_t& next);
 
-private:
+  private:
     bool Fill(uint64_t offset);
 
-    FdiContext &fdi_;
+    FdiContext& fdi_;
     INT_PTR hf_;
     uint8_t buffer_[4096];
     uint64_t start_ = 0;
@@ -83,35 +83,53 @@ struct FolderEntry {
     uint16_t blocks;
     uint16_t type;
 };
-int ReadFolderEntry(FdiContext &fdi, INT_PTR hf, const CabinetHeader &header, uint16_t index, FolderEntry &entry);
+int ReadFolderEntry(FdiContext& fdi, INT_PTR hf, const CabinetHeader& header, uint16_t index,
+                    FolderEntry& entry);
+
+// Supplies the rest of a folder that goes on in the next cabinet of a set.
+class FolderContinuation {
+  public:
+    // Opens the next cabinet; sets the handle to read its data from, the
+    // folder that continues there, its data reserve, and whether that folder
+    // goes on again in yet another cabinet.
+    virtual int Continue(INT_PTR& hf, FolderEntry& folder, uint8_t& dataReserve,
+                         bool& continuesAgain) = 0;
+
+  protected:
+    ~FolderContinuation() = default;
+};
 
 // Decodes one folder's blocks in order. MSZIP blocks may refer back to the
 // previous 32 KiB of the folder's output, so that window is carried along.
 class FolderDecoder {
-public:
-    FolderDecoder(FdiContext &fdi, INT_PTR hf) : fdi_(fdi), hf_(hf) {}
-    FolderDecoder(const FolderDecoder &) = delete;
-    FolderDecoder &operator=(const FolderDecoder &) = delete;
+  public:
+    explicit FolderDecoder(FdiContext& fdi) : fdi_(fdi) {}
+    FolderDecoder(const FolderDecoder&) = delete;
+    FolderDecoder& operator=(const FolderDecoder&) = delete;
     ~FolderDecoder();
 
-    bool Init(); // buffers from the caller's allocator
-    int Start(const FolderEntry &folder, uint8_t dataReserve);
+    bool Init();  // buffers from the caller's allocator
+    // Starts at the folder's first block. With a continuation, a folder that
+    // runs out of blocks goes on in the next cabinet.
+    int Start(INT_PTR hf, const FolderEntry& folder, uint8_t dataReserve,
+              FolderContinuation* continuation);
     // Moves to `offset` of the folder's output, decoding what lies between.
     int Skip(uint64_t offset);
     // Sends `size` bytes from the current position to the write callback.
     int CopyTo(INT_PTR target, uint64_t size);
     uint64_t Position() const { return position_; }
 
-private:
+  private:
     int DecodeNextBlock();
     int Inflate(uint32_t compressedSize, uint32_t uncompressedSize);
     void KeepHistory(uint32_t size);
 
-    FdiContext &fdi_;
-    INT_PTR hf_;
-    uint8_t *input_ = nullptr;   // one block as stored
-    uint8_t *output_ = nullptr;  // one block decoded
-    uint8_t *history_ = nullptr; // the last 32 KiB of output
+    FdiContext& fdi_;
+    INT_PTR hf_ = -1;
+    FolderContinuation* continuation_ = nullptr;
+    uint8_t* input_ = nullptr;    // one block's data as stored, both parts of a split one
+    uint8_t* output_ = nullptr;   // one block decoded
+    uint8_t* history_ = nullptr;  // the last 32 KiB of output
     uint32_t historySize_ = 0;
     uint32_t outputSize_ = 0;
     uint32_t outputUsed_ = 0;
@@ -124,4 +142,8 @@ private:
     bool streamReady_ = false;
 };
 
-} // namespace winsys::cabinet
+// The body of FDICopy, once the cabinet's path is joined.
+BOOL CopyCabinetFiles(FdiContext& fdi, char* cabinetPath, char* cabinetDirectory,
+                      PFNFDINOTIFY notify, void* pvUser);
+
+}  // namespace winsys::cabinet

@@ -3,17 +3,15 @@
 
 namespace winsys::cabinet {
 
-bool IsAscii(const char *text, size_t size)
-{
+bool IsAscii(const char* text, size_t size) {
     for (size_t i = 0; i < size; ++i)
         if (static_cast<unsigned char>(text[i]) >= 0x80)
             return false;
     return true;
 }
 
-bool IsValidUtf8(const char *text, size_t size)
-{
-    const auto *p = reinterpret_cast<const unsigned char *>(text);
+bool IsValidUtf8(const char* text, size_t size) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
     size_t i = 0;
     while (i < size) {
         unsigned c = p[i];
@@ -49,8 +47,7 @@ bool IsValidUtf8(const char *text, size_t size)
     return true;
 }
 
-bool Latin1ToUtf8(const char *text, size_t size, char *out, size_t outSize)
-{
+bool Latin1ToUtf8(const char* text, size_t size, char* out, size_t outSize) {
     size_t o = 0;
     for (size_t i = 0; i < size; ++i) {
         auto c = static_cast<unsigned char>(text[i]);
@@ -70,4 +67,4 @@ bool Latin1ToUtf8(const char *text, size_t size, char *out, size_t outSize)
     return true;
 }
 
-} // namespace winsys::cabinet
+}  // namespace winsys::cabinet

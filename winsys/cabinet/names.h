@@ -9,11 +9,11 @@
 
 namespace winsys::cabinet {
 
-bool IsAscii(const char *text, size_t size);
-bool IsValidUtf8(const char *text, size_t size);
+bool IsAscii(const char* text, size_t size);
+bool IsValidUtf8(const char* text, size_t size);
 
 // Writes `text` (Latin-1) as UTF-8 into `out` with a terminator; false when
 // it does not fit in `outSize` bytes.
-bool Latin1ToUtf8(const char *text, size_t size, char *out, size_t outSize);
+bool Latin1ToUtf8(const char* text, size_t size, char* out, size_t outSize);
 
-} // namespace winsys::cabinet
+}  // namespace winsys::cabinet

@@ -9,4 +9,4 @@ inline constexpr int kErrorInvalidData = 13;
 inline constexpr int kErrorInvalidParameter = 87;
 inline constexpr int kErrorBadArguments = 160;
 
-} // namespace winsys::cabinet
+}  // namespace winsys::cabinet

@@ -26,10 +26,14 @@ namespace text = winsys::text;
 
 // A Windows path, or a native one when it is absolute in POSIX form.
 std::optional<std::string> nativeOf(const char* name) {
-    if (name[0] == '/') return std::string(name);
+    if (name[0] == '/')
+        return std::string(name);
     unsigned error = 0;
     auto native = winsys::paths::toNative(text::toUtf16(name), &error);
-    if (!native) errno = error == ERROR_FILENAME_EXCED_RANGE ? ENAMETOOLONG : error == ERROR_INVALID_NAME ? EINVAL : ENOENT;
+    if (!native)
+        errno = error == ERROR_FILENAME_EXCED_RANGE ? ENAMETOOLONG
+                : error == ERROR_INVALID_NAME       ? EINVAL
+                                                    : ENOENT;
     return native;
 }
 
@@ -57,18 +61,25 @@ WINSYS_EXPORT int __cdecl _open(const char* name, int flags, ...) {
         va_end(args);
     }
     auto native = nativeOf(name);
-    if (!native) return -1;
+    if (!native)
+        return -1;
     int access = flags & (_O_WRONLY | _O_RDWR);
     int posix = access == _O_RDWR ? O_RDWR : access == _O_WRONLY ? O_WRONLY : O_RDONLY;
-    if (flags & _O_APPEND) posix |= O_APPEND;
-    if (flags & _O_CREAT) posix |= O_CREAT;
-    if (flags & _O_TRUNC) posix |= O_TRUNC;
-    if (flags & _O_EXCL) posix |= O_EXCL;
-    if (flags & _O_NOINHERIT) posix |= O_CLOEXEC;
+    if (flags & _O_APPEND)
+        posix |= O_APPEND;
+    if (flags & _O_CREAT)
+        posix |= O_CREAT;
+    if (flags & _O_TRUNC)
+        posix |= O_TRUNC;
+    if (flags & _O_EXCL)
+        posix |= O_EXCL;
+    if (flags & _O_NOINHERIT)
+        posix |= O_CLOEXEC;
     // Without _S_IWRITE the runtime creates a read-only file.
     mode_t permissions = (mode & _S_IWRITE) ? 0666 : 0444;
     int fd = open(native->c_str(), posix, permissions);
-    if (fd < 0) return -1;
+    if (fd < 0)
+        return -1;
     struct stat st;
     if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         close(fd);
@@ -76,7 +87,8 @@ WINSYS_EXPORT int __cdecl _open(const char* name, int flags, ...) {
         return -1;
     }
     // Deleted when the last descriptor closes: unlinking now gives exactly that.
-    if (flags & _O_TEMPORARY) unlink(native->c_str());
+    if (flags & _O_TEMPORARY)
+        unlink(native->c_str());
     return fd;
 }
 
@@ -86,7 +98,8 @@ WINSYS_EXPORT int __cdecl _read(int fd, void* buffer, unsigned int count) {
         return -1;
     }
     ssize_t n;
-    do n = read(fd, buffer, count);
+    do
+        n = read(fd, buffer, count);
     while (n < 0 && errno == EINTR);
     return static_cast<int>(n);
 }
@@ -100,7 +113,8 @@ WINSYS_EXPORT int __cdecl _write(int fd, const void* buffer, unsigned int count)
     while (done < count) {
         ssize_t n = write(fd, static_cast<const char*>(buffer) + done, count - done);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return -1;
         }
         done += static_cast<unsigned int>(n);
@@ -108,7 +122,9 @@ WINSYS_EXPORT int __cdecl _write(int fd, const void* buffer, unsigned int count)
     return static_cast<int>(done);
 }
 
-WINSYS_EXPORT int __cdecl _close(int fd) { return close(fd); }
+WINSYS_EXPORT int __cdecl _close(int fd) {
+    return close(fd);
+}
 
 WINSYS_EXPORT long __cdecl _lseek(int fd, long offset, int origin) {
     if (origin != SEEK_SET && origin != SEEK_CUR && origin != SEEK_END) {
@@ -116,7 +132,8 @@ WINSYS_EXPORT long __cdecl _lseek(int fd, long offset, int origin) {
         return -1;
     }
     off_t position = lseek(fd, static_cast<off_t>(offset), origin);
-    if (position < 0) return -1;
+    if (position < 0)
+        return -1;
     // The runtime's long is 32 bits: positions beyond it are refused.
     if (position > 0x7FFFFFFF) {
         errno = EINVAL;
@@ -130,9 +147,11 @@ WINSYS_EXPORT char* __cdecl _tempnam(const char* dir, const char* prefix) {
     // the system's temporary directory.
     std::string directory;
     auto usable = [](const char* candidate) -> std::optional<std::string> {
-        if (!candidate || !*candidate) return std::nullopt;
+        if (!candidate || !*candidate)
+            return std::nullopt;
         auto native = nativeOf(candidate);
-        if (!native || !isDirectory(*native)) return std::nullopt;
+        if (!native || !isDirectory(*native))
+            return std::nullopt;
         return text::toUtf8(winsys::paths::toWindows(*native));
     };
     if (auto tmp = usable(getenv("TMP"))) {
@@ -148,7 +167,8 @@ WINSYS_EXPORT char* __cdecl _tempnam(const char* dir, const char* prefix) {
         }
         directory = temp;
     }
-    if (directory.back() != '\\') directory += '\\';
+    if (directory.back() != '\\')
+        directory += '\\';
     std::string start = directory + (prefix ? prefix : "");
     for (unsigned attempt = 0; attempt < 100000; ++attempt) {
         unsigned number = (static_cast<unsigned>(getpid()) << 8) + tempCounter.fetch_add(1) + 1;
@@ -156,7 +176,8 @@ WINSYS_EXPORT char* __cdecl _tempnam(const char* dir, const char* prefix) {
         snprintf(suffix, sizeof suffix, "%x", number);
         std::string candidate = start + suffix;
         auto native = nativeOf(candidate.c_str());
-        if (!native) return nullptr;
+        if (!native)
+            return nullptr;
         struct stat st;
         if (lstat(native->c_str(), &st) != 0 && errno == ENOENT) {
             char* result = static_cast<char*>(malloc(candidate.size() + 1));

@@ -10,7 +10,8 @@
 namespace {
 
 bool isUtf8CodePage(UINT codePage) {
-    return codePage == CP_ACP || codePage == CP_OEMCP || codePage == CP_THREAD_ACP || codePage == CP_UTF8;
+    return codePage == CP_ACP || codePage == CP_OEMCP || codePage == CP_THREAD_ACP ||
+           codePage == CP_UTF8;
 }
 
 int failWith(DWORD code) {
@@ -39,7 +40,8 @@ bool decodeOne(const unsigned char* s, size_t size, size_t& i, char32_t& cp) {
         return false;
     }
     size_t k = 1;
-    for (; k <= extra && i + k < size && (s[i + k] & 0xC0) == 0x80; ++k) cp = (cp << 6) | (s[i + k] & 0x3F);
+    for (; k <= extra && i + k < size && (s[i + k] & 0xC0) == 0x80; ++k)
+        cp = (cp << 6) | (s[i + k] & 0x3F);
     if (k <= extra || cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
         // A truncated or invalid sequence counts as one bad character
         // covering the bytes that looked like its continuation.
@@ -54,16 +56,21 @@ bool decodeOne(const unsigned char* s, size_t size, size_t& i, char32_t& cp) {
 
 extern "C" {
 
-WINSYS_EXPORT UINT WINAPI GetACP(void) { return CP_UTF8; }
+WINSYS_EXPORT UINT WINAPI GetACP(void) {
+    return CP_UTF8;
+}
 
-WINSYS_EXPORT int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLen, LPWSTR dst,
-                                             int dstLen) {
+WINSYS_EXPORT int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLen,
+                                             LPWSTR dst, int dstLen) {
     if (!src || srcLen == 0 || srcLen < -1 || dstLen < 0 || (dstLen > 0 && !dst) ||
         (dst && static_cast<const void*>(src) == static_cast<const void*>(dst)))
         return failWith(ERROR_INVALID_PARAMETER);
-    if (!isUtf8CodePage(codePage)) return failWith(ERROR_INVALID_PARAMETER);
-    const DWORD allowed = codePage == CP_UTF8 ? MB_ERR_INVALID_CHARS : (MB_PRECOMPOSED | MB_ERR_INVALID_CHARS | 0x2 | 0x4);
-    if (flags & ~allowed) return failWith(ERROR_INVALID_FLAGS);
+    if (!isUtf8CodePage(codePage))
+        return failWith(ERROR_INVALID_PARAMETER);
+    const DWORD allowed = codePage == CP_UTF8 ? MB_ERR_INVALID_CHARS
+                                              : (MB_PRECOMPOSED | MB_ERR_INVALID_CHARS | 0x2 | 0x4);
+    if (flags & ~allowed)
+        return failWith(ERROR_INVALID_FLAGS);
 
     size_t size = srcLen == -1 ? strlen(src) + 1 : static_cast<size_t>(srcLen);
     const auto* bytes = reinterpret_cast<const unsigned char*>(src);
@@ -72,12 +79,14 @@ WINSYS_EXPORT int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR 
     for (size_t i = 0; i < size;) {
         char32_t cp;
         if (!decodeOne(bytes, size, i, cp)) {
-            if (flags & MB_ERR_INVALID_CHARS) return failWith(ERROR_NO_UNICODE_TRANSLATION);
+            if (flags & MB_ERR_INVALID_CHARS)
+                return failWith(ERROR_NO_UNICODE_TRANSLATION);
             cp = 0xFFFD;
         }
         winsys::text::appendUtf16(out, cp);
     }
-    if (dstLen == 0) return static_cast<int>(out.size());
+    if (dstLen == 0)
+        return static_cast<int>(out.size());
     if (out.size() > static_cast<size_t>(dstLen)) {
         // Windows fills what fits before it reports the shortage.
         out.copy(dst, static_cast<size_t>(dstLen));
@@ -87,20 +96,26 @@ WINSYS_EXPORT int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR 
     return static_cast<int>(out.size());
 }
 
-WINSYS_EXPORT int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int srcLen, LPSTR dst,
-                                             int dstLen, LPCSTR defaultChar, LPBOOL usedDefault) {
+WINSYS_EXPORT int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int srcLen,
+                                             LPSTR dst, int dstLen, LPCSTR defaultChar,
+                                             LPBOOL usedDefault) {
     if (!src || srcLen == 0 || srcLen < -1 || dstLen < 0 || (dstLen > 0 && !dst) ||
         (dst && static_cast<const void*>(src) == static_cast<const void*>(dst)))
         return failWith(ERROR_INVALID_PARAMETER);
-    if (!isUtf8CodePage(codePage)) return failWith(ERROR_INVALID_PARAMETER);
+    if (!isUtf8CodePage(codePage))
+        return failWith(ERROR_INVALID_PARAMETER);
     if (codePage == CP_UTF8) {
         // UTF-8 can encode everything, so Windows refuses a default character.
-        if (defaultChar || usedDefault) return failWith(ERROR_INVALID_PARAMETER);
-        if (flags & ~static_cast<DWORD>(WC_ERR_INVALID_CHARS)) return failWith(ERROR_INVALID_FLAGS);
-    } else if (flags & ~static_cast<DWORD>(WC_NO_BEST_FIT_CHARS | WC_ERR_INVALID_CHARS | 0x200 | 0x40 | 0x20 | 0x10)) {
+        if (defaultChar || usedDefault)
+            return failWith(ERROR_INVALID_PARAMETER);
+        if (flags & ~static_cast<DWORD>(WC_ERR_INVALID_CHARS))
+            return failWith(ERROR_INVALID_FLAGS);
+    } else if (flags & ~static_cast<DWORD>(WC_NO_BEST_FIT_CHARS | WC_ERR_INVALID_CHARS | 0x200 |
+                                           0x40 | 0x20 | 0x10)) {
         return failWith(ERROR_INVALID_FLAGS);
     }
-    if (usedDefault) *usedDefault = FALSE;
+    if (usedDefault)
+        *usedDefault = FALSE;
 
     size_t size = srcLen == -1 ? winsys::text::wideLength(src) + 1 : static_cast<size_t>(srcLen);
     std::string out;
@@ -109,18 +124,21 @@ WINSYS_EXPORT int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR
     for (size_t i = 0; i < size; ++i) {
         char32_t cp = src[i];
         size_t before = out.size();
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < size && src[i + 1] >= 0xDC00 && src[i + 1] <= 0xDFFF) {
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < size && src[i + 1] >= 0xDC00 &&
+            src[i + 1] <= 0xDFFF) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (src[i + 1] - 0xDC00);
             ++i;
             winsys::text::appendUtf8(out, cp);
         } else if (cp >= 0xD800 && cp <= 0xDFFF) {
             // A lone surrogate has no UTF-8 form.
-            if (flags & WC_ERR_INVALID_CHARS) return failWith(ERROR_NO_UNICODE_TRANSLATION);
+            if (flags & WC_ERR_INVALID_CHARS)
+                return failWith(ERROR_NO_UNICODE_TRANSLATION);
             if (codePage == CP_UTF8) {
                 winsys::text::appendUtf8(out, 0xFFFD);
             } else {
                 out += defaultChar && *defaultChar ? *defaultChar : '?';
-                if (usedDefault) *usedDefault = TRUE;
+                if (usedDefault)
+                    *usedDefault = TRUE;
             }
         } else {
             winsys::text::appendUtf8(out, cp);
@@ -134,8 +152,10 @@ WINSYS_EXPORT int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR
             }
         }
     }
-    if (dstLen == 0) return static_cast<int>(out.size());
-    if (overflow) return failWith(ERROR_INSUFFICIENT_BUFFER);
+    if (dstLen == 0)
+        return static_cast<int>(out.size());
+    if (overflow)
+        return failWith(ERROR_INSUFFICIENT_BUFFER);
     return static_cast<int>(out.size());
 }
 }

@@ -24,7 +24,8 @@ constexpr long long epochDifference = 116444736000000000LL;  // 1601 -> 1970 in 
 
 bool parentExists(const std::string& native) {
     size_t slash = native.rfind('/');
-    if (slash == std::string::npos) return true;
+    if (slash == std::string::npos)
+        return true;
     std::string parent = slash == 0 ? "/" : native.substr(0, slash);
     struct stat st;
     return stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -39,7 +40,8 @@ std::optional<std::string> nativePathW(LPCWSTR path) {
     }
     unsigned error = 0;
     auto native = paths::toNative(path, &error);
-    if (!native) SetLastError(error);
+    if (!native)
+        SetLastError(error);
     return native;
 }
 
@@ -54,28 +56,44 @@ std::optional<std::string> nativePathA(LPCSTR path) {
 
 DWORD errorFromErrno(int error, const std::string& native) {
     switch (error) {
-    case 0: return ERROR_SUCCESS;
-    case ENOENT: return native.empty() || parentExists(native) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
-    case ENOTDIR:
-    case ELOOP: return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-    case EROFS: return ERROR_ACCESS_DENIED;
-    case EEXIST: return ERROR_FILE_EXISTS;
-    case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
-    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-    case ENOSPC:
-    case EDQUOT: return ERROR_DISK_FULL;
-    case EXDEV: return ERROR_NOT_SAME_DEVICE;
-    case EMFILE:
-    case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
-    case EBADF: return ERROR_INVALID_HANDLE;
-    case EINVAL: return ERROR_INVALID_PARAMETER;
-    case EBUSY:
-    case ETXTBSY: return ERROR_SHARING_VIOLATION;
-    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-    default: return ERROR_GEN_FAILURE;
+        case 0:
+            return ERROR_SUCCESS;
+        case ENOENT:
+            return native.empty() || parentExists(native) ? ERROR_FILE_NOT_FOUND
+                                                          : ERROR_PATH_NOT_FOUND;
+        case ENOTDIR:
+        case ELOOP:
+            return ERROR_PATH_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+        case EISDIR:
+        case EROFS:
+            return ERROR_ACCESS_DENIED;
+        case EEXIST:
+            return ERROR_FILE_EXISTS;
+        case ENOTEMPTY:
+            return ERROR_DIR_NOT_EMPTY;
+        case ENAMETOOLONG:
+            return ERROR_FILENAME_EXCED_RANGE;
+        case ENOSPC:
+        case EDQUOT:
+            return ERROR_DISK_FULL;
+        case EXDEV:
+            return ERROR_NOT_SAME_DEVICE;
+        case EMFILE:
+        case ENFILE:
+            return ERROR_TOO_MANY_OPEN_FILES;
+        case EBADF:
+            return ERROR_INVALID_HANDLE;
+        case EINVAL:
+            return ERROR_INVALID_PARAMETER;
+        case EBUSY:
+        case ETXTBSY:
+            return ERROR_SHARING_VIOLATION;
+        case ENOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        default:
+            return ERROR_GEN_FAILURE;
     }
 }
 
@@ -89,25 +107,32 @@ BOOL failWith(DWORD code) {
     return FALSE;
 }
 
-bool isReadOnly(const struct stat& st) { return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
+bool isReadOnly(const struct stat& st) {
+    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
 
 std::optional<DWORD> storedDosAttributes(const std::string& native) {
     char value[64];
     ssize_t size = getxattr(native.c_str(), dosAttributeName, value, sizeof value - 1);
-    if (size < 3) return std::nullopt;
+    if (size < 3)
+        return std::nullopt;
     value[size] = 0;
     // The text form "0x<hex>" (Samba's binary forms are not read).
-    if (value[0] != '0' || (value[1] != 'x' && value[1] != 'X')) return std::nullopt;
+    if (value[0] != '0' || (value[1] != 'x' && value[1] != 'X'))
+        return std::nullopt;
     char* end = nullptr;
     unsigned long bits = strtoul(value + 2, &end, 16);
-    if (end == value + 2) return std::nullopt;
+    if (end == value + 2)
+        return std::nullopt;
     return static_cast<DWORD>(bits) & storedMask;
 }
 
 DWORD attributesOf(const std::string& native, const struct stat& st) {
     DWORD attributes = 0;
-    if (S_ISDIR(st.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
-    if (isReadOnly(st)) attributes |= FILE_ATTRIBUTE_READONLY;
+    if (S_ISDIR(st.st_mode))
+        attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    if (isReadOnly(st))
+        attributes |= FILE_ATTRIBUTE_READONLY;
     if (auto stored = storedDosAttributes(native)) {
         attributes |= *stored;
     } else if (!S_ISDIR(st.st_mode)) {
@@ -118,46 +143,58 @@ DWORD attributesOf(const std::string& native, const struct stat& st) {
 
 bool applyAttributes(const std::string& native, DWORD attributes) {
     struct stat st;
-    if (stat(native.c_str(), &st) != 0) return false;
+    if (stat(native.c_str(), &st) != 0)
+        return false;
     mode_t mode = st.st_mode & 07777;
-    if (attributes & FILE_ATTRIBUTE_READONLY) {
-        mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
-    } else if (isReadOnly(st)) {
-        mode_t mask = umask(0);
-        umask(mask);
-        mode |= ((mode & (S_IRUSR | S_IRGRP | S_IROTH)) >> 1) & ~mask;
-        mode |= S_IWUSR;
+    // On Windows a read-only directory still takes new files; the mode of a
+    // directory is left alone so that it does here too.
+    if (!S_ISDIR(st.st_mode)) {
+        if (attributes & FILE_ATTRIBUTE_READONLY) {
+            mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
+        } else if (isReadOnly(st)) {
+            // The owner regains writing; wider write bits are not guessed
+            // (the umask cannot be read without changing it under other threads).
+            mode |= S_IWUSR;
+        }
     }
     auto store = [&] {
         DWORD stored = attributes & storedMask;
         auto previous = storedDosAttributes(native);
         // A plain file needs no stored value; one that had a value keeps it current.
         DWORD plain = S_ISDIR(st.st_mode) ? 0u : static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE);
-        if (previous ? *previous == stored : stored == plain) return;
+        if (previous ? *previous == stored : stored == plain)
+            return;
         char value[16];
         int length = snprintf(value, sizeof value, "0x%x", static_cast<unsigned>(stored));
-        setxattr(native.c_str(), dosAttributeName, value, static_cast<size_t>(length), 0);  // best effort
+        setxattr(native.c_str(), dosAttributeName, value, static_cast<size_t>(length),
+                 0);  // best effort
     };
     // The extended attribute needs write permission: store it while the file has it.
     bool modeChanges = mode != (st.st_mode & 07777);
     if (attributes & FILE_ATTRIBUTE_READONLY) {
         store();
-        if (modeChanges && chmod(native.c_str(), mode) != 0) return false;
+        if (modeChanges && chmod(native.c_str(), mode) != 0)
+            return false;
     } else {
-        if (modeChanges && chmod(native.c_str(), mode) != 0) return false;
+        if (modeChanges && chmod(native.c_str(), mode) != 0)
+            return false;
         store();
     }
     return true;
 }
 
 FILETIME toFileTime(const struct timespec& ts) {
-    long long value = static_cast<long long>(ts.tv_sec) * 10000000LL + ts.tv_nsec / 100 + epochDifference;
-    if (value < 0) value = 0;
-    return FILETIME{static_cast<DWORD>(value & 0xFFFFFFFF), static_cast<DWORD>(static_cast<unsigned long long>(value) >> 32)};
+    long long value =
+        static_cast<long long>(ts.tv_sec) * 10000000LL + ts.tv_nsec / 100 + epochDifference;
+    if (value < 0)
+        value = 0;
+    return FILETIME{static_cast<DWORD>(value & 0xFFFFFFFF),
+                    static_cast<DWORD>(static_cast<unsigned long long>(value) >> 32)};
 }
 
 struct timespec fromFileTime(const FILETIME& ft) {
-    long long value = static_cast<long long>((static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
+    long long value = static_cast<long long>(
+        (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
     value -= epochDifference;
     long long seconds = value / 10000000LL;
     long long rest = value % 10000000LL;
@@ -174,9 +211,12 @@ struct timespec fromFileTime(const FILETIME& ft) {
 FILETIME creationTimeOf(const std::string& native, int fd, const struct stat& st) {
 #ifdef STATX_BTIME
     struct statx sx;
-    int result = fd >= 0 ? statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &sx) : statx(AT_FDCWD, native.c_str(), 0, STATX_BTIME, &sx);
+    int result = fd >= 0 ? statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &sx)
+                         : statx(AT_FDCWD, native.c_str(), 0, STATX_BTIME, &sx);
     if (result == 0 && (sx.stx_mask & STATX_BTIME)) {
-        struct timespec ts{static_cast<time_t>(sx.stx_btime.tv_sec), static_cast<long>(sx.stx_btime.tv_nsec)};
+        struct timespec ts {
+            static_cast<time_t>(sx.stx_btime.tv_sec), static_cast<long>(sx.stx_btime.tv_nsec)
+        };
         return toFileTime(ts);
     }
 #else
@@ -191,62 +231,150 @@ FILETIME creationTimeOf(const std::string& native, int fd, const struct stat& st
 }
 
 namespace {
+
 std::mutex shareLock;
 std::vector<ShareEntry*> shareEntries;
+
+constexpr DWORD readRight = 0x0001, writeRight = 0x0002, deleteRight = 0x00010000;
+constexpr DWORD rights[3] = {readRight, writeRight, deleteRight};
+constexpr DWORD shareFlags[3] = {FILE_SHARE_READ, FILE_SHARE_WRITE, FILE_SHARE_DELETE};
+constexpr off_t lockBase = static_cast<off_t>(1) << 62;  // beyond any file's data
+
+off_t holdsByte(int right) {
+    return lockBase + right;
+}
+off_t deniesByte(int right) {
+    return lockBase + 3 + right;
+}
+
+bool ofdLock(int fd, short type, off_t start) {
+    struct flock fl {};
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = start;
+    fl.l_len = 1;
+    return fcntl(fd, F_OFD_SETLK, &fl) == 0;
+}
+
+// Whether another open file description holds a lock on the byte.
+bool lockedByOthers(int fd, off_t start) {
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = start;
+    fl.l_len = 1;
+    return fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+}
+
+// Conflicts with the handles of every process, seen through `fd`.
+bool othersConflict(int fd, DWORD access, DWORD share) {
+    for (int i = 0; i < 3; ++i) {
+        if ((access & rights[i]) && lockedByOthers(fd, deniesByte(i)))
+            return true;
+        if (!(share & shareFlags[i]) && lockedByOthers(fd, holdsByte(i)))
+            return true;
+    }
+    return false;
+}
+
+bool conflicts(DWORD accessA, DWORD shareA, DWORD accessB, DWORD shareB) {
+    auto denies = [](DWORD access, DWORD share) {
+        return ((access & readRight) && !(share & FILE_SHARE_READ)) ||
+               ((access & writeRight) && !(share & FILE_SHARE_WRITE)) ||
+               ((access & deleteRight) && !(share & FILE_SHARE_DELETE));
+    };
+    return denies(accessA, shareB) || denies(accessB, shareA);
+}
+
+bool inProcessConflict(dev_t device, ino_t inode, DWORD access, DWORD share) {
+    for (const ShareEntry* other : shareEntries)
+        if (other->device == device && other->inode == inode &&
+            conflicts(access, share, other->access, other->share))
+            return true;
+    return false;
+}
+
 }  // namespace
 
 DWORD reduceAccess(DWORD access) {
     DWORD reduced = 0;
-    if (access & (GENERIC_READ | GENERIC_ALL | GENERIC_EXECUTE | 0x0001 /*FILE_READ_DATA*/ | 0x0020 /*FILE_EXECUTE*/))
-        reduced |= 0x0001;
-    if (access & (GENERIC_WRITE | GENERIC_ALL | 0x0002 /*FILE_WRITE_DATA*/ | 0x0004 /*FILE_APPEND_DATA*/)) reduced |= 0x0002;
-    if (access & (GENERIC_ALL | 0x00010000 /*DELETE*/)) reduced |= 0x00010000;
+    if (access & (GENERIC_READ | GENERIC_ALL | GENERIC_EXECUTE | 0x0001 /*FILE_READ_DATA*/ |
+                  0x0020 /*FILE_EXECUTE*/))
+        reduced |= readRight;
+    if (access &
+        (GENERIC_WRITE | GENERIC_ALL | 0x0002 /*FILE_WRITE_DATA*/ | 0x0004 /*FILE_APPEND_DATA*/))
+        reduced |= writeRight;
+    if (access & (GENERIC_ALL | 0x00010000 /*DELETE*/))
+        reduced |= deleteRight;
     return reduced;
 }
 
-namespace {
-bool conflicts(DWORD accessA, DWORD shareA, DWORD accessB, DWORD shareB) {
-    auto denies = [](DWORD access, DWORD share) {
-        return ((access & 0x0001) && !(share & FILE_SHARE_READ)) || ((access & 0x0002) && !(share & FILE_SHARE_WRITE)) ||
-               ((access & 0x00010000) && !(share & FILE_SHARE_DELETE));
-    };
-    return denies(accessA, shareB) || denies(accessB, shareA);
-}
-}  // namespace
-
-bool registerShare(ShareEntry* entry) {
-    std::lock_guard guard(shareLock);
-    for (const ShareEntry* other : shareEntries)
-        if (other->device == entry->device && other->inode == entry->inode &&
-            conflicts(entry->access, entry->share, other->access, other->share))
+bool registerShare(ShareEntry* entry, const std::string& native) {
+    {
+        std::lock_guard guard(shareLock);
+        if (inProcessConflict(entry->device, entry->inode, entry->access, entry->share))
             return false;
-    shareEntries.push_back(entry);
+        shareEntries.push_back(entry);
+    }
+    // Handles without data access take no part in sharing.
+    if (entry->access == 0)
+        return true;
+    // Read locks need a readable descriptor; a file this process cannot read
+    // is shared within the process only.
+    entry->lockFd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (entry->lockFd < 0)
+        return true;
+    for (int i = 0; i < 3; ++i) {
+        if (entry->access & rights[i])
+            ofdLock(entry->lockFd, F_RDLCK, holdsByte(i));
+        if (!(entry->share & shareFlags[i]))
+            ofdLock(entry->lockFd, F_RDLCK, deniesByte(i));
+    }
+    if (othersConflict(entry->lockFd, entry->access, entry->share)) {
+        unregisterShare(entry);
+        return false;
+    }
     return true;
 }
 
 void unregisterShare(ShareEntry* entry) {
+    if (entry->lockFd >= 0) {
+        close(entry->lockFd);  // drops its locks
+        entry->lockFd = -1;
+    }
     std::lock_guard guard(shareLock);
     std::erase(shareEntries, entry);
 }
 
-bool shareAllows(dev_t device, ino_t inode, DWORD access, DWORD share) {
-    std::lock_guard guard(shareLock);
-    for (const ShareEntry* other : shareEntries)
-        if (other->device == device && other->inode == inode && conflicts(access, share, other->access, other->share))
+bool shareAllows(const std::string& native, const struct stat& st, DWORD access, DWORD share) {
+    {
+        std::lock_guard guard(shareLock);
+        if (inProcessConflict(st.st_dev, st.st_ino, access, share))
             return false;
-    return true;
+    }
+    if (!S_ISREG(st.st_mode))
+        return true;
+    int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return true;
+    bool conflict = othersConflict(fd, access, share);
+    close(fd);
+    return !conflict;
 }
 
 BOOL copyFileAtomically(const std::string& from, const std::string& to, bool failIfExists) {
     int source = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (source < 0) return failFromErrno(from);
+    if (source < 0)
+        return failFromErrno(from);
     struct stat st;
     if (fstat(source, &st) != 0) {
         close(source);
         return failFromErrno(from);
     }
     size_t slash = to.rfind('/');
-    std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash);
+    std::string directory = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : to.substr(0, slash);
     std::string temporary = directory + "/.~" + to.substr(slash + 1).substr(0, 200) + ".XXXXXX";
     int target = mkostemp(temporary.data(), O_CLOEXEC);
     if (target < 0) {
@@ -266,14 +394,17 @@ BOOL copyFileAtomically(const std::string& from, const std::string& to, bool fai
     for (;;) {
         ssize_t n = read(source, buffer.data(), buffer.size());
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return abandon(errno);
         }
-        if (n == 0) break;
+        if (n == 0)
+            break;
         for (ssize_t done = 0; done < n;) {
             ssize_t w = write(target, buffer.data() + done, static_cast<size_t>(n - done));
             if (w < 0) {
-                if (errno == EINTR) continue;
+                if (errno == EINTR)
+                    continue;
                 return abandon(errno);
             }
             done += w;
@@ -284,11 +415,14 @@ BOOL copyFileAtomically(const std::string& from, const std::string& to, bool fai
     futimens(target, times);
     if (auto stored = storedDosAttributes(from)) {
         char value[16];
-        int length = snprintf(value, sizeof value, "0x%x", static_cast<unsigned>(*stored | FILE_ATTRIBUTE_ARCHIVE));
+        int length = snprintf(value, sizeof value, "0x%x",
+                              static_cast<unsigned>(*stored | FILE_ATTRIBUTE_ARCHIVE));
         fsetxattr(target, dosAttributeName, value, static_cast<size_t>(length), 0);
     }
-    if (fchmod(target, st.st_mode & 07777) != 0) return abandon(errno);
-    if (fsync(target) != 0) return abandon(errno);
+    if (fchmod(target, st.st_mode & 07777) != 0)
+        return abandon(errno);
+    if (fsync(target) != 0)
+        return abandon(errno);
     close(source);
     close(target);
     int placed;
@@ -297,7 +431,8 @@ BOOL copyFileAtomically(const std::string& from, const std::string& to, bool fai
         placed = renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
         if (placed != 0 && (errno == EINVAL || errno == ENOSYS)) {
             placed = link(temporary.c_str(), to.c_str());
-            if (placed == 0) unlink(temporary.c_str());
+            if (placed == 0)
+                unlink(temporary.c_str());
         }
     } else {
         placed = rename(temporary.c_str(), to.c_str());

@@ -37,20 +37,26 @@ struct timespec fromFileTime(const FILETIME& ft);
 // Creation time: the birth time where the file system keeps one.
 FILETIME creationTimeOf(const std::string& native, int fd, const struct stat& st);
 
-// Access and sharing of an open file, checked between the handles of this
-// process as Windows checks them between all handles.
+// Access and sharing of an open file, checked as Windows checks them between
+// all handles: within the process through a table, and between processes
+// through open-file-description locks on bytes far past any file data (a
+// handle read-locks one byte per right it holds and one per right it denies
+// others; a new handle locks first and then looks for conflicting locks, so
+// two racing opens can both fail but never both succeed).
 struct ShareEntry {
     dev_t device;
     ino_t inode;
     DWORD access;  // reduced to FILE_READ_DATA / FILE_WRITE_DATA / DELETE
     DWORD share;
+    int lockFd = -1;  // holds this handle's cross-process locks
 };
 DWORD reduceAccess(DWORD access);
 // Registers an open; false (a sharing violation) when it conflicts with one.
-bool registerShare(ShareEntry* entry);
+bool registerShare(ShareEntry* entry, const std::string& native);
 void unregisterShare(ShareEntry* entry);
-// Whether an operation needing `access` may act on the file now.
-bool shareAllows(dev_t device, ino_t inode, DWORD access, DWORD share);
+// Whether an operation needing `access` and allowing `share` may act on the
+// file now (delete, move, copy).
+bool shareAllows(const std::string& native, const struct stat& st, DWORD access, DWORD share);
 
 // Copies a file's bytes, mode, stored attributes and times beside the target
 // and renames it into place; when failIfExists, an existing target is kept.

@@ -37,7 +37,8 @@ bool matches(std::u16string_view pattern, std::u16string_view name) {
     // Iterative '*' / '?' matching with backtracking to the last star.
     size_t p = 0, n = 0, star = std::u16string_view::npos, resume = 0;
     while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == u'?' || text::foldCase(pattern[p]) == text::foldCase(name[n]))) {
+        if (p < pattern.size() &&
+            (pattern[p] == u'?' || text::foldCase(pattern[p]) == text::foldCase(name[n]))) {
             ++p;
             ++n;
         } else if (p < pattern.size() && pattern[p] == u'*') {
@@ -50,16 +51,20 @@ bool matches(std::u16string_view pattern, std::u16string_view name) {
             return false;
         }
     }
-    while (p < pattern.size() && pattern[p] == u'*') ++p;
+    while (p < pattern.size() && pattern[p] == u'*')
+        ++p;
     return p == pattern.size();
 }
 
 // Windows' readings of the DOS forms: "*.*" is everything, "name.*" also
 // matches "name", and a pattern ending in '.' matches names without a dot.
 bool windowsMatches(std::u16string_view pattern, std::u16string_view name) {
-    if (pattern == u"*.*" || pattern == u"*") return true;
-    if (matches(pattern, name)) return true;
-    if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == u".*" && matches(pattern.substr(0, pattern.size() - 2), name))
+    if (pattern == u"*.*" || pattern == u"*")
+        return true;
+    if (matches(pattern, name))
+        return true;
+    if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == u".*" &&
+        matches(pattern.substr(0, pattern.size() - 2), name))
         return true;
     if (!pattern.empty() && pattern.back() == u'.' && name.find(u'.') == std::u16string_view::npos)
         return matches(pattern.substr(0, pattern.size() - 1), name);
@@ -69,7 +74,8 @@ bool windowsMatches(std::u16string_view pattern, std::u16string_view name) {
 FoundEntry describe(const std::string& native, std::u16string name) {
     FoundEntry entry{std::move(name), FILE_ATTRIBUTE_NORMAL, {}, {}, {}, 0};
     struct stat st;
-    if (stat(native.c_str(), &st) != 0 && lstat(native.c_str(), &st) != 0) return entry;
+    if (stat(native.c_str(), &st) != 0 && lstat(native.c_str(), &st) != 0)
+        return entry;
     entry.attributes = attributesOf(native, st);
     entry.creation = creationTimeOf(native, -1, st);
     entry.access = toFileTime(st.st_atim);
@@ -84,7 +90,8 @@ HANDLE failHandle(DWORD code) {
 }
 
 bool fill(const FoundEntry& entry, WIN32_FIND_DATAW* data) {
-    if (entry.name.size() >= MAX_PATH) return false;
+    if (entry.name.size() >= MAX_PATH)
+        return false;
     *data = WIN32_FIND_DATAW{};
     data->dwFileAttributes = entry.attributes;
     data->ftCreationTime = entry.creation;
@@ -98,7 +105,8 @@ bool fill(const FoundEntry& entry, WIN32_FIND_DATAW* data) {
 
 bool fill(const FoundEntry& entry, WIN32_FIND_DATAA* data) {
     std::string name = text::toUtf8(entry.name);
-    if (name.size() >= MAX_PATH) return false;
+    if (name.size() >= MAX_PATH)
+        return false;
     *data = WIN32_FIND_DATAA{};
     data->dwFileAttributes = entry.attributes;
     data->ftCreationTime = entry.creation;
@@ -113,16 +121,20 @@ bool fill(const FoundEntry& entry, WIN32_FIND_DATAA* data) {
 template <class Data>
 bool nextEntry(SearchObject& search, Data* data) {
     while (search.next < search.entries.size())
-        if (fill(search.entries[search.next++], data)) return true;  // names too long for the record are skipped
+        if (fill(search.entries[search.next++], data))
+            return true;  // names too long for the record are skipped
     return false;
 }
 
 template <class Data>
 HANDLE findFirst(LPCWSTR pattern, Data* data) {
-    if (!pattern) return failHandle(ERROR_PATH_NOT_FOUND);
-    if (!data) return failHandle(ERROR_INVALID_PARAMETER);
+    if (!pattern)
+        return failHandle(ERROR_PATH_NOT_FOUND);
+    if (!data)
+        return failHandle(ERROR_INVALID_PARAMETER);
     std::u16string_view whole(pattern);
-    if (whole.empty()) return failHandle(ERROR_PATH_NOT_FOUND);
+    if (whole.empty())
+        return failHandle(ERROR_PATH_NOT_FOUND);
     size_t split = whole.find_last_of(u"\\/");
     std::u16string directory, filePattern;
     if (split == std::u16string_view::npos) {
@@ -137,48 +149,59 @@ HANDLE findFirst(LPCWSTR pattern, Data* data) {
         directory = whole.substr(0, split + 1);
         filePattern = whole.substr(split + 1);
     }
-    if (whole.size() >= MAX_PATH) return failHandle(ERROR_FILENAME_EXCED_RANGE);
-    if (filePattern.empty()) return failHandle(ERROR_FILE_NOT_FOUND);
+    if (whole.size() >= MAX_PATH)
+        return failHandle(ERROR_FILENAME_EXCED_RANGE);
+    if (filePattern.empty())
+        return failHandle(ERROR_FILE_NOT_FOUND);
     unsigned error = 0;
     auto native = winsys::paths::toNative(directory, &error);
-    if (!native) return failHandle(error);
+    if (!native)
+        return failHandle(error);
     auto full = winsys::paths::fullPath(directory);
     bool driveRoot = full && full->size() == 3;
 
     DIR* dir = opendir(native->c_str());
     if (!dir) {
         DWORD code = errorFromErrno(errno, *native);
-        return failHandle(code == ERROR_FILE_NOT_FOUND || code == ERROR_DIRECTORY ? ERROR_PATH_NOT_FOUND : code);
+        return failHandle(
+            code == ERROR_FILE_NOT_FOUND || code == ERROR_DIRECTORY ? ERROR_PATH_NOT_FOUND : code);
     }
     auto search = std::make_shared<SearchObject>();
     std::vector<FoundEntry> dots;
     while (const dirent* item = readdir(dir)) {
         std::string name = item->d_name;
         bool isDot = name == "." || name == "..";
-        if (isDot && driveRoot) continue;
+        if (isDot && driveRoot)
+            continue;
         std::u16string wide = text::toUtf16(name);
-        if (!windowsMatches(filePattern, wide)) continue;
+        if (!windowsMatches(filePattern, wide))
+            continue;
         std::string path = *native == "/" ? "/" + name : *native + "/" + name;
         (isDot ? dots : search->entries).push_back(describe(path, std::move(wide)));
     }
     closedir(dir);
     auto byName = [](const FoundEntry& a, const FoundEntry& b) {
-        return std::lexicographical_compare(a.name.begin(), a.name.end(), b.name.begin(), b.name.end(),
-                                            [](char16_t x, char16_t y) { return text::foldCase(x) < text::foldCase(y); });
+        return std::lexicographical_compare(
+            a.name.begin(), a.name.end(), b.name.begin(), b.name.end(),
+            [](char16_t x, char16_t y) { return text::foldCase(x) < text::foldCase(y); });
     };
     std::sort(dots.begin(), dots.end(), byName);
     std::sort(search->entries.begin(), search->entries.end(), byName);
     search->entries.insert(search->entries.begin(), dots.begin(), dots.end());
-    if (!nextEntry(*search, data)) return failHandle(ERROR_FILE_NOT_FOUND);
+    if (!nextEntry(*search, data))
+        return failHandle(ERROR_FILE_NOT_FOUND);
     return insertHandle(search);
 }
 
 template <class Data>
 BOOL findNext(HANDLE handle, Data* data) {
     auto search = lookupHandleAs<SearchObject>(handle);
-    if (!search) return failWith(ERROR_INVALID_HANDLE);
-    if (!data) return failWith(ERROR_INVALID_PARAMETER);
-    if (!nextEntry(*search, data)) return failWith(ERROR_NO_MORE_FILES);
+    if (!search)
+        return failWith(ERROR_INVALID_HANDLE);
+    if (!data)
+        return failWith(ERROR_INVALID_PARAMETER);
+    if (!nextEntry(*search, data))
+        return failWith(ERROR_NO_MORE_FILES);
     return TRUE;
 }
 
@@ -186,19 +209,27 @@ BOOL findNext(HANDLE handle, Data* data) {
 
 extern "C" {
 
-WINSYS_EXPORT HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data) { return findFirst(pattern, data); }
+WINSYS_EXPORT HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
+    return findFirst(pattern, data);
+}
 
 WINSYS_EXPORT HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
-    if (!pattern) return failHandle(ERROR_PATH_NOT_FOUND);
+    if (!pattern)
+        return failHandle(ERROR_PATH_NOT_FOUND);
     std::u16string wide = text::toUtf16(pattern);
     return findFirst(wide.c_str(), data);
 }
 
-WINSYS_EXPORT BOOL WINAPI FindNextFileW(HANDLE handle, LPWIN32_FIND_DATAW data) { return findNext(handle, data); }
-WINSYS_EXPORT BOOL WINAPI FindNextFileA(HANDLE handle, LPWIN32_FIND_DATAA data) { return findNext(handle, data); }
+WINSYS_EXPORT BOOL WINAPI FindNextFileW(HANDLE handle, LPWIN32_FIND_DATAW data) {
+    return findNext(handle, data);
+}
+WINSYS_EXPORT BOOL WINAPI FindNextFileA(HANDLE handle, LPWIN32_FIND_DATAA data) {
+    return findNext(handle, data);
+}
 
 WINSYS_EXPORT BOOL WINAPI FindClose(HANDLE handle) {
-    if (!lookupHandleAs<SearchObject>(handle) || !removeHandle(handle)) return failWith(ERROR_INVALID_HANDLE);
+    if (!lookupHandleAs<SearchObject>(handle) || !removeHandle(handle))
+        return failWith(ERROR_INVALID_HANDLE);
     return TRUE;
 }
 }

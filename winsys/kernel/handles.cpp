@@ -43,7 +43,8 @@ std::shared_ptr<KernelObject> removeHandle(HANDLE handle) {
     Table& t = table();
     std::lock_guard guard(t.lock);
     auto found = t.objects.find(reinterpret_cast<uintptr_t>(handle));
-    if (found == t.objects.end()) return nullptr;
+    if (found == t.objects.end())
+        return nullptr;
     object = std::move(found->second);
     t.objects.erase(found);
     return object;

@@ -7,7 +7,11 @@ thread_local DWORD lastError = ERROR_SUCCESS;
 
 extern "C" {
 
-DWORD WINAPI GetLastError(void) { return lastError; }
+DWORD WINAPI GetLastError(void) {
+    return lastError;
+}
 
-void WINAPI SetLastError(DWORD code) { lastError = code; }
+void WINAPI SetLastError(DWORD code) {
+    lastError = code;
+}
 }

@@ -46,7 +46,8 @@ std::string directoryOf(const std::string& path) {
 std::string mainProgramPath() {
     char buffer[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (n <= 0) return {};
+    if (n <= 0)
+        return {};
     return std::string(buffer, static_cast<size_t>(n));
 }
 
@@ -66,17 +67,21 @@ std::string winsysPath() {
 // The base address of the module that a dlopen handle stands for.
 HMODULE baseOf(void* handle) {
     link_map* map = nullptr;
-    if (dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || !map) return nullptr;
+    if (dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || !map)
+        return nullptr;
     Dl_info info{};
-    if (map->l_ld && dladdr(map->l_ld, &info) && info.dli_fbase) return static_cast<HMODULE>(info.dli_fbase);
+    if (map->l_ld && dladdr(map->l_ld, &info) && info.dli_fbase)
+        return static_cast<HMODULE>(info.dli_fbase);
     return reinterpret_cast<HMODULE>(map->l_addr);
 }
 
 // The file of a module, from its base address (null: the main program).
 std::optional<std::string> fileOf(HMODULE module) {
-    if (!module) return mainProgramPath();
+    if (!module)
+        return mainProgramPath();
     Dl_info info{};
-    if (!dladdr(module, &info) || info.dli_fbase != module || !info.dli_fname) return std::nullopt;
+    if (!dladdr(module, &info) || info.dli_fbase != module || !info.dli_fname)
+        return std::nullopt;
     std::string name = info.dli_fname;
     if (name.empty() || name.find('/') == std::string::npos) {
         // The main program is listed without a usable name.
@@ -94,13 +99,16 @@ std::optional<std::string> findInDirectory(const std::string& directory, const s
     for (const std::string& candidate : {name, name + ".so"}) {
         std::string exact = directory + "/" + candidate;
         struct stat st;
-        if (stat(exact.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return exact;
+        if (stat(exact.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            return exact;
     }
     DIR* dir = opendir(directory.c_str());
-    if (!dir) return std::nullopt;
+    if (!dir)
+        return std::nullopt;
     std::optional<std::string> plain, withSuffix;
     while (const dirent* entry = readdir(dir)) {
-        if (!plain && winsys::text::equalsIgnoreCase(entry->d_name, name)) plain = directory + "/" + entry->d_name;
+        if (!plain && winsys::text::equalsIgnoreCase(entry->d_name, name))
+            plain = directory + "/" + entry->d_name;
         if (!withSuffix && winsys::text::equalsIgnoreCase(entry->d_name, name + ".so"))
             withSuffix = directory + "/" + entry->d_name;
     }
@@ -110,13 +118,18 @@ std::optional<std::string> findInDirectory(const std::string& directory, const s
 
 std::optional<std::string> searchModule(std::string name, DWORD* error) {
     size_t dot = name.rfind('.');
-    if (dot == std::string::npos) name += ".dll";
+    if (dot == std::string::npos)
+        name += ".dll";
     std::vector<std::string> directories;
-    if (std::string own = winsysPath(); !own.empty()) directories.push_back(directoryOf(own));
-    if (std::string main = mainProgramPath(); !main.empty()) directories.push_back(directoryOf(main));
-    if (auto system = winsys::paths::toNative(u"C:\\windows\\system32")) directories.push_back(*system);
+    if (std::string own = winsysPath(); !own.empty())
+        directories.push_back(directoryOf(own));
+    if (std::string main = mainProgramPath(); !main.empty())
+        directories.push_back(directoryOf(main));
+    if (auto system = winsys::paths::toNative(u"C:\\windows\\system32"))
+        directories.push_back(*system);
     for (const auto& directory : directories)
-        if (auto found = findInDirectory(directory, name)) return found;
+        if (auto found = findInDirectory(directory, name))
+            return found;
     *error = ERROR_MOD_NOT_FOUND;
     return std::nullopt;
 }
@@ -131,7 +144,9 @@ HMODULE loadModule(const std::u16string& name) {
     bool hasPath = name.find_first_of(u"\\/:") != std::u16string::npos;
     if (hasPath) {
         unsigned pathError = 0;
-        auto mapped = winsys::paths::toNative(name, &pathError);
+        // A native absolute path (from a host caller) is taken as it is.
+        auto mapped = name[0] == u'/' ? std::optional(winsys::text::toUtf8(name))
+                                      : winsys::paths::toNative(name, &pathError);
         if (!mapped) {
             SetLastError(pathError == ERROR_PATH_NOT_FOUND ? ERROR_MOD_NOT_FOUND : pathError);
             return nullptr;
@@ -162,8 +177,10 @@ HMODULE loadModule(const std::u16string& name) {
         return nullptr;
     }
     std::lock_guard guard(modulesLock);
-    auto [entry, added] = loadedModules.try_emplace(reinterpret_cast<uintptr_t>(base), LoadedModule{handle, 0});
-    if (!added) dlclose(handle);  // the loader counts too; one dlopen per module is enough
+    auto [entry, added] =
+        loadedModules.try_emplace(reinterpret_cast<uintptr_t>(base), LoadedModule{handle, 0});
+    if (!added)
+        dlclose(handle);  // the loader counts too; one dlopen per module is enough
     ++entry->second.references;
     return base;
 }
@@ -216,7 +233,8 @@ WINSYS_EXPORT FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
     bool opened = false;
     {
         std::lock_guard guard(modulesLock);
-        if (auto found = loadedModules.find(reinterpret_cast<uintptr_t>(module)); found != loadedModules.end())
+        if (auto found = loadedModules.find(reinterpret_cast<uintptr_t>(module));
+            found != loadedModules.end())
             handle = found->second.handle;
     }
     if (!handle) {
@@ -228,7 +246,8 @@ WINSYS_EXPORT FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
                 SetLastError(ERROR_MOD_NOT_FOUND);
                 return nullptr;
             }
-            handle = file == mainProgramPath() ? dlopen(nullptr, RTLD_NOW) : dlopen(file->c_str(), RTLD_NOW | RTLD_NOLOAD);
+            handle = file == mainProgramPath() ? dlopen(nullptr, RTLD_NOW)
+                                               : dlopen(file->c_str(), RTLD_NOW | RTLD_NOLOAD);
         }
         if (!handle) {
             SetLastError(ERROR_MOD_NOT_FOUND);
@@ -237,7 +256,8 @@ WINSYS_EXPORT FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
         opened = true;
     }
     void* symbol = dlsym(handle, name);
-    if (opened) dlclose(handle);
+    if (opened)
+        dlclose(handle);
     if (!symbol) {
         SetLastError(ERROR_PROC_NOT_FOUND);
         return nullptr;
@@ -254,7 +274,8 @@ WINSYS_EXPORT BOOL WINAPI FreeLibrary(HMODULE module) {
             // A module this process did not load by name (the program, winsys):
             // the loader keeps it, as Windows keeps statically linked modules.
             Dl_info info{};
-            if (module && dladdr(module, &info) && info.dli_fbase == module) return TRUE;
+            if (module && dladdr(module, &info) && info.dli_fbase == module)
+                return TRUE;
             return failWith(ERROR_MOD_NOT_FOUND);
         }
         if (--found->second.references == 0) {
@@ -262,7 +283,8 @@ WINSYS_EXPORT BOOL WINAPI FreeLibrary(HMODULE module) {
             loadedModules.erase(found);
         }
     }
-    if (handle) dlclose(handle);
+    if (handle)
+        dlclose(handle);
     return TRUE;
 }
 
@@ -302,14 +324,17 @@ WINSYS_EXPORT HMODULE WINAPI GetModuleHandleW(LPCWSTR name) {
     if (!name) {
         void* main = dlopen(nullptr, RTLD_NOW);
         HMODULE base = main ? baseOf(main) : nullptr;
-        if (main) dlclose(main);
+        if (main)
+            dlclose(main);
         return base;
     }
     // A loaded module whose file name matches, with or without ".dll"/".so".
     std::u16string wanted(name);
     size_t slash = wanted.find_last_of(u"\\/");
-    if (slash != std::u16string::npos) wanted = wanted.substr(slash + 1);
-    if (wanted.find(u'.') == std::u16string::npos) wanted += u".dll";
+    if (slash != std::u16string::npos)
+        wanted = wanted.substr(slash + 1);
+    if (wanted.find(u'.') == std::u16string::npos)
+        wanted += u".dll";
     struct Search {
         std::u16string wanted;
         HMODULE found = nullptr;
@@ -317,14 +342,18 @@ WINSYS_EXPORT HMODULE WINAPI GetModuleHandleW(LPCWSTR name) {
     dl_iterate_phdr(
         [](dl_phdr_info* info, size_t, void* data) {
             auto* s = static_cast<Search*>(data);
-            if (!info->dlpi_name || !*info->dlpi_name) return 0;
+            if (!info->dlpi_name || !*info->dlpi_name)
+                return 0;
             std::string_view path(info->dlpi_name);
             std::u16string file = winsys::text::toUtf16(path.substr(path.rfind('/') + 1));
-            if (winsys::text::equalsIgnoreCase(file, s->wanted) || winsys::text::equalsIgnoreCase(file, s->wanted + u".so")) {
+            if (winsys::text::equalsIgnoreCase(file, s->wanted) ||
+                winsys::text::equalsIgnoreCase(file, s->wanted + u".so")) {
                 Dl_info dl{};
                 for (int i = 0; i < info->dlpi_phnum; ++i) {
                     if (info->dlpi_phdr[i].p_type == PT_LOAD &&
-                        dladdr(reinterpret_cast<void*>(info->dlpi_addr + info->dlpi_phdr[i].p_vaddr), &dl)) {
+                        dladdr(
+                            reinterpret_cast<void*>(info->dlpi_addr + info->dlpi_phdr[i].p_vaddr),
+                            &dl)) {
                         s->found = static_cast<HMODULE>(dl.dli_fbase);
                         return 1;
                     }
@@ -333,23 +362,28 @@ WINSYS_EXPORT HMODULE WINAPI GetModuleHandleW(LPCWSTR name) {
             return 0;
         },
         &search);
-    if (!search.found) SetLastError(ERROR_MOD_NOT_FOUND);
+    if (!search.found)
+        SetLastError(ERROR_MOD_NOT_FOUND);
     return search.found;
 }
 
 WINSYS_EXPORT HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
-    if (!name) return GetModuleHandleW(nullptr);
+    if (!name)
+        return GetModuleHandleW(nullptr);
     std::u16string wide = winsys::text::toUtf16(name);
     return GetModuleHandleW(wide.c_str());
 }
 
 WINSYS_EXPORT BOOL WINAPI GetModuleHandleExW(DWORD flags, LPCWSTR name, HMODULE* module) {
-    if (!module) return failWith(ERROR_INVALID_PARAMETER);
+    if (!module)
+        return failWith(ERROR_INVALID_PARAMETER);
     *module = nullptr;
-    if (flags & ~static_cast<DWORD>(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT |
+    if (flags & ~static_cast<DWORD>(GET_MODULE_HANDLE_EX_FLAG_PIN |
+                                    GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT |
                                     GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS))
         return failWith(ERROR_INVALID_PARAMETER);
-    if ((flags & GET_MODULE_HANDLE_EX_FLAG_PIN) && (flags & GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT))
+    if ((flags & GET_MODULE_HANDLE_EX_FLAG_PIN) &&
+        (flags & GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT))
         return failWith(ERROR_INVALID_PARAMETER);
     if (flags & GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS) {
         Dl_info info{};

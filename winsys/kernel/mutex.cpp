@@ -47,7 +47,8 @@ struct MutexState {
     int fd = -1;
     pid_t process = getpid();
     ~MutexState() {
-        if (fd >= 0) close(fd);
+        if (fd >= 0)
+            close(fd);
     }
 };
 
@@ -62,12 +63,15 @@ bool lockRange(int fd, short type, off_t start, bool wait) {
     fl.l_start = start;
     fl.l_len = 1;
     while (fcntl(fd, wait ? F_SETLKW : F_SETLK, &fl) != 0) {
-        if (errno != EINTR) return false;
+        if (errno != EINTR)
+            return false;
     }
     return true;
 }
 
-void setOwnedFlag(int fd, char value) { (void)!pwrite(fd, &value, 1, ownedFlagOffset); }
+void setOwnedFlag(int fd, char value) {
+    (void)!pwrite(fd, &value, 1, ownedFlagOffset);
+}
 
 // Mutexes a thread owns, abandoned when the thread ends.
 struct ThreadOwnership {
@@ -76,13 +80,16 @@ struct ThreadOwnership {
     ~ThreadOwnership() {
         for (auto& weak : owned) {
             auto state = weak.lock();
-            if (!state) continue;
+            if (!state)
+                continue;
             std::lock_guard guard(state->lock);
-            if (state->owner != thread) continue;
+            if (state->owner != thread)
+                continue;
             state->owner = 0;
             state->count = 0;
             state->abandoned = true;
-            if (state->fd >= 0) lockRange(state->fd, F_UNLCK, ownerByte, false);  // the flag stays 1
+            if (state->fd >= 0)
+                lockRange(state->fd, F_UNLCK, ownerByte, false);  // the flag stays 1
             state->released.notify_one();
         }
     }
@@ -112,7 +119,8 @@ DWORD waitMutex(const std::shared_ptr<MutexState>& state, DWORD milliseconds) {
     while (state->owner != 0) {
         if (forever) {
             state->released.wait(guard);
-        } else if (state->released.wait_until(guard, deadline) == std::cv_status::timeout && state->owner != 0) {
+        } else if (state->released.wait_until(guard, deadline) == std::cv_status::timeout &&
+                   state->owner != 0) {
             return WAIT_TIMEOUT;
         }
     }
@@ -139,7 +147,8 @@ DWORD waitMutex(const std::shared_ptr<MutexState>& state, DWORD milliseconds) {
             pause = std::min(pause * 2, std::chrono::milliseconds(10));
         }
         char flag = 0;
-        if (pread(state->fd, &flag, 1, ownedFlagOffset) == 1 && flag == 1) abandoned = true;
+        if (pread(state->fd, &flag, 1, ownedFlagOffset) == 1 && flag == 1)
+            abandoned = true;
         setOwnedFlag(state->fd, 1);
         guard.lock();
     }
@@ -162,7 +171,8 @@ std::string lockFileName(const std::string& name) {
     if (out.size() > 200) {
         // Too long for a file name: keep a readable head and a hash of all.
         uint64_t hash = 1469598103934665603ull;
-        for (unsigned char c : name) hash = (hash ^ c) * 1099511628211ull;
+        for (unsigned char c : name)
+            hash = (hash ^ c) * 1099511628211ull;
         char tail[24];
         snprintf(tail, sizeof tail, "#%016llx", static_cast<unsigned long long>(hash));
         out = out.substr(0, 180) + tail;
@@ -217,7 +227,8 @@ HANDLE createMutex(BOOL initialOwner, const std::u16string* name) {
     if (name && !name->empty()) {
         std::u16string_view bare(*name);
         for (std::u16string_view space : {u"Global\\", u"Local\\"})
-            if (bare.substr(0, space.size()) == space) bare.remove_prefix(space.size());
+            if (bare.substr(0, space.size()) == space)
+                bare.remove_prefix(space.size());
         if (name->size() > MAX_PATH) {
             SetLastError(ERROR_FILENAME_EXCED_RANGE);
             return nullptr;
@@ -227,11 +238,13 @@ HANDLE createMutex(BOOL initialOwner, const std::u16string* name) {
             return nullptr;
         }
         state = openNamed(std::u16string(bare), &existed);
-        if (!state) return nullptr;
+        if (!state)
+            return nullptr;
     } else {
         state = std::make_shared<MutexState>();
     }
-    if (initialOwner && !existed) waitMutex(state, INFINITE);
+    if (initialOwner && !existed)
+        waitMutex(state, INFINITE);
     auto object = std::make_shared<MutexObject>();
     object->state = state;
     HANDLE handle = winsys::kernel::insertHandle(object);
@@ -244,13 +257,15 @@ HANDLE createMutex(BOOL initialOwner, const std::u16string* name) {
 extern "C" {
 
 WINSYS_EXPORT HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR name) {
-    if (!name) return createMutex(initialOwner, nullptr);
+    if (!name)
+        return createMutex(initialOwner, nullptr);
     std::u16string wide(name);
     return createMutex(initialOwner, &wide);
 }
 
 WINSYS_EXPORT HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name) {
-    if (!name) return createMutex(initialOwner, nullptr);
+    if (!name)
+        return createMutex(initialOwner, nullptr);
     std::u16string wide = winsys::text::toUtf16(name);
     return createMutex(initialOwner, &wide);
 }
@@ -285,7 +300,8 @@ WINSYS_EXPORT DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds
         SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
     }
-    if (auto mutex = std::dynamic_pointer_cast<MutexObject>(object)) return waitMutex(mutex->state, milliseconds);
+    if (auto mutex = std::dynamic_pointer_cast<MutexObject>(object))
+        return waitMutex(mutex->state, milliseconds);
     return WAIT_OBJECT_0;  // files are always signalled
 }
 }

@@ -23,7 +23,8 @@ namespace text = winsys::text;
 std::u16string tempDirectory() {
     const char* tmp = getenv("TMPDIR");
     std::u16string path = winsys::paths::toWindows(tmp && *tmp ? tmp : "/tmp");
-    if (path.back() != u'\\') path += u'\\';
+    if (path.back() != u'\\')
+        path += u'\\';
     return path;
 }
 
@@ -31,7 +32,8 @@ std::u16string tempDirectory() {
 // (terminator included) when the buffer is too small.
 template <class Char>
 DWORD copyResult(const std::basic_string<Char>& text, Char* buffer, DWORD size) {
-    if (!buffer || size <= text.size()) return static_cast<DWORD>(text.size() + 1);
+    if (!buffer || size <= text.size())
+        return static_cast<DWORD>(text.size() + 1);
     text.copy(buffer, text.size());
     buffer[text.size()] = 0;
     return static_cast<DWORD>(text.size());
@@ -43,9 +45,11 @@ UINT tempFileName(LPCWSTR directory, LPCWSTR prefix, UINT unique, std::u16string
         return 0;
     }
     std::u16string base(directory);
-    if (base.empty() || (base.back() != u'\\' && base.back() != u'/')) base += u'\\';
+    if (base.empty() || (base.back() != u'\\' && base.back() != u'/'))
+        base += u'\\';
     std::u16string start = base;
-    for (int i = 0; prefix && prefix[i] && i < 3; ++i) start += prefix[i];
+    for (int i = 0; prefix && prefix[i] && i < 3; ++i)
+        start += prefix[i];
     // The name must fit MAX_PATH with four hex digits and ".tmp".
     if (start.size() + 8 >= MAX_PATH) {
         SetLastError(ERROR_BUFFER_OVERFLOW);
@@ -56,7 +60,8 @@ UINT tempFileName(LPCWSTR directory, LPCWSTR prefix, UINT unique, std::u16string
         int n = 0;
         char digits[8];
         snprintf(digits, sizeof digits, "%X", number);
-        for (; digits[n]; ++n) hex[n] = static_cast<char16_t>(digits[n]);
+        for (; digits[n]; ++n)
+            hex[n] = static_cast<char16_t>(digits[n]);
         return start + std::u16string(hex, static_cast<size_t>(n)) + u".tmp";
     };
     if (unique) {
@@ -73,7 +78,8 @@ UINT tempFileName(LPCWSTR directory, LPCWSTR prefix, UINT unique, std::u16string
         return 0;
     }
     UINT first = (GetTickCount() ^ static_cast<UINT>(getpid())) & 0xFFFF;
-    if (!first) first = 1;
+    if (!first)
+        first = 1;
     UINT number = first;
     do {
         std::u16string name = nameFor(number);
@@ -98,21 +104,25 @@ UINT tempFileName(LPCWSTR directory, LPCWSTR prefix, UINT unique, std::u16string
     return 0;
 }
 
-// The path itself when it exists; the error of a missing one otherwise.
-bool existingPath(LPCWSTR path) {
+// Whether a path exists, for the short and long forms. A missing one fails
+// with ERROR_FILE_NOT_FOUND whichever of its names is missing, an empty one
+// with `emptyError` (they differ between the two calls).
+bool existingPath(LPCWSTR path, DWORD emptyError) {
     if (!path) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
     if (!*path) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
+        SetLastError(emptyError);
         return false;
     }
     auto native = nativePathW(path);
-    if (!native) return false;
+    if (!native)
+        return false;
     struct stat st;
     if (stat(native->c_str(), &st) != 0 && lstat(native->c_str(), &st) != 0) {
-        failFromErrno(*native);
+        DWORD code = errorFromErrno(errno, *native);
+        SetLastError(code == ERROR_PATH_NOT_FOUND ? ERROR_FILE_NOT_FOUND : code);
         return false;
     }
     return true;
@@ -122,13 +132,16 @@ bool existingPath(LPCWSTR path) {
 
 extern "C" {
 
-WINSYS_EXPORT DWORD WINAPI GetTempPathW(DWORD size, LPWSTR buffer) { return copyResult(tempDirectory(), buffer, size); }
+WINSYS_EXPORT DWORD WINAPI GetTempPathW(DWORD size, LPWSTR buffer) {
+    return copyResult(tempDirectory(), buffer, size);
+}
 
 WINSYS_EXPORT DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer) {
     return copyResult(text::toUtf8(tempDirectory()), buffer, size);
 }
 
-WINSYS_EXPORT UINT WINAPI GetTempFileNameW(LPCWSTR directory, LPCWSTR prefix, UINT unique, LPWSTR buffer) {
+WINSYS_EXPORT UINT WINAPI GetTempFileNameW(LPCWSTR directory, LPCWSTR prefix, UINT unique,
+                                           LPWSTR buffer) {
     if (!buffer) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
@@ -142,7 +155,8 @@ WINSYS_EXPORT UINT WINAPI GetTempFileNameW(LPCWSTR directory, LPCWSTR prefix, UI
     return number;
 }
 
-WINSYS_EXPORT UINT WINAPI GetTempFileNameA(LPCSTR directory, LPCSTR prefix, UINT unique, LPSTR buffer) {
+WINSYS_EXPORT UINT WINAPI GetTempFileNameA(LPCSTR directory, LPCSTR prefix, UINT unique,
+                                           LPSTR buffer) {
     if (!buffer || !directory) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
@@ -164,7 +178,8 @@ WINSYS_EXPORT UINT WINAPI GetTempFileNameA(LPCSTR directory, LPCSTR prefix, UINT
 }
 
 WINSYS_EXPORT DWORD WINAPI GetShortPathNameW(LPCWSTR longPath, LPWSTR shortPath, DWORD size) {
-    if (!existingPath(longPath)) return 0;
+    if (!existingPath(longPath, ERROR_BAD_PATHNAME))
+        return 0;
     std::u16string path(longPath);  // copied first: the buffers may be one
     return copyResult(path, shortPath, size);
 }
@@ -176,18 +191,22 @@ WINSYS_EXPORT DWORD WINAPI GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, D
     }
     std::string path(longPath);
     std::u16string wide = text::toUtf16(path);
-    if (!existingPath(wide.c_str())) return 0;
+    if (!existingPath(wide.c_str(), ERROR_BAD_PATHNAME))
+        return 0;
     return copyResult(path, shortPath, size);
 }
 
 WINSYS_EXPORT DWORD WINAPI GetLongPathNameW(LPCWSTR shortPath, LPWSTR longPath, DWORD size) {
-    if (!existingPath(shortPath)) return 0;
+    if (!existingPath(shortPath, ERROR_PATH_NOT_FOUND))
+        return 0;
     std::u16string path(shortPath);
     return copyResult(path, longPath, size);
 }
 
-WINSYS_EXPORT DWORD WINAPI GetFullPathNameW(LPCWSTR name, DWORD size, LPWSTR buffer, LPWSTR* filePart) {
-    if (filePart) *filePart = nullptr;
+WINSYS_EXPORT DWORD WINAPI GetFullPathNameW(LPCWSTR name, DWORD size, LPWSTR buffer,
+                                            LPWSTR* filePart) {
+    if (filePart)
+        *filePart = nullptr;
     if (!name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
@@ -203,7 +222,40 @@ WINSYS_EXPORT DWORD WINAPI GetFullPathNameW(LPCWSTR name, DWORD size, LPWSTR buf
         return 0;
     }
     DWORD result = copyResult(*full, buffer, size);
-    if (result < size && filePart && full->back() != u'\\') *filePart = buffer + full->rfind(u'\\') + 1;
+    if (result < size && filePart && full->back() != u'\\')
+        *filePart = buffer + full->rfind(u'\\') + 1;
+    return result;
+}
+
+WINSYS_EXPORT DWORD WINAPI GetLongPathNameA(LPCSTR shortPath, LPSTR longPath, DWORD size) {
+    if (!shortPath) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::string path(shortPath);
+    std::u16string wide = text::toUtf16(path);
+    if (!existingPath(wide.c_str(), ERROR_PATH_NOT_FOUND))
+        return 0;
+    return copyResult(path, longPath, size);
+}
+
+WINSYS_EXPORT DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer,
+                                            LPSTR* filePart) {
+    if (filePart)
+        *filePart = nullptr;
+    if (!name) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::u16string wide = text::toUtf16(name);
+    WCHAR full[MAX_PATH];
+    DWORD length = GetFullPathNameW(wide.c_str(), MAX_PATH, full, nullptr);
+    if (length == 0 || length >= MAX_PATH)
+        return 0;
+    std::string narrow = text::toUtf8(std::u16string_view(full, length));
+    DWORD result = copyResult(narrow, buffer, size);
+    if (result < size && filePart && narrow.back() != '\\')
+        *filePart = buffer + narrow.rfind('\\') + 1;
     return result;
 }
 }

@@ -24,11 +24,13 @@ constexpr DWORD win9xVersion = 0xC0000000u | (10u << 8) | 4u;
 // The value of an environment variable; names compare ignoring case, as
 // Windows' environment block does.
 const char* findVariable(const std::string& name) {
-    if (const char* exact = getenv(name.c_str())) return exact;
+    if (const char* exact = getenv(name.c_str()))
+        return exact;
     for (char** entry = environ; entry && *entry; ++entry) {
         std::string_view item(*entry);
         size_t eq = item.find('=');
-        if (eq != std::string_view::npos && winsys::text::equalsIgnoreCase(item.substr(0, eq), name))
+        if (eq != std::string_view::npos &&
+            winsys::text::equalsIgnoreCase(item.substr(0, eq), name))
             return *entry + eq + 1;
     }
     return nullptr;
@@ -41,12 +43,17 @@ extern "C" {
 WINSYS_EXPORT DWORD WINAPI GetTickCount(void) {
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<DWORD>(static_cast<unsigned long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000);
+    return static_cast<DWORD>(static_cast<unsigned long long>(ts.tv_sec) * 1000 +
+                              ts.tv_nsec / 1000000);
 }
 
-WINSYS_EXPORT DWORD WINAPI GetCurrentThreadId(void) { return static_cast<DWORD>(syscall(SYS_gettid)); }
+WINSYS_EXPORT DWORD WINAPI GetCurrentThreadId(void) {
+    return static_cast<DWORD>(syscall(SYS_gettid));
+}
 
-WINSYS_EXPORT DWORD WINAPI GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }
+WINSYS_EXPORT DWORD WINAPI GetCurrentProcessId(void) {
+    return static_cast<DWORD>(getpid());
+}
 
 WINSYS_EXPORT DWORD WINAPI GetVersion(void) {
     const char* setting = getenv("QLTMSI_WIN9X");
@@ -55,9 +62,11 @@ WINSYS_EXPORT DWORD WINAPI GetVersion(void) {
 
 WINSYS_EXPORT void WINAPI Sleep(DWORD milliseconds) {
     if (milliseconds == INFINITE) {
-        for (;;) pause();
+        for (;;)
+            pause();
     }
-    timespec ts{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000};
+    timespec ts{static_cast<time_t>(milliseconds / 1000),
+                static_cast<long>(milliseconds % 1000) * 1000000};
     while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
     }
 }
@@ -73,7 +82,8 @@ WINSYS_EXPORT DWORD WINAPI GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, 
         return 0;
     }
     std::u16string wide = winsys::text::toUtf16(value);
-    if (!buffer || size <= wide.size()) return static_cast<DWORD>(wide.size() + 1);
+    if (!buffer || size <= wide.size())
+        return static_cast<DWORD>(wide.size() + 1);
     wide.copy(buffer, wide.size());
     buffer[wide.size()] = 0;
     SetLastError(ERROR_SUCCESS);
@@ -91,7 +101,8 @@ WINSYS_EXPORT DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DW
         return 0;
     }
     size_t length = strlen(value);
-    if (!buffer || size <= length) return static_cast<DWORD>(length + 1);
+    if (!buffer || size <= length)
+        return static_cast<DWORD>(length + 1);
     memcpy(buffer, value, length + 1);
     SetLastError(ERROR_SUCCESS);
     return static_cast<DWORD>(length);

@@ -57,7 +57,8 @@ std::string toUtf8(std::u16string_view wide) {
     out.reserve(wide.size());
     for (size_t i = 0; i < wide.size(); ++i) {
         char32_t cp = wide[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF) {
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
+            wide[i + 1] <= 0xDFFF) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
             ++i;
         } else if (cp >= 0xD800 && cp <= 0xDFFF) {
@@ -100,7 +101,8 @@ bool isValidUtf8(std::string_view narrow) {
     for (size_t i = 0; i < narrow.size();) {
         size_t before = i;
         char32_t cp = decodeUtf8(narrow, i);
-        if (cp == replacement && !(i - before == 3 && narrow.substr(before, 3) == "\xEF\xBF\xBD")) return false;
+        if (cp == replacement && !(i - before == 3 && narrow.substr(before, 3) == "\xEF\xBF\xBD"))
+            return false;
     }
     return true;
 }
@@ -108,53 +110,68 @@ bool isValidUtf8(std::string_view narrow) {
 std::u16string toUtf16(std::string_view narrow) {
     std::u16string out;
     out.reserve(narrow.size());
-    for (size_t i = 0; i < narrow.size();) appendUtf16(out, decodeUtf8(narrow, i));
+    for (size_t i = 0; i < narrow.size();)
+        appendUtf16(out, decodeUtf8(narrow, i));
     return out;
 }
 
 size_t wideLength(const char16_t* s) {
-    if (!s) return 0;
+    if (!s)
+        return 0;
     size_t n = 0;
-    while (s[n]) ++n;
+    while (s[n])
+        ++n;
     return n;
 }
 
 bool equalsIgnoreAsciiCase(std::u16string_view a, std::u16string_view b) {
-    if (a.size() != b.size()) return false;
+    if (a.size() != b.size())
+        return false;
     for (size_t i = 0; i < a.size(); ++i) {
         char16_t x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x += 32;
-        if (y >= 'A' && y <= 'Z') y += 32;
-        if (x != y) return false;
+        if (x >= 'A' && x <= 'Z')
+            x += 32;
+        if (y >= 'A' && y <= 'Z')
+            y += 32;
+        if (x != y)
+            return false;
     }
     return true;
 }
 
 char16_t foldCase(char16_t c) {
-    if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + 32 : c;
+    if (c < 0x80)
+        return (c >= 'A' && c <= 'Z') ? c + 32 : c;
     // Latin-1, Greek and Cyrillic capitals: the letters names in those
     // scripts use; Windows' own table covers more, these cover the files we meet.
-    if ((c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3AB && c != 0x3A2) || (c >= 0x410 && c <= 0x42F))
+    if ((c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3AB && c != 0x3A2) ||
+        (c >= 0x410 && c <= 0x42F))
         return c + 32;
-    if (c >= 0x400 && c <= 0x40F) return c + 80;
-    if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 && c != 0x17F) {
+    if (c >= 0x400 && c <= 0x40F)
+        return c + 80;
+    if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 &&
+        c != 0x17F) {
         // Latin Extended-A pairs capitals with the next code point, except
         // in the 0x139-0x148 and 0x179-0x17E runs where the capital is odd.
         bool oddCapitals = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-        if (oddCapitals ? (c & 1) : !(c & 1)) return c + 1;
+        if (oddCapitals ? (c & 1) : !(c & 1))
+            return c + 1;
     }
     return c;
 }
 
 bool equalsIgnoreCase(std::u16string_view a, std::u16string_view b) {
-    if (a.size() != b.size()) return false;
+    if (a.size() != b.size())
+        return false;
     for (size_t i = 0; i < a.size(); ++i)
-        if (foldCase(a[i]) != foldCase(b[i])) return false;
+        if (foldCase(a[i]) != foldCase(b[i]))
+            return false;
     return true;
 }
 
 bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-    if (a == b) return true;
+    if (a == b)
+        return true;
     return equalsIgnoreCase(toUtf16(a), toUtf16(b));
 }
 

@@ -35,8 +35,9 @@ std::optional<std::string> toNative(std::u16string_view windowsPath, unsigned* e
 std::optional<std::u16string> fullPath(std::u16string_view windowsPath, unsigned* error = nullptr);
 
 // A native path (absolute, or relative to the current directory) in its
-// Windows form: under the prefix's drive_c it is "C:\...", anything else
-// "Z:\...". "." and ".." are folded; no trailing '\' except for a drive root.
+// Windows form: under the prefix's drive_c it is "C:\...", under the target
+// of a <prefix>/dosdevices/<x>: link "X:\...", anything else "Z:\...".
+// "." and ".." are folded; no trailing '\' except for a drive root.
 std::u16string toWindows(std::string_view nativePath);
 
 // The Windows form of the process's current directory.

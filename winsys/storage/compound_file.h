@@ -122,7 +122,8 @@ public:
 
     // --- reading ---
     // A reader that stays valid (and keeps reading the bytes as they were)
-    // even after the stream is replaced or the file committed.
+    // even after the stream is replaced, the file committed or this object
+    // destroyed.
     virtual HRESULT openStream(EntryId stream, std::shared_ptr<const ByteSource>* out) const = 0;
     // Whole stream in memory; for small streams (tables, summary information).
     virtual HRESULT readStream(EntryId stream, std::vector<uint8_t>* out) const = 0;
@@ -154,7 +155,8 @@ public:
     // may be this file) into `targetStorage`, replacing streams of the same
     // name and merging into storages of the same name; the class id and state
     // bits of `sourceStorage` go onto `targetStorage`. Stream bytes are copied
-    // at commit time, straight from the source file.
+    // at commit time, straight from the source file; `source` may be closed
+    // before that (its file stays open, with its share locks, until then).
     // Names in `excludeNames` are skipped at the top level only, as
     // IStorage::CopyTo does.
     virtual HRESULT copyFrom(const CompoundFile& source, EntryId sourceStorage,

@@ -30,8 +30,10 @@ inline constexpr int64_t kShareLockBase = 0x7FFFFFFF00000000LL;
 inline constexpr unsigned kFileShareRead = 1;   // FILE_SHARE_READ
 inline constexpr unsigned kFileShareWrite = 2;  // FILE_SHARE_WRITE
 
-// Records an open of `fd` (opened for at least reading) with the given access
-// and sharing. ERROR_SUCCESS, ERROR_SHARING_VIOLATION, or another Windows code
+// Records an open of `fd` with the given access and sharing. The descriptor
+// must be open for reading (shared locks need that); a write-only handle
+// keeps a second, read-only descriptor of the file for its locks. The
+// locks last until the open file description is closed. ERROR_SUCCESS, ERROR_SHARING_VIOLATION, or another Windows code
 // for a failing lock call.
 DWORD acquire(int fd, bool readAccess, bool writeAccess, unsigned shareMode);
 

@@ -12,47 +12,43 @@
 namespace cabtest {
 namespace {
 
-uint32_t Le32(const std::string &s, size_t at)
-{
+uint32_t Le32(const std::string& s, size_t at) {
     return static_cast<uint8_t>(s[at]) | (static_cast<uint8_t>(s[at + 1]) << 8) |
-           (static_cast<uint8_t>(s[at + 2]) << 16) | (static_cast<uint32_t>(static_cast<uint8_t>(s[at + 3])) << 24);
+           (static_cast<uint8_t>(s[at + 2]) << 16) |
+           (static_cast<uint32_t>(static_cast<uint8_t>(s[at + 3])) << 24);
 }
-void Put16(std::string &s, size_t at, uint16_t v)
-{
+void Put16(std::string& s, size_t at, uint16_t v) {
     s[at] = static_cast<char>(v);
     s[at + 1] = static_cast<char>(v >> 8);
 }
-void Put32(std::string &s, size_t at, uint32_t v)
-{
+void Put32(std::string& s, size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i)
         s[at + i] = static_cast<char>(v >> (8 * i));
 }
 
 // The data block checksum, written out independently of the module's.
-uint32_t Checksum(const uint8_t *p, size_t n, uint32_t seed)
-{
+uint32_t Checksum(const uint8_t* p, size_t n, uint32_t seed) {
     uint32_t sum = seed;
     size_t words = n / 4;
     for (size_t i = 0; i < words; ++i, p += 4)
         sum ^= p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
     uint32_t tail = 0;
     switch (n % 4) {
-    case 3:
-        tail |= static_cast<uint32_t>(*p++) << 16;
-        [[fallthrough]];
-    case 2:
-        tail |= static_cast<uint32_t>(*p++) << 8;
-        [[fallthrough]];
-    case 1:
-        tail |= *p;
+        case 3:
+            tail |= static_cast<uint32_t>(*p++) << 16;
+            [[fallthrough]];
+        case 2:
+            tail |= static_cast<uint32_t>(*p++) << 8;
+            [[fallthrough]];
+        case 1:
+            tail |= *p;
     }
     return sum ^ tail;
 }
 
 // One folder, MSZIP, one file of `content`, with each block a deflate stream
 // primed with the previous block as its dictionary (as Windows writes them).
-std::string CabinetWithHistory(const std::string &content)
-{
+std::string CabinetWithHistory(const std::string& content) {
     std::string blocks;
     uint16_t count = 0;
     for (size_t at = 0; at < content.size(); at += 32768, ++count) {
@@ -60,13 +56,14 @@ std::string CabinetWithHistory(const std::string &content)
         z_stream z{};
         deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
         if (at > 0)
-            deflateSetDictionary(&z, reinterpret_cast<const Bytef *>(content.data() + at - 32768), 32768);
+            deflateSetDictionary(&z, reinterpret_cast<const Bytef*>(content.data() + at - 32768),
+                                 32768);
         std::string out(40000, '\0');
         out[0] = 'C';
         out[1] = 'K';
-        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(content.data() + at));
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(content.data() + at));
         z.avail_in = static_cast<uInt>(n);
-        z.next_out = reinterpret_cast<Bytef *>(&out[2]);
+        z.next_out = reinterpret_cast<Bytef*>(&out[2]);
         z.avail_out = static_cast<uInt>(out.size() - 2);
         EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
         out.resize(2 + z.total_out);
@@ -74,8 +71,8 @@ std::string CabinetWithHistory(const std::string &content)
         std::string header(8, '\0');
         Put16(header, 4, static_cast<uint16_t>(out.size()));
         Put16(header, 6, static_cast<uint16_t>(n));
-        uint32_t sum = Checksum(reinterpret_cast<const uint8_t *>(out.data()), out.size(), 0);
-        sum = Checksum(reinterpret_cast<const uint8_t *>(header.data() + 4), 4, sum);
+        uint32_t sum = Checksum(reinterpret_cast<const uint8_t*>(out.data()), out.size(), 0);
+        sum = Checksum(reinterpret_cast<const uint8_t*>(header.data() + 4), 4, sum);
         Put32(header, 0, sum);
         blocks += header + out;
     }
@@ -103,22 +100,21 @@ std::string CabinetWithHistory(const std::string &content)
 }
 
 class BadInput : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         ResetLog();
         WriteFile(dir_ / "a.txt", TextBytes(90000, 1));
         WriteFile(dir_ / "b.bin", RandomBytes(40000, 2));
         WriteFile(dir_ / "c.txt", TextBytes(5000, 3));
-        ASSERT_TRUE(BuildCabinet(dir_ / "good.cab",
-                                 {{dir_ / "a.txt", "a.txt"}, {dir_ / "b.bin", "b.bin"}, {dir_ / "c.txt", "c.txt"}})
+        ASSERT_TRUE(BuildCabinet(dir_ / "good.cab", {{dir_ / "a.txt", "a.txt"},
+                                                     {dir_ / "b.bin", "b.bin"},
+                                                     {dir_ / "c.txt", "c.txt"}})
                         .ok);
         good_ = ReadFile(dir_ / "good.cab");
     }
 
     // Extracts `bytes` as a cabinet; checks that every handle was closed.
-    ExtractResult Extract(const std::string &bytes)
-    {
+    ExtractResult Extract(const std::string& bytes) {
         WriteFile(dir_ / "bad.cab", bytes);
         TempDir out;
         ExtractResult result = ExtractCabinet(dir_ / "bad.cab", out.path());
@@ -132,11 +128,10 @@ protected:
     std::string good_;
 };
 
-TEST_F(BadInput, BlocksThatReferToThePreviousBlockDecode)
-{
+TEST_F(BadInput, BlocksThatReferToThePreviousBlockDecode) {
     std::string content;
     for (int i = 0; i < 5; ++i)
-        content += RandomBytes(20000, 77); // repeats span block boundaries
+        content += RandomBytes(20000, 77);  // repeats span block boundaries
     std::string cab = CabinetWithHistory(content);
     WriteFile(dir_ / "history.cab", cab);
     TempDir out;
@@ -145,12 +140,12 @@ TEST_F(BadInput, BlocksThatReferToThePreviousBlockDecode)
     EXPECT_EQ(ReadFile(out / "history.txt"), content);
     if (HaveProgram("cabextract")) {
         std::string output;
-        EXPECT_EQ(RunCommand("cabextract -t '" + (dir_ / "history.cab").string() + "'", &output), 0) << output;
+        EXPECT_EQ(RunCommand("cabextract -t '" + (dir_ / "history.cab").string() + "'", &output), 0)
+            << output;
     }
 }
 
-TEST_F(BadInput, EveryTruncationFails)
-{
+TEST_F(BadInput, EveryTruncationFails) {
     for (size_t size = 0; size < good_.size(); size += size < 300 ? 1 : 397) {
         ExtractResult result = Extract(good_.substr(0, size));
         EXPECT_FALSE(result.ok) << size;
@@ -158,8 +153,7 @@ TEST_F(BadInput, EveryTruncationFails)
     }
 }
 
-TEST_F(BadInput, WrongChecksumAndCorruptDeflateAreCaught)
-{
+TEST_F(BadInput, WrongChecksumAndCorruptDeflateAreCaught) {
     std::string flipped = good_;
     flipped[FirstDataBlock() + 8 + 100] ^= 0x40;
     ExtractResult result = Extract(flipped);
@@ -176,10 +170,9 @@ TEST_F(BadInput, WrongChecksumAndCorruptDeflateAreCaught)
     EXPECT_EQ(result.erf.erfOper, FDIERROR_MDI_FAIL);
 }
 
-TEST_F(BadInput, CountsAndOffsetsPastTheEndFail)
-{
+TEST_F(BadInput, CountsAndOffsetsPastTheEndFail) {
     struct Damage {
-        const char *what;
+        const char* what;
         size_t at;
         int width;
         uint32_t value;
@@ -195,7 +188,7 @@ TEST_F(BadInput, CountsAndOffsetsPastTheEndFail)
         {"folder out of range", file0 + 8, 2, 0x0100},
         {"unknown compression", 42, 2, 0x0007},
     };
-    for (const Damage &d : damages) {
+    for (const Damage& d : damages) {
         std::string bad = good_;
         if (d.width == 2)
             Put16(bad, d.at, static_cast<uint16_t>(d.value));
@@ -206,39 +199,56 @@ TEST_F(BadInput, CountsAndOffsetsPastTheEndFail)
         EXPECT_TRUE(result.erf.fError) << d.what;
     }
     std::string oversized = good_;
-    Put16(oversized, FirstDataBlock() + 6, 40000); // more than a block may hold
+    Put16(oversized, FirstDataBlock() + 6, 40000);  // more than a block may hold
     EXPECT_EQ(Extract(oversized).erf.erfOper, FDIERROR_CORRUPT_CABINET);
 }
 
-TEST_F(BadInput, NotACabinetAndUnknownVersions)
+TEST_F(BadInput, AFileThatStartsBeforeThePreviousOneRestartsTheFolder)
 {
-    EXPECT_EQ(Extract("hello, world: not a cabinet at all, long enough to hold a header").erf.erfOper,
-              FDIERROR_NOT_A_CABINET);
+    // Point b.bin at the start of the folder with a.txt's size: it must come
+    // out as a copy of a.txt, decoded again from the first block.
+    std::string twice = good_;
+    const size_t fileB = Le32(good_, 16) + 16 + 6;
+    Put32(twice, fileB, 90000);
+    Put32(twice, fileB + 4, 0);
+    WriteFile(dir_ / "twice.cab", twice);
+    TempDir out;
+    ExtractResult result = ExtractCabinet(dir_ / "twice.cab", out.path());
+    ASSERT_TRUE(result.ok) << result.erf.erfOper;
+    EXPECT_EQ(ReadFile(out / "b.bin"), ReadFile(dir_ / "a.txt"));
+    EXPECT_EQ(ReadFile(out / "c.txt"), ReadFile(dir_ / "c.txt"));
+}
+
+TEST_F(BadInput, NotACabinetAndUnknownVersions) {
+    EXPECT_EQ(
+        Extract("hello, world: not a cabinet at all, long enough to hold a header").erf.erfOper,
+        FDIERROR_NOT_A_CABINET);
     std::string v2 = good_;
     v2[25] = 2;
     EXPECT_EQ(Extract(v2).erf.erfOper, FDIERROR_UNKNOWN_CABINET_VERSION);
     TempDir out;
-    EXPECT_EQ(ExtractCabinet(dir_ / "missing.cab", out.path()).erf.erfOper, FDIERROR_CABINET_NOT_FOUND);
+    EXPECT_EQ(ExtractCabinet(dir_ / "missing.cab", out.path()).erf.erfOper,
+              FDIERROR_CABINET_NOT_FOUND);
     WriteFile(dir_ / "text", "plain text");
     CabinetInfoResult info = InspectCabinet(dir_ / "text");
     EXPECT_FALSE(info.ok);
     EXPECT_EQ(info.erf.erfOper, FDIERROR_NOT_A_CABINET);
 }
 
-TEST_F(BadInput, RandomDamageNeverCrashesOrLeaks)
-{
+TEST_F(BadInput, RandomDamageNeverCrashesOrLeaks) {
     std::mt19937 rng(12345);
     for (int round = 0; round < 400; ++round) {
         std::string bad = good_;
         int edits = 1 + static_cast<int>(rng() % 4);
         for (int e = 0; e < edits; ++e) {
             // Mostly the structures at the front, sometimes the data.
-            size_t limit = rng() % 4 == 0 ? bad.size() : std::min<size_t>(bad.size(), FirstDataBlock() + 16);
+            size_t limit =
+                rng() % 4 == 0 ? bad.size() : std::min<size_t>(bad.size(), FirstDataBlock() + 16);
             bad[rng() % limit] = static_cast<char>(rng());
         }
         Extract(bad);
     }
 }
 
-} // namespace
-} // namespace cabtest
+}  // namespace
+}  // namespace cabtest

@@ -22,14 +22,12 @@ namespace {
 
 CallbackLog g_log;
 
-void NoteThread()
-{
+void NoteThread() {
     if (std::this_thread::get_id() != g_log.caller)
         g_log.foreignThread = true;
 }
 
-int PosixFlags(int oflag)
-{
+int PosixFlags(int oflag) {
     int flags = (oflag & 3) == 2 ? O_RDWR : (oflag & 3) == 1 ? O_WRONLY : O_RDONLY;
     if (oflag & 0x0008)
         flags |= O_APPEND;
@@ -42,22 +40,19 @@ int PosixFlags(int oflag)
     return flags | O_CLOEXEC;
 }
 
-void *Alloc(ULONG size)
-{
+void* Alloc(ULONG size) {
     NoteThread();
     ++g_log.allocations;
     return std::malloc(size);
 }
-void Free(void *p)
-{
+void Free(void* p) {
     NoteThread();
     if (p)
         ++g_log.frees;
     std::free(p);
 }
 
-INT_PTR FciOpen(char *name, int oflag, int, int *err, void *)
-{
+INT_PTR FciOpen(char* name, int oflag, int, int* err, void*) {
     NoteThread();
     int fd = ::open(name, PosixFlags(oflag), 0600);
     if (fd == -1)
@@ -66,24 +61,21 @@ INT_PTR FciOpen(char *name, int oflag, int, int *err, void *)
         ++g_log.opens;
     return fd;
 }
-UINT FciRead(INT_PTR hf, void *buffer, UINT cb, int *err, void *)
-{
+UINT FciRead(INT_PTR hf, void* buffer, UINT cb, int* err, void*) {
     NoteThread();
     ssize_t n = ::read(static_cast<int>(hf), buffer, cb);
     if (n < 0)
         *err = errno;
     return static_cast<UINT>(n);
 }
-UINT FciWrite(INT_PTR hf, void *buffer, UINT cb, int *err, void *)
-{
+UINT FciWrite(INT_PTR hf, void* buffer, UINT cb, int* err, void*) {
     NoteThread();
     ssize_t n = ::write(static_cast<int>(hf), buffer, cb);
     if (n < 0)
         *err = errno;
     return static_cast<UINT>(n);
 }
-int FciClose(INT_PTR hf, int *err, void *)
-{
+int FciClose(INT_PTR hf, int* err, void*) {
     NoteThread();
     ++g_log.closes;
     int r = ::close(static_cast<int>(hf));
@@ -91,16 +83,14 @@ int FciClose(INT_PTR hf, int *err, void *)
         *err = errno;
     return r;
 }
-long FciSeek(INT_PTR hf, long dist, int type, int *err, void *)
-{
+long FciSeek(INT_PTR hf, long dist, int type, int* err, void*) {
     NoteThread();
     off_t r = ::lseek(static_cast<int>(hf), dist, type);
     if (r < 0)
         *err = errno;
     return static_cast<long>(r);
 }
-int FciDelete(char *name, int *err, void *)
-{
+int FciDelete(char* name, int* err, void*) {
     NoteThread();
     g_log.deleted.emplace_back(name);
     int r = ::remove(name);
@@ -108,27 +98,24 @@ int FciDelete(char *name, int *err, void *)
         *err = errno;
     return r;
 }
-BOOL FciGetTemp(char *name, int size, void *)
-{
+BOOL FciGetTemp(char* name, int size, void*) {
     NoteThread();
     static int counter = 0;
-    std::string candidate =
-        (fs::temp_directory_path() / ("cabtest-" + std::to_string(getpid()) + "-" + std::to_string(++counter)))
-            .string();
+    std::string candidate = (fs::temp_directory_path() / ("cabtest-" + std::to_string(getpid()) +
+                                                          "-" + std::to_string(++counter)))
+                                .string();
     if (static_cast<int>(candidate.size()) >= size)
         return FALSE;
     std::memcpy(name, candidate.c_str(), candidate.size() + 1);
     g_log.tempFiles.push_back(candidate);
     return TRUE;
 }
-int FciPlaced(PCCAB, char *file, long, BOOL, void *)
-{
+int FciPlaced(PCCAB, char* file, long, BOOL, void*) {
     NoteThread();
     g_log.placed.emplace_back(file);
     return 0;
 }
-long FciStatus(UINT type, ULONG cb1, ULONG cb2, void *)
-{
+long FciStatus(UINT type, ULONG cb1, ULONG cb2, void*) {
     NoteThread();
     ++g_log.statusCalls;
     if (type == statusFile) {
@@ -144,16 +131,14 @@ long FciStatus(UINT type, ULONG cb1, ULONG cb2, void *)
         return -1;
     return 0;
 }
-BOOL FciGetNext(PCCAB ccab, ULONG, void *)
-{
+BOOL FciGetNext(PCCAB ccab, ULONG, void*) {
     NoteThread();
     ++g_log.getNextCalls;
     std::snprintf(ccab->szCab, sizeof ccab->szCab, "next%d.cab", ccab->iCab);
     return TRUE;
 }
 
-struct tm LocalTime(const fs::path &file)
-{
+struct tm LocalTime(const fs::path& file) {
     struct stat st {};
     ::stat(file.c_str(), &st);
     struct tm local {};
@@ -161,8 +146,7 @@ struct tm LocalTime(const fs::path &file)
     return local;
 }
 
-INT_PTR FciOpenInfo(char *name, USHORT *date, USHORT *time, USHORT *attribs, int *err, void *pv)
-{
+INT_PTR FciOpenInfo(char* name, USHORT* date, USHORT* time, USHORT* attribs, int* err, void* pv) {
     NoteThread();
     struct stat st {};
     if (::stat(name, &st) != 0) {
@@ -180,88 +164,81 @@ INT_PTR FciOpenInfo(char *name, USHORT *date, USHORT *time, USHORT *attribs, int
 struct ExtractState {
     fs::path directory;
     ExtractOptions options;
-    ExtractResult *result;
+    ExtractResult* result;
     int copies = 0;
 };
 
-INT_PTR FdiOpen(char *name, int oflag, int)
-{
+INT_PTR FdiOpen(char* name, int oflag, int) {
     NoteThread();
     int fd = ::open(name, PosixFlags(oflag), 0600);
     if (fd != -1)
         ++g_log.opens;
     return fd;
 }
-UINT FdiRead(INT_PTR hf, void *buffer, UINT cb)
-{
+UINT FdiRead(INT_PTR hf, void* buffer, UINT cb) {
     NoteThread();
     return static_cast<UINT>(::read(static_cast<int>(hf), buffer, cb));
 }
-UINT FdiWrite(INT_PTR hf, void *buffer, UINT cb)
-{
+UINT FdiWrite(INT_PTR hf, void* buffer, UINT cb) {
     NoteThread();
     return static_cast<UINT>(::write(static_cast<int>(hf), buffer, cb));
 }
-int FdiClose(INT_PTR hf)
-{
+int FdiClose(INT_PTR hf) {
     NoteThread();
     ++g_log.closes;
     return ::close(static_cast<int>(hf));
 }
-long FdiSeek(INT_PTR hf, long dist, int type)
-{
+long FdiSeek(INT_PTR hf, long dist, int type) {
     NoteThread();
     return static_cast<long>(::lseek(static_cast<int>(hf), dist, type));
 }
 
-INT_PTR FdiNotify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION note)
-{
+INT_PTR FdiNotify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION note) {
     NoteThread();
-    auto &state = *static_cast<ExtractState *>(note->pv);
+    auto& state = *static_cast<ExtractState*>(note->pv);
     state.result->notifications.push_back(type);
     switch (type) {
-    case fdintCOPY_FILE: {
-        ExtractedFile file;
-        file.name = note->psz1;
-        file.size = static_cast<uint32_t>(note->cb);
-        file.date = note->date;
-        file.time = note->time;
-        file.attribs = note->attribs;
-        file.folder = note->iFolder;
-        state.result->files.push_back(file);
-        if (state.copies++ == state.options.abortOnCopy)
-            return -1;
-        if (state.options.skipAll)
+        case fdintCOPY_FILE: {
+            ExtractedFile file;
+            file.name = note->psz1;
+            file.size = static_cast<uint32_t>(note->cb);
+            file.date = note->date;
+            file.time = note->time;
+            file.attribs = note->attribs;
+            file.folder = note->iFolder;
+            state.result->files.push_back(file);
+            if (state.copies++ == state.options.abortOnCopy)
+                return -1;
+            if (state.options.skipAll)
+                return 0;
+            fs::path target = state.directory / note->psz1;
+            int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            if (fd != -1)
+                ++g_log.opens;
+            return fd;
+        }
+        case fdintCLOSE_FILE_INFO: {
+            FdiClose(note->hf);
+            if (!state.result->files.empty())
+                state.result->files.back().closed = true;
+            return TRUE;
+        }
+        default:
             return 0;
-        fs::path target = state.directory / note->psz1;
-        int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd != -1)
-            ++g_log.opens;
-        return fd;
-    }
-    case fdintCLOSE_FILE_INFO: {
-        FdiClose(note->hf);
-        if (!state.result->files.empty())
-            state.result->files.back().closed = true;
-        return TRUE;
-    }
-    default:
-        return 0;
     }
 }
 
-} // namespace
+}  // namespace
 
-const CabinetApi &Api()
-{
+const CabinetApi& Api() {
     static CabinetApi api = [] {
         CabinetApi a;
-        void *module = dlopen(CABINET_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+        void* module = dlopen(CABINET_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
         if (!module) {
             ADD_FAILURE() << "cannot load " << CABINET_MODULE_PATH << ": " << dlerror();
             return a;
         }
-        auto get = [&](const char *name) { return dlsym(module, name); };
+        auto get = [&](const char* name) { return dlsym(module, name); };
         a.fciCreate = reinterpret_cast<decltype(a.fciCreate)>(get("FCICreate"));
         a.fciAddFile = reinterpret_cast<decltype(a.fciAddFile)>(get("FCIAddFile"));
         a.fciFlushCabinet = reinterpret_cast<decltype(a.fciFlushCabinet)>(get("FCIFlushCabinet"));
@@ -276,37 +253,37 @@ const CabinetApi &Api()
     return api;
 }
 
-CallbackLog &Log() { return g_log; }
-void ResetLog() { g_log = CallbackLog{}; }
+CallbackLog& Log() {
+    return g_log;
+}
+void ResetLog() {
+    g_log = CallbackLog{};
+}
 
-TempDir::TempDir()
-{
+TempDir::TempDir() {
     std::string pattern = (fs::temp_directory_path() / "cabtest-XXXXXX").string();
     if (!mkdtemp(pattern.data()))
         ADD_FAILURE() << "mkdtemp failed";
     path_ = pattern;
 }
-TempDir::~TempDir()
-{
+TempDir::~TempDir() {
     std::error_code ec;
     fs::remove_all(path_, ec);
 }
 
-uint16_t DosDate(const fs::path &file)
-{
+uint16_t DosDate(const fs::path& file) {
     struct tm t = LocalTime(file);
     return static_cast<uint16_t>(((t.tm_year - 80) << 9) | ((t.tm_mon + 1) << 5) | t.tm_mday);
 }
-uint16_t DosTime(const fs::path &file)
-{
+uint16_t DosTime(const fs::path& file) {
     struct tm t = LocalTime(file);
     return static_cast<uint16_t>((t.tm_hour << 11) | (t.tm_min << 5) | (t.tm_sec / 2));
 }
 
-BuildResult BuildCabinet(const fs::path &cabinet, const std::vector<SourceFile> &files, const BuildOptions &options)
-{
+BuildResult BuildCabinet(const fs::path& cabinet, const std::vector<SourceFile>& files,
+                         const BuildOptions& options) {
     BuildResult result;
-    const CabinetApi &api = Api();
+    const CabinetApi& api = Api();
     CCAB ccab{};
     ccab.cb = options.cb;
     ccab.cbFolderThresh = options.folderThreshold;
@@ -317,16 +294,16 @@ BuildResult BuildCabinet(const fs::path &cabinet, const std::vector<SourceFile> 
     ccab.setID = options.setID;
     ccab.fFailOnIncompressible = options.failOnIncompressible;
     std::snprintf(ccab.szCabPath, sizeof ccab.szCabPath, "%s", cabinet.string().c_str());
-    HFCI fci = api.fciCreate(&result.erf, FciPlaced, Alloc, Free, FciOpen, FciRead, FciWrite, FciClose, FciSeek,
-                             FciDelete, FciGetTemp, &ccab, nullptr);
+    HFCI fci = api.fciCreate(&result.erf, FciPlaced, Alloc, Free, FciOpen, FciRead, FciWrite,
+                             FciClose, FciSeek, FciDelete, FciGetTemp, &ccab, nullptr);
     if (!fci)
         return result;
     bool ok = true;
-    for (const SourceFile &f : files) {
+    for (const SourceFile& f : files) {
         std::string source = f.path.string();
         std::string name = f.name;
-        if (!api.fciAddFile(fci, source.data(), name.data(), FALSE, FciGetNext, FciStatus, FciOpenInfo,
-                            options.type)) {
+        if (!api.fciAddFile(fci, source.data(), name.data(), FALSE, FciGetNext, FciStatus,
+                            FciOpenInfo, options.type)) {
             ok = false;
             break;
         }
@@ -342,12 +319,13 @@ BuildResult BuildCabinet(const fs::path &cabinet, const std::vector<SourceFile> 
     return result;
 }
 
-ExtractResult ExtractCabinet(const fs::path &cabinet, const fs::path &directory, const ExtractOptions &options)
-{
+ExtractResult ExtractCabinet(const fs::path& cabinet, const fs::path& directory,
+                             const ExtractOptions& options) {
     ExtractResult result;
-    const CabinetApi &api = Api();
+    const CabinetApi& api = Api();
     long opensBefore = g_log.opens, closesBefore = g_log.closes;
-    HFDI fdi = api.fdiCreate(Alloc, Free, FdiOpen, FdiRead, FdiWrite, FdiClose, FdiSeek, cpu80386, &result.erf);
+    HFDI fdi = api.fdiCreate(Alloc, Free, FdiOpen, FdiRead, FdiWrite, FdiClose, FdiSeek, cpu80386,
+                             &result.erf);
     if (!fdi)
         return result;
     ExtractState state{directory, options, &result};
@@ -360,11 +338,11 @@ ExtractResult ExtractCabinet(const fs::path &cabinet, const fs::path &directory,
     return result;
 }
 
-CabinetInfoResult InspectCabinet(const fs::path &cabinet)
-{
+CabinetInfoResult InspectCabinet(const fs::path& cabinet) {
     CabinetInfoResult result;
-    const CabinetApi &api = Api();
-    HFDI fdi = api.fdiCreate(Alloc, Free, FdiOpen, FdiRead, FdiWrite, FdiClose, FdiSeek, cpu80386, &result.erf);
+    const CabinetApi& api = Api();
+    HFDI fdi = api.fdiCreate(Alloc, Free, FdiOpen, FdiRead, FdiWrite, FdiClose, FdiSeek, cpu80386,
+                             &result.erf);
     if (!fdi)
         return result;
     std::string path = cabinet.string();
@@ -377,33 +355,30 @@ CabinetInfoResult InspectCabinet(const fs::path &cabinet)
     return result;
 }
 
-void WriteFile(const fs::path &file, const std::string &bytes)
-{
+void WriteFile(const fs::path& file, const std::string& bytes) {
     std::ofstream out(file, std::ios::binary);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::string ReadFile(const fs::path &file)
-{
+std::string ReadFile(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
 }
 
-std::string RandomBytes(size_t size, uint32_t seed)
-{
+std::string RandomBytes(size_t size, uint32_t seed) {
     std::mt19937 rng(seed);
     std::string s(size, '\0');
-    for (auto &c : s)
+    for (auto& c : s)
         c = static_cast<char>(rng());
     return s;
 }
 
-std::string TextBytes(size_t size, uint32_t seed)
-{
-    static const char *words[] = {"cabinet", "folder", "block", "deflate", "window", "history", "header",
-                                  "checksum", "file", "date", "time", "attribute", "\n", "the", "of", "and"};
+std::string TextBytes(size_t size, uint32_t seed) {
+    static const char* words[] = {"cabinet", "folder",   "block", "deflate", "window", "history",
+                                  "header",  "checksum", "file",  "date",    "time",   "attribute",
+                                  "\n",      "the",      "of",    "and"};
     std::mt19937 rng(seed);
     std::string s;
     s.reserve(size + 16);
@@ -415,9 +390,8 @@ std::string TextBytes(size_t size, uint32_t seed)
     return s;
 }
 
-int RunCommand(const std::string &command, std::string *output)
-{
-    FILE *pipe = popen((command + " 2>&1").c_str(), "r");
+int RunCommand(const std::string& command, std::string* output) {
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
     if (!pipe)
         return -1;
     char buffer[4096];
@@ -431,6 +405,8 @@ int RunCommand(const std::string &command, std::string *output)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-bool HaveProgram(const std::string &name) { return RunCommand("command -v " + name) == 0; }
+bool HaveProgram(const std::string& name) {
+    return RunCommand("command -v " + name) == 0;
+}
 
-} // namespace cabtest
+}  // namespace cabtest

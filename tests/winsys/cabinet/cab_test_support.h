@@ -30,17 +30,17 @@ struct CabinetApi {
 };
 
 // The module, loaded once per test program; fails the test when it cannot be.
-const CabinetApi &Api();
+const CabinetApi& Api();
 
 // A fresh directory, removed with its contents at the end of its scope.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
-    const fs::path &path() const { return path_; }
-    fs::path operator/(const std::string &name) const { return path_ / name; }
+    const fs::path& path() const { return path_; }
+    fs::path operator/(const std::string& name) const { return path_ / name; }
 
-private:
+  private:
     fs::path path_;
 };
 
@@ -60,20 +60,20 @@ struct CallbackLog {
     int statusFolderCalls = 0;
     int statusCabinetCalls = 0;
     int getNextCalls = 0;
-    long abortStatusAfter = -1; // answer -1 to the status callback after this many calls
+    long abortStatusAfter = -1;  // answer -1 to the status callback after this many calls
     long statusCalls = 0;
-    std::map<std::string, uint16_t> attribsByPath; // overrides for get-open-info
+    std::map<std::string, uint16_t> attribsByPath;  // overrides for get-open-info
 };
 
-CallbackLog &Log();
+CallbackLog& Log();
 void ResetLog();
 
-uint16_t DosDate(const fs::path &file);
-uint16_t DosTime(const fs::path &file);
+uint16_t DosDate(const fs::path& file);
+uint16_t DosTime(const fs::path& file);
 
 struct SourceFile {
     fs::path path;
-    std::string name; // name inside the cabinet
+    std::string name;  // name inside the cabinet
 };
 
 struct BuildOptions {
@@ -95,8 +95,8 @@ struct BuildResult {
     ERF erf{};
 };
 
-BuildResult BuildCabinet(const fs::path &cabinet, const std::vector<SourceFile> &files,
-                         const BuildOptions &options = {});
+BuildResult BuildCabinet(const fs::path& cabinet, const std::vector<SourceFile>& files,
+                         const BuildOptions& options = {});
 
 struct ExtractedFile {
     std::string name;
@@ -110,7 +110,7 @@ struct ExtractedFile {
 
 struct ExtractOptions {
     bool skipAll = false;
-    int abortOnCopy = -1; // answer -1 to the n-th copy-file notification
+    int abortOnCopy = -1;  // answer -1 to the n-th copy-file notification
 };
 
 struct ExtractResult {
@@ -123,7 +123,8 @@ struct ExtractResult {
 };
 
 // Extracts every file into `directory` (names are used as given).
-ExtractResult ExtractCabinet(const fs::path &cabinet, const fs::path &directory, const ExtractOptions &options = {});
+ExtractResult ExtractCabinet(const fs::path& cabinet, const fs::path& directory,
+                             const ExtractOptions& options = {});
 
 // FDIIsCabinet on the file; ok false when it is not one.
 struct CabinetInfoResult {
@@ -131,15 +132,15 @@ struct CabinetInfoResult {
     FDICABINETINFO info{};
     ERF erf{};
 };
-CabinetInfoResult InspectCabinet(const fs::path &cabinet);
+CabinetInfoResult InspectCabinet(const fs::path& cabinet);
 
-void WriteFile(const fs::path &file, const std::string &bytes);
-std::string ReadFile(const fs::path &file);
+void WriteFile(const fs::path& file, const std::string& bytes);
+std::string ReadFile(const fs::path& file);
 std::string RandomBytes(size_t size, uint32_t seed);
 std::string TextBytes(size_t size, uint32_t seed);
 
 // Runs a shell command; returns its exit status and collects its output.
-int RunCommand(const std::string &command, std::string *output = nullptr);
-bool HaveProgram(const std::string &name);
+int RunCommand(const std::string& command, std::string* output = nullptr);
+bool HaveProgram(const std::string& name);
 
-} // namespace cabtest
+}  // namespace cabtest

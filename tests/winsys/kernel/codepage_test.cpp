@@ -57,14 +57,24 @@ TEST(CodePage, UnconvertibleTextUsesTheDefaultCharacterOrFails) {
     EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, lone, -1, narrow, 8, nullptr, nullptr), 4);
     EXPECT_STREQ(narrow, "a?b");
     SetLastError(0);
-    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone, -1, narrow, 8, nullptr, nullptr), 0);
+    EXPECT_EQ(
+        WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone, -1, narrow, 8, nullptr, nullptr),
+        0);
     EXPECT_EQ(GetLastError(), ERROR_NO_UNICODE_TRANSLATION);
 
     WCHAR wide[8] = {};
-    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "a\xff" "b", 3, wide, 8), 3);
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0,
+                                  "a\xff"
+                                  "b",
+                                  3, wide, 8),
+              3);
     EXPECT_EQ(wide[1], 0xFFFD);
     SetLastError(0);
-    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "a\xff" "b", 3, wide, 8), 0);
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS,
+                                  "a\xff"
+                                  "b",
+                                  3, wide, 8),
+              0);
     EXPECT_EQ(GetLastError(), ERROR_NO_UNICODE_TRANSLATION);
 }
 
@@ -81,8 +91,10 @@ TEST(CodePage, BadArgumentsAreRefused) {
         {MultiByteToWideChar(CP_ACP, 0, "a", -1, wide, -1), ERROR_INVALID_PARAMETER},
         {MultiByteToWideChar(CP_UTF8, MB_PRECOMPOSED, "a", -1, wide, 4), ERROR_INVALID_FLAGS},
         {MultiByteToWideChar(12345, 0, "a", -1, wide, 4), ERROR_INVALID_PARAMETER},
-        {WideCharToMultiByte(CP_UTF8, 0, u"a", -1, narrow, 4, nullptr, &used), ERROR_INVALID_PARAMETER},
-        {WideCharToMultiByte(CP_ACP, 0, nullptr, -1, narrow, 4, nullptr, nullptr), ERROR_INVALID_PARAMETER},
+        {WideCharToMultiByte(CP_UTF8, 0, u"a", -1, narrow, 4, nullptr, &used),
+         ERROR_INVALID_PARAMETER},
+        {WideCharToMultiByte(CP_ACP, 0, nullptr, -1, narrow, 4, nullptr, nullptr),
+         ERROR_INVALID_PARAMETER},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         EXPECT_EQ(cases[i].result, 0) << i;

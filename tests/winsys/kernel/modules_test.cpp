@@ -63,9 +63,11 @@ TEST(Modules, SystemDirectoryAndWindowsPaths) {
 }
 
 TEST(Modules, HandleFromAnAddressIsItsModule) {
+    winsys_test::TestPrefix prefix;
     HMODULE winsys = nullptr;
-    ASSERT_TRUE(GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                   reinterpret_cast<LPCWSTR>(&GetTickCount), &winsys));
+    ASSERT_TRUE(GetModuleHandleExW(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCWSTR>(&GetTickCount), &winsys));
     EXPECT_EQ(GetModuleHandleW(u"libwinsys"), nullptr);  // "libwinsys.dll" is no file here
     WCHAR path[MAX_PATH];
     ASSERT_GT(GetModuleFileNameW(winsys, path, MAX_PATH), 0u);

@@ -24,20 +24,23 @@ TEST(Mutex, RecursiveAndOwnedByOneThread) {
     HANDLE mutex = CreateMutexW(nullptr, TRUE, nullptr);
     ASSERT_NE(mutex, nullptr);
     EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);  // second level
-    EXPECT_EQ(onOtherThread([&] { return WaitForSingleObject(mutex, 0); }), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(onOtherThread([&] { return WaitForSingleObject(mutex, 0); }),
+              static_cast<DWORD>(WAIT_TIMEOUT));
     EXPECT_EQ(onOtherThread([&] {
                   BOOL released = ReleaseMutex(mutex);
                   return released ? 0 : GetLastError();
               }),
               static_cast<DWORD>(ERROR_NOT_OWNER));
     EXPECT_TRUE(ReleaseMutex(mutex));
-    EXPECT_EQ(onOtherThread([&] { return WaitForSingleObject(mutex, 0); }), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(onOtherThread([&] { return WaitForSingleObject(mutex, 0); }),
+              static_cast<DWORD>(WAIT_TIMEOUT));
     EXPECT_TRUE(ReleaseMutex(mutex));
     SetLastError(0);
     EXPECT_FALSE(ReleaseMutex(mutex));
     EXPECT_EQ(GetLastError(), ERROR_NOT_OWNER);
     // Free now: the other thread takes it (and, ending, abandons it).
-    EXPECT_EQ(onOtherThread([&] { return WaitForSingleObject(mutex, 0); }), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_EQ(onOtherThread([&] { return WaitForSingleObject(mutex, 0); }),
+              static_cast<DWORD>(WAIT_OBJECT_0));
     EXPECT_TRUE(CloseHandle(mutex));
     EXPECT_FALSE(CloseHandle(mutex));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
@@ -46,7 +49,8 @@ TEST(Mutex, RecursiveAndOwnedByOneThread) {
 TEST(Mutex, TimeoutAndHandOverOnRelease) {
     HANDLE mutex = CreateMutexW(nullptr, TRUE, nullptr);
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(onOtherThread([&] { return WaitForSingleObject(mutex, 60); }), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(onOtherThread([&] { return WaitForSingleObject(mutex, 60); }),
+              static_cast<DWORD>(WAIT_TIMEOUT));
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(55));
 
     DWORD waited = WAIT_FAILED;
@@ -64,9 +68,12 @@ TEST(Mutex, TimeoutAndHandOverOnRelease) {
 
 TEST(Mutex, EndedOwnerHandsOverAsAbandoned) {
     HANDLE mutex = CreateMutexW(nullptr, FALSE, nullptr);
-    std::thread([&] { EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_OBJECT_0)); }).join();
+    std::thread([&] {
+        EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    }).join();
     EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_ABANDONED));
-    EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_OBJECT_0));  // recursion, not abandoned again
+    EXPECT_EQ(WaitForSingleObject(mutex, 0),
+              static_cast<DWORD>(WAIT_OBJECT_0));  // recursion, not abandoned again
     EXPECT_TRUE(ReleaseMutex(mutex));
     EXPECT_TRUE(ReleaseMutex(mutex));
     EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_OBJECT_0));
@@ -79,7 +86,8 @@ TEST(Mutex, EndedOwnerHandsOverAsAbandoned) {
         owned = true;
         Sleep(50);
     });
-    while (!owned) Sleep(1);
+    while (!owned)
+        Sleep(1);
     EXPECT_EQ(WaitForSingleObject(mutex, 5000), static_cast<DWORD>(WAIT_ABANDONED));
     owner.join();
     ReleaseMutex(mutex);
@@ -100,16 +108,32 @@ TEST(NamedMutex, OneObjectPerNameWithinAProcess) {
     HANDLE first = CreateMutexW(nullptr, TRUE, u"Global\\qltmsi-test");
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
-    HANDLE second = CreateMutexA(nullptr, TRUE, "qltmsi-test");  // initial ownership ignored: it exists
+    HANDLE second =
+        CreateMutexA(nullptr, TRUE, "qltmsi-test");  // initial ownership ignored: it exists
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
-    EXPECT_EQ(onOtherThread([&] { return WaitForSingleObject(second, 0); }), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(onOtherThread([&] { return WaitForSingleObject(second, 0); }),
+              static_cast<DWORD>(WAIT_TIMEOUT));
     EXPECT_TRUE(ReleaseMutex(second));
     EXPECT_FALSE(ReleaseMutex(second));
     CloseHandle(first);
     CloseHandle(second);
     EXPECT_EQ(CreateMutexW(nullptr, FALSE, u"bad\\name"), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+}
+
+TEST(NamedMutex, EndedOwnerThreadAbandonsItToTheProcess) {
+    winsys_test::TestPrefix prefix;
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, u"qltmsi-thread");
+    ASSERT_NE(mutex, nullptr);
+    std::thread([&] {
+        EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    }).join();
+    EXPECT_EQ(WaitForSingleObject(mutex, 1000), static_cast<DWORD>(WAIT_ABANDONED));
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    CloseHandle(mutex);
 }
 
 TEST(NamedMutex, SharedWithAnotherProcessOfThePrefix) {
@@ -130,17 +154,22 @@ TEST(NamedMutex, SharedWithAnotherProcessOfThePrefix) {
         close(toParent[0]);
         // The child reports the first failed step as its exit code.
         int step = 1;
-        if (await(toChild[0]) != 'a') _exit(step);
+        if (await(toChild[0]) != 'a')
+            _exit(step);
         ++step;
         HANDLE mutex = CreateMutexW(nullptr, FALSE, u"qltmsi-shared");
-        if (!mutex || GetLastError() != ERROR_ALREADY_EXISTS) _exit(step);
+        if (!mutex || GetLastError() != ERROR_ALREADY_EXISTS)
+            _exit(step);
         ++step;
-        if (WaitForSingleObject(mutex, 0) != WAIT_TIMEOUT) _exit(step);
+        if (WaitForSingleObject(mutex, 0) != WAIT_TIMEOUT)
+            _exit(step);
         ++step;
-        if (WaitForSingleObject(mutex, 30) != WAIT_TIMEOUT) _exit(step);
+        if (WaitForSingleObject(mutex, 30) != WAIT_TIMEOUT)
+            _exit(step);
         ++step;
         signal(toParent[1], 'b');
-        if (WaitForSingleObject(mutex, 10000) != WAIT_OBJECT_0) _exit(step);  // released by the parent
+        if (WaitForSingleObject(mutex, 10000) != WAIT_OBJECT_0)
+            _exit(step);  // released by the parent
         ++step;
         signal(toParent[1], 'c');
         await(toChild[0]);
@@ -155,7 +184,8 @@ TEST(NamedMutex, SharedWithAnotherProcessOfThePrefix) {
     EXPECT_EQ(await(toParent[0]), 'b');
     EXPECT_TRUE(ReleaseMutex(mutex));
     EXPECT_EQ(await(toParent[0]), 'c');
-    EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_TIMEOUT));  // the child holds it
+    EXPECT_EQ(WaitForSingleObject(mutex, 0),
+              static_cast<DWORD>(WAIT_TIMEOUT));  // the child holds it
     signal(toChild[1], 'd');
     int status = 0;
     waitpid(child, &status, 0);

@@ -38,7 +38,8 @@ TEST(System, EnvironmentVariablesWithWindowsSizes) {
     WCHAR buffer[16];
     EXPECT_EQ(GetEnvironmentVariableW(u"winsys_test_var", buffer, 16), 5u);
     EXPECT_EQ(std::u16string(buffer), u"value");
-    EXPECT_EQ(GetEnvironmentVariableW(u"WINSYS_TEST_VAR", buffer, 5), 6u);  // needed, terminator included
+    EXPECT_EQ(GetEnvironmentVariableW(u"WINSYS_TEST_VAR", buffer, 5),
+              6u);  // needed, terminator included
     unsetenv("WINSYS_TEST_VAR");
     SetLastError(0);
     EXPECT_EQ(GetEnvironmentVariableW(u"WINSYS_TEST_VAR", buffer, 16), 0u);

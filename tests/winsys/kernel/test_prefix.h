@@ -11,7 +11,7 @@
 namespace winsys_test {
 
 class TestPrefix {
-public:
+  public:
     TestPrefix() {
         char pattern[] = "/tmp/winsys-test-XXXXXX";
         root_ = mkdtemp(pattern);
@@ -33,7 +33,7 @@ public:
     std::string prefix() const { return root_ + "/prefix"; }
     std::string driveC() const { return root_ + "/prefix/drive_c"; }
 
-private:
+  private:
     std::string root_;
 };
 

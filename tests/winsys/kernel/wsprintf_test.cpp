@@ -12,9 +12,11 @@ TEST(Wsprintf, WideDirectives) {
     EXPECT_EQ(std::u16string(buffer), u"setup.159.msi");
     wsprintfW(buffer, u"[%3i][%03i][%-3i][%i][%d][%u]", 7, 7, 7, -12, 5, 4294967295u);
     EXPECT_EQ(std::u16string(buffer), u"[  7][007][7  ][-12][5][4294967295]");
-    wsprintfW(buffer, u"%c%c %X %% %S %ls %hs", u'\u00e9', u'z', 0xbeefu, "narrow", u"wide", "n\xc3\xa9");
+    wsprintfW(buffer, u"%c%c %X %% %S %ls %hs", u'\u00e9', u'z', 0xbeefu, "narrow", u"wide",
+              "n\xc3\xa9");
     EXPECT_EQ(std::u16string(buffer), u"\u00e9z BEEF % narrow wide n\u00e9");
-    wsprintfW(buffer, u"%s|%.2s|%5s|%-5s|", static_cast<const WCHAR*>(nullptr), u"abc", u"ab", u"ab");
+    wsprintfW(buffer, u"%s|%.2s|%5s|%-5s|", static_cast<const WCHAR*>(nullptr), u"abc", u"ab",
+              u"ab");
     EXPECT_EQ(std::u16string(buffer), u"(null)|ab|   ab|ab   |");
     wsprintfW(buffer, u"%08lx %I64u %#x", 0x1234u, 12345678901234ull, 255u);
     EXPECT_EQ(std::u16string(buffer), u"00001234 12345678901234 0xff");

@@ -42,8 +42,12 @@ TEST(Paths, DrivesMapThroughThePrefix) {
     EXPECT_EQ(toNative(u"Q:\\x", &error), std::nullopt);
     EXPECT_EQ(error, ERROR_PATH_NOT_FOUND);
     std::filesystem::create_directories(prefix.root() + "/data/Sub");
-    ASSERT_EQ(symlink((prefix.root() + "/data").c_str(), (prefix.prefix() + "/dosdevices/q:").c_str()), 0);
+    ASSERT_EQ(
+        symlink((prefix.root() + "/data").c_str(), (prefix.prefix() + "/dosdevices/q:").c_str()),
+        0);
     EXPECT_EQ(toNative(u"Q:\\sub\\new.txt"), prefix.prefix() + "/dosdevices/q:/Sub/new.txt");
+    EXPECT_EQ(toWindows(prefix.root() + "/data/Sub/new.txt"), u"Q:\\Sub\\new.txt");
+    EXPECT_EQ(toWindows(prefix.prefix() + "/dosdevices/q:"), u"Q:\\");
 }
 
 TEST(Paths, NamesResolveIgnoringCaseAndKeepTheRestAsWritten) {
@@ -74,7 +78,8 @@ TEST(Paths, DotsAndRelativeFormsFold) {
 
 TEST(Paths, NativePathsInWindowsForm) {
     TestPrefix prefix;
-    EXPECT_EQ(toWindows(prefix.driveC() + "/windows/system32/x.dll"), u"C:\\windows\\system32\\x.dll");
+    EXPECT_EQ(toWindows(prefix.driveC() + "/windows/system32/x.dll"),
+              u"C:\\windows\\system32\\x.dll");
     EXPECT_EQ(toWindows(prefix.driveC()), u"C:\\");
     EXPECT_EQ(toWindows("/tmp/a/../b"), u"Z:\\tmp\\b");
     EXPECT_EQ(toWindows("/"), u"Z:\\");
@@ -95,7 +100,8 @@ TEST(Paths, BadInputAnswersWithWindowsCodes) {
     EXPECT_EQ(toNative(u"\\\\server\\share\\x", &error), std::nullopt);
     EXPECT_EQ(error, ERROR_PATH_NOT_FOUND);
 
-    std::u16string longest = u"C:\\" + std::u16string(128, u'a') + u"\\" + std::u16string(127, u'a');  // 259: allowed
+    std::u16string longest =
+        u"C:\\" + std::u16string(128, u'a') + u"\\" + std::u16string(127, u'a');  // 259: allowed
     EXPECT_TRUE(toNative(longest).has_value());
     EXPECT_EQ(toNative(longest + u"a", &error), std::nullopt);
     EXPECT_EQ(error, ERROR_FILENAME_EXCED_RANGE);

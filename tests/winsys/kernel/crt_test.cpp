@@ -1,0 +1,81 @@
+// The runtime file calls: Windows flags and paths, descriptors, _tempnam.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "winsys/kernel/test_prefix.h"
+
+namespace {
+
+using winsys_test::readFile;
+using winsys_test::TestPrefix;
+
+TEST(Crt, OpenTakesWindowsFlagsAndPaths) {
+    TestPrefix prefix;
+    ASSERT_TRUE(CreateDirectoryW(u"C:\\cab", nullptr));
+    int fd = _open("C:\\CAB\\out.bin", _O_BINARY | _O_CREAT | _O_WRONLY | _O_SEQUENTIAL,
+                   _S_IREAD | _S_IWRITE);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(_write(fd, "abcdef", 6), 6);
+    EXPECT_EQ(_lseek(fd, 0, SEEK_CUR), 6);
+    EXPECT_EQ(_close(fd), 0);
+    EXPECT_EQ(readFile(prefix.driveC() + "/cab/out.bin"), "abcdef");
+
+    fd = _open("C:\\cab\\out.bin", _O_RDONLY | _O_BINARY);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(_lseek(fd, -2, SEEK_END), 4);
+    char buffer[8] = {};
+    EXPECT_EQ(_read(fd, buffer, 8), 2);
+    EXPECT_STREQ(buffer, "ef");
+    EXPECT_EQ(_write(fd, "x", 1), -1);
+    _close(fd);
+
+    EXPECT_EQ(_open("C:\\cab\\out.bin", _O_CREAT | _O_EXCL | _O_WRONLY, _S_IWRITE), -1);
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(_open("C:\\cab\\missing.bin", _O_RDONLY), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(_open("C:\\cab", _O_RDONLY), -1);
+    EXPECT_EQ(errno, EACCES);
+    EXPECT_EQ(_open(nullptr, _O_RDONLY), -1);
+
+    // Without _S_IWRITE the new file is read-only.
+    fd = _open("C:\\cab\\ro.bin", _O_CREAT | _O_WRONLY, _S_IREAD);
+    ASSERT_GE(fd, 0);
+    _close(fd);
+    EXPECT_TRUE(GetFileAttributesW(u"C:\\cab\\ro.bin") & FILE_ATTRIBUTE_READONLY);
+}
+
+TEST(Crt, TempnamPrefersTmpThenTheGivenDirectoryThenTheTempPath) {
+    TestPrefix prefix;
+    std::filesystem::create_directories(prefix.root() + "/tmpvar");
+    setenv("TMP", (prefix.root() + "/tmpvar").c_str(), 1);
+    char* name = _tempnam("C:\\windows", "xx");
+    ASSERT_NE(name, nullptr);
+    std::string fromTmp = name;
+    free(name);
+    EXPECT_EQ(fromTmp.substr(0, 3), "Z:\\");
+    EXPECT_NE(fromTmp.find("\\tmpvar\\xx"), std::string::npos);
+
+    setenv("TMP", (prefix.root() + "/absent").c_str(), 1);
+    name = _tempnam("C:\\windows", "xx");
+    ASSERT_NE(name, nullptr);
+    EXPECT_EQ(std::string(name).substr(0, 13), "C:\\windows\\xx");
+    EXPECT_EQ(GetFileAttributesA(name), INVALID_FILE_ATTRIBUTES);
+    free(name);
+
+    unsetenv("TMP");
+    name = _tempnam("", "xx");
+    ASSERT_NE(name, nullptr);
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    EXPECT_EQ(std::string(name).substr(0, strlen(temp)), temp);
+    free(name);
+}
+
+}  // namespace
