@@ -214,7 +214,9 @@ private:
     std::unique_ptr<Expr> primary() {
         if (failed_) return nullptr;
         if (acceptSym(u"(")) {
+            if (++depth_ > kMaxDepth) { failed_ = true; return nullptr; }
             auto e = orExpr();
+            --depth_;
             expectSym(u")");
             return e;
         }
@@ -389,6 +391,8 @@ private:
     size_t pos_ = 0;
     bool failed_ = false;
     unsigned parameters_ = 0;
+    int depth_ = 0;
+    static constexpr int kMaxDepth = 100;  // nesting that keeps the stack small
 };
 
 }  // namespace

@@ -56,6 +56,12 @@ TEST(SqlParser, RefusesWhatWindowsInstallerRefuses) {
     for (auto* q : bad) EXPECT_EQ(parse(q, nullptr), nullptr) << std::string(q, q + std::char_traits<char16_t>::length(q));
 }
 
+TEST(SqlParser, DeepNestingIsRefusedNotRecursedInto) {
+    std::u16string q = u"SELECT * FROM T WHERE " + std::u16string(100000, u'(') + u"a = 1";
+    EXPECT_EQ(parse(q, nullptr), nullptr);
+    EXPECT_NE(parse(u"SELECT * FROM T WHERE ((((a = 1))))", nullptr), nullptr);
+}
+
 TEST(SqlParser, ColumnTypesOfCreateTable) {
     auto s = parse(u"CREATE TABLE T (k CHAR(72) NOT NULL, l CHAR(10) LOCALIZABLE, s SHORT, i INT NOT NULL, "
                    u"g LONG, o OBJECT, t LONGCHAR TEMPORARY PRIMARY KEY k)", nullptr);
