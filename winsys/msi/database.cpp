@@ -226,6 +226,7 @@ UINT Database::createTable(Table table) {
     for (const Column& c : table.columns) pool.intern(c.name);
     droppedStreams_.erase(table.name);
     tables_.emplace(table.name, std::move(table));
+    ++schemaVersion_;
     return ERROR_SUCCESS;
 }
 
@@ -244,6 +245,7 @@ UINT Database::dropTable(std::u16string_view name) {
     }
     if (!t->temporary) droppedStreams_.insert(t->name);
     tables_.erase(tables_.find(name));
+    ++schemaVersion_;
     return ERROR_SUCCESS;
 }
 
@@ -258,6 +260,7 @@ UINT Database::addColumn(Table& t, Column column) {
         if (k >= at) ++k;
     for (auto& [key, row] : t.rows) row.cells.insert(row.cells.begin() + at, 0);
     if (t.temporary && !isTemporaryType(t.columns[at].type)) t.temporary = false;
+    ++schemaVersion_;
     return ERROR_SUCCESS;
 }
 
