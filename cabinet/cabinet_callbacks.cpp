@@ -2,7 +2,10 @@
 // and the Windows file-time and attribute calls.
 #include "cabinet/cabinet_callbacks.h"
 
+#include <fcntl.h>
 #include <io.h>
+#include <stdio.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdlib>
