@@ -11,6 +11,7 @@
 #include <qltmsi.h>
 
 #include <cstdlib>
+#include <sstream>
 #include <filesystem>
 #include <map>
 #include <optional>

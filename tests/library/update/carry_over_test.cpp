@@ -1,0 +1,1 @@
+#include "library/update/installed_products.h"
