@@ -41,7 +41,7 @@ UINT openDatabase(const std::optional<std::string>& path, uintptr_t persist, con
         }
     }
     std::shared_ptr<Database> db;
-    if (UINT r = Database::open(target, mode, &db)) return r;
+    if (UINT r = Database::open(target, mode, &db, !output && (persist & kPatchFileFlag))) return r;
     *out = allocHandle(std::move(db));
     return ERROR_SUCCESS;
 }

@@ -24,9 +24,9 @@ bool isInstallerClass(const GUID& g) {
            g.Data3 == 0 && std::memcmp(g.Data4, tail, 8) == 0;
 }
 
-GUID packageClass() {
+GUID packageClass(bool patch) {
     GUID g{};
-    g.Data1 = 0x000C1084;
+    g.Data1 = patch ? 0x000C1086 : 0x000C1084;
     g.Data4[0] = 0xC0;
     g.Data4[7] = 0x46;
     return g;
@@ -71,14 +71,14 @@ size_t Table::persistentColumnCount() const {
     return n;
 }
 
-UINT Database::open(const std::string& nativePath, OpenMode mode, std::shared_ptr<Database>* out) {
+UINT Database::open(const std::string& nativePath, OpenMode mode, std::shared_ptr<Database>* out, bool patchFile) {
     std::shared_ptr<Database> db(new Database());
     db->path_ = nativePath;
     db->mode_ = mode;
     if (mode == OpenMode::Create || mode == OpenMode::CreateDirect) {
         HRESULT hr = cfb::CompoundFile::create(nativePath, cfb::Version::V3, false, cfb::kShareRead, &db->file_);
         if (FAILED(hr)) return ERROR_CREATE_FAILED;
-        db->file_->setClass(cfb::kRootEntry, packageClass());
+        db->file_->setClass(cfb::kRootEntry, packageClass(patchFile));
         *out = std::move(db);
         return ERROR_SUCCESS;
     }
@@ -102,6 +102,7 @@ UINT Database::open(const std::string& nativePath, OpenMode mode, std::shared_pt
     cfb::EntryInfo root;
     if (FAILED(db->file_->stat(cfb::kRootEntry, &root)) || !isInstallerClass(root.clsid))
         return ERROR_INSTALL_PACKAGE_INVALID;
+    if (patchFile && root.clsid.Data1 != 0x000C1086) return ERROR_OPEN_FAILED;
     if (UINT r = db->load()) return r;
     *out = std::move(db);
     return ERROR_SUCCESS;

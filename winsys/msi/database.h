@@ -62,7 +62,10 @@ public:
     // Windows Installer results: ERROR_OPEN_FAILED for a file that cannot be
     // opened, ERROR_INSTALL_PACKAGE_INVALID for one that is not a package,
     // ERROR_CREATE_FAILED when a new file cannot be made.
-    static UINT open(const std::string& nativePath, OpenMode mode, std::shared_ptr<Database>* out);
+    // `patchFile`: the file is (or becomes) a patch; other packages then give
+    // ERROR_OPEN_FAILED.
+    static UINT open(const std::string& nativePath, OpenMode mode, std::shared_ptr<Database>* out,
+                     bool patchFile = false);
     ~Database();
 
     bool writable() const { return mode_ != OpenMode::ReadOnly; }
@@ -100,6 +103,9 @@ public:
     std::u16string objectStreamName(const Table& table, const Cells& row) const;
 
     UINT commit();
+
+    // The file itself, for readers of its sub-storages (transforms kept inside).
+    const cfb::CompoundFile& compoundFile() const { return *file_; }
 
 private:
     Database() = default;

@@ -4,6 +4,7 @@
 #include <msidefs.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
 #include <fstream>
 #include <iterator>
@@ -170,6 +171,72 @@ bool typeFromText(std::u16string_view text, uint16_t* type) {
     return true;
 }
 
+bool parseNumber(std::u16string_view text, int64_t* out) {
+    if (text.empty()) return false;
+    bool negative = text[0] == u'-';
+    int64_t v = 0;
+    for (size_t i = negative ? 1 : 0; i < text.size(); ++i) {
+        if (text[i] < u'0' || text[i] > u'9') return false;
+        v = v * 10 + (text[i] - u'0');
+        if (v > 0xFFFFFFFFLL) return false;
+    }
+    *out = negative ? -v : v;
+    return true;
+}
+
+// "yyyy/mm/dd hh:mm:ss" (UTC) as a FILETIME count.
+bool parseFiletime(std::u16string_view text, uint64_t* out) {
+    int f[6] = {};
+    std::string s(text.begin(), text.end());
+    if (std::sscanf(s.c_str(), "%d/%d/%d %d:%d:%d", &f[0], &f[1], &f[2], &f[3], &f[4], &f[5]) != 6) return false;
+    struct tm tm {};
+    tm.tm_year = f[0] - 1900;
+    tm.tm_mon = f[1] - 1;
+    tm.tm_mday = f[2];
+    tm.tm_hour = f[3];
+    tm.tm_min = f[4];
+    tm.tm_sec = f[5];
+    time_t t = timegm(&tm);
+    if (t < -11644473600LL) return false;
+    *out = uint64_t(t + 11644473600LL) * 10000000ULL;
+    return true;
+}
+
+UINT importSummary(Database& db, const std::vector<std::u16string>& lines) {
+    SummaryInfo info;
+    if (auto stream = db.readStream(kSummaryStream)) {
+        std::vector<uint8_t> bytes(stream->size());
+        size_t done = 0;
+        if (SUCCEEDED(stream->readAt(0, bytes.data(), bytes.size(), &done)))
+            if (auto old = decodeSummaryInfo(bytes)) info = std::move(*old);
+    }
+    for (size_t l = 3; l < lines.size(); ++l) {
+        if (lines[l].empty()) continue;
+        auto values = splitTabs(lines[l]);
+        int64_t pid;
+        if (values.size() != 2 || !parseNumber(values[0], &pid) || pid < 0 || pid >= 20) return ERROR_FUNCTION_FAILED;
+        SummaryProperty p;
+        p.type = summaryPropertyType(uint32_t(pid));
+        int64_t number = 0;
+        switch (p.type) {
+        case VT_I2:
+        case VT_I4:
+            if (!parseNumber(values[1], &number)) return ERROR_FUNCTION_FAILED;
+            p.integer = int32_t(number);
+            break;
+        case VT_FILETIME:
+            if (!parseFiletime(values[1], &p.filetime)) return ERROR_FUNCTION_FAILED;
+            break;
+        case VT_LPSTR: p.text = unescape(values[1]); break;
+        default: return ERROR_FUNCTION_FAILED;
+        }
+        info.properties[uint32_t(pid)] = std::move(p);
+    }
+    auto bytes = encodeSummaryInfo(info);
+    if (!bytes) return ERROR_FUNCTION_FAILED;
+    return db.writeStream(kSummaryStream, cfb::bytesSource(std::move(*bytes)));
+}
+
 }  // namespace
 
 UINT importTable(Database& db, std::u16string_view text, const std::string& folder) {
@@ -196,6 +263,7 @@ UINT importTable(Database& db, std::u16string_view text, const std::string& fold
         db.pool.codepage = unsigned(cp);
         return ERROR_SUCCESS;
     }
+    if (header[0] == u"_SummaryInformation") return importSummary(db, lines);
     auto names = splitTabs(lines[0]);
     auto typeTexts = splitTabs(lines[1]);
     if (names.size() != typeTexts.size() || header.size() < 2) return ERROR_FUNCTION_FAILED;

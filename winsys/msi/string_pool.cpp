@@ -77,6 +77,7 @@ bool decodeStringPool(std::span<const uint8_t> pool, std::span<const uint8_t> da
     *wideRefs = (header & 0x80000000u) != 0;
     if (!isSupportedCodepage(out->codepage)) return false;
     size_t slots = (pool.size() - 4) / 4;
+    out->reserve(slots);
     size_t offset = 0;
     uint32_t id = 1;
     for (size_t slot = 0; slot < slots; ++slot, ++id) {

@@ -29,6 +29,7 @@ public:
 
     // Adds a string read from disk at `id` (ids ascend; gaps become holes).
     void place(uint32_t id, std::u16string s);
+    void reserve(size_t count) { ids_.reserve(count); }
     // Marks the ids below limit() that are unused as reusable.
     void collectHoles();
 

@@ -13,6 +13,7 @@
 #include <set>
 
 #include "column_type.h"
+#include "stream_name.h"
 
 namespace winsys::msi {
 namespace {
@@ -362,7 +363,11 @@ UINT View::resolve(bool atExecute) {
     else if (auto* s = std::get_if<sql::AlterTable>(&st)) names = {s->table};
     else if (auto* s = std::get_if<sql::CreateTable>(&st)) {
         if (atExecute) return ERROR_SUCCESS;
-        if (db_->hasTable(s->table) || s->table.starts_with(u"_")) return ERROR_BAD_QUERY_SYNTAX;
+        if (db_->hasTable(s->table) || s->table == kTablesTable || s->table == kColumnsTable ||
+            s->table == kStreamsTable || s->table == kStoragesTable)
+            return ERROR_BAD_QUERY_SYNTAX;
+        // The table's stream name must fit a compound-file name.
+        if (encodeStreamName(s->table, true).size() > cfb::kMaxNameLength) return ERROR_BAD_QUERY_SYNTAX;
         std::set<std::u16string> seen;
         for (const auto& c : s->columns)
             if (!seen.insert(c.name).second) return ERROR_BAD_QUERY_SYNTAX;

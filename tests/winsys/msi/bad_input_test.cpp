@@ -127,8 +127,9 @@ TEST_F(BadInput, StatementsThatCannotRun) {
         u"DELETE FROM `T` WHERE `Nope` IS NULL",
         u"ALTER TABLE `_Streams` ADD `x` SHORT",
         u"INSERT INTO `T` (`K`, `K2`) VALUES ('a', 'b')",
-        u"CREATE TABLE `_Mine` (`a` SHORT PRIMARY KEY `a`)",
+        u"CREATE TABLE `_Streams` (`a` SHORT PRIMARY KEY `a`)",
         u"CREATE TABLE `X` (`a` SHORT, `a` LONG PRIMARY KEY `a`)",
+        u"CREATE TABLE `A-very-long-table-name-that-no-stream-name-can-hold` (`a` SHORT PRIMARY KEY `a`)",
     };
     for (auto* q : bad) EXPECT_EQ(MsiDatabaseOpenViewW(db, q, &view), (UINT)ERROR_BAD_QUERY_SYNTAX) << n(q);
     EXPECT_EQ(run(db, u"INSERT INTO `T` (`K`, `N`) VALUES ('x', 'not a number')"), (UINT)ERROR_FUNCTION_FAILED);

@@ -1,0 +1,54 @@
+// UTF-8/UTF-16 through the code-page calls, and typed paths in Windows form.
+#include "cli_text.h"
+
+#include <windows.h>
+
+#include <filesystem>
+
+namespace qltmsi {
+
+std::u16string toWide(std::string_view utf8) {
+    if (utf8.empty())
+        return {};
+    int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+    std::u16string wide(length, u'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), wide.data(), length);
+    return wide;
+}
+
+std::string toUtf8(std::u16string_view wide) {
+    if (wide.empty())
+        return {};
+    int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr,
+                                     nullptr);
+    std::string narrow(length, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), narrow.data(), length, nullptr,
+                        nullptr);
+    return narrow;
+}
+
+std::u16string windowsPathOf(std::string_view typed) {
+    bool drivePath = typed.size() >= 2 && typed[1] == ':' &&
+                     ((typed[0] >= 'A' && typed[0] <= 'Z') || (typed[0] >= 'a' && typed[0] <= 'z'));
+    if (drivePath || typed.find('\\') != std::string_view::npos)
+        return toWide(typed);
+    std::filesystem::path native =
+        std::filesystem::absolute(std::filesystem::path(std::string(typed)));
+    std::u16string windows = u"Z:";
+    for (char16_t c : toWide(native.lexically_normal().string()))
+        windows += c == u'/' ? u'\\' : c;
+    return windows;
+}
+
+std::u16string fileNameOf(std::u16string_view path) {
+    size_t slash = path.find_last_of(u"\\/");
+    return std::u16string(slash == std::u16string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::u16string folderOf(std::u16string_view path) {
+    size_t slash = path.find_last_of(u"\\/");
+    return slash == std::u16string_view::npos ? std::u16string()
+                                              : std::u16string(path.substr(0, slash + 1));
+}
+
+}  // namespace qltmsi

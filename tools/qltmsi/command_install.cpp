@@ -1,0 +1,70 @@
+// qltmsi install PACKAGE.msi [PROPERTY=VALUE...]
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "cli_text.h"
+#include "command_table.h"
+#include "install/install_package.h"
+#include "install/package_contents.h"
+
+namespace qltmsi {
+
+namespace {
+
+constexpr std::string_view kHelp =
+    "usage: qltmsi install PACKAGE.msi [PROPERTY=VALUE...]\n"
+    "\n"
+    "Puts the product of a Windows Installer package in place in the prefix\n"
+    "($QLTMSI_PREFIX, default ~/.qltmsi), so that qltmsi can patch it:\n"
+    "  - caches the package as C:\\windows\\Installer\\xxxxxxxx.msi;\n"
+    "  - lays out every component's files where the Directory table puts them\n"
+    "    (TARGETDIR is C:\\ unless ROOTDRIVE or TARGETDIR is given), from the\n"
+    "    package's embedded cabinets, cabinets beside it, or its source tree;\n"
+    "  - registers product and components as Windows Installer does.\n"
+    "PACKAGE may be a native path or a Windows path. PROPERTY=VALUE sets a\n"
+    "directory property (INSTALLDIR=C:\\Apps\\Sample\\, ROOTDRIVE=D:\\, ...).\n"
+    "\n"
+    "This is not a full installer: it evaluates no conditions, runs no custom\n"
+    "actions, and does not process the registry, shortcut, service, font or\n"
+    "other tables, feature selection, upgrades or repairs. A product that is\n"
+    "already installed is refused. Cabinets must be MSZIP or stored (not LZX\n"
+    "or Quantum) and may not span several cabinets.\n";
+
+int run(const std::vector<std::string>& args) {
+    install::InstallRequest request;
+    for (const auto& arg : args) {
+        size_t equals = arg.find('=');
+        if (equals != std::string::npos && equals > 0) {
+            request.properties[toWide(arg.substr(0, equals))] = toWide(arg.substr(equals + 1));
+        } else if (request.packagePath.empty() && !arg.empty() && arg[0] != '-') {
+            request.packagePath = windowsPathOf(arg);
+        } else {
+            std::fprintf(stderr, "qltmsi install: unexpected argument '%s'\n", arg.c_str());
+            return kExitUsage;
+        }
+    }
+    if (request.packagePath.empty()) {
+        std::fputs("usage: qltmsi install PACKAGE.msi [PROPERTY=VALUE...]\n", stderr);
+        return kExitUsage;
+    }
+    try {
+        install::InstalledProduct product = install::installPackage(request);
+        if (isatty(STDOUT_FILENO))
+            std::printf("installed %s %s %s: %zu files, package cached as %s\n",
+                        toUtf8(product.productCode).c_str(), toUtf8(product.productName).c_str(),
+                        toUtf8(product.productVersion).c_str(), product.fileCount,
+                        toUtf8(product.localPackage).c_str());
+        return kExitOk;
+    } catch (const install::InstallError& e) {
+        std::fprintf(stderr, "qltmsi install: %s\n", e.what());
+        return kExitFailure;
+    }
+}
+
+}  // namespace
+
+QLTMSI_COMMAND("install", "put a package's product in place in the prefix (not a full installer)",
+               kHelp, run);
+
+}  // namespace qltmsi

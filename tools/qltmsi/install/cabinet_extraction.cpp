@@ -1,0 +1,216 @@
+// FDI-driven extraction. All file access of FDI goes through the callbacks
+// below, which use the Windows file calls, so cabinet and targets are named
+// by Windows paths (UTF-8 on FDI's narrow side).
+#include "install/cabinet_extraction.h"
+
+#include <windows.h>
+#include <fdi.h>
+#include <io.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "cli_text.h"
+#include "install/package_contents.h"
+
+namespace qltmsi::install {
+
+namespace {
+
+// Compression types of cabinet folders (the low nibble of typeCompress).
+constexpr unsigned kCompressNone = 0, kCompressMszip = 1, kCompressQuantum = 2, kCompressLzx = 3;
+
+std::vector<unsigned char> readHead(const std::u16string& path, DWORD size) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        throw InstallError("cannot open the cabinet " + toUtf8(path));
+    std::vector<unsigned char> head(size);
+    DWORD read = 0;
+    ReadFile(file, head.data(), size, &read, nullptr);
+    CloseHandle(file);
+    head.resize(read);
+    return head;
+}
+
+// Refuses, with a message naming it, a compression FDI here cannot undo; a
+// damaged header is left to FDI to report.
+void checkCompression(const std::u16string& path) {
+    auto head = readHead(path, 64 * 1024);
+    auto u16 = [&](size_t at) {
+        return at + 2 <= head.size() ? unsigned(head[at] | head[at + 1] << 8) : 0u;
+    };
+    if (head.size() < 36 || head[0] != 'M' || head[1] != 'S' || head[2] != 'C' || head[3] != 'F')
+        return;
+    unsigned folders = u16(26), flags = u16(30);
+    size_t at = 36;
+    unsigned folderReserve = 0;
+    if (flags & 4) {
+        unsigned headerReserve = u16(36);
+        folderReserve = at + 2 < head.size() ? head[at + 2] : 0;
+        at += 4 + headerReserve;
+    }
+    auto skipText = [&] {
+        while (at < head.size() && head[at])
+            ++at;
+        ++at;
+    };
+    if (flags & 1)
+        skipText(), skipText();
+    if (flags & 2)
+        skipText(), skipText();
+    for (unsigned i = 0; i < folders && at + 8 <= head.size(); ++i, at += 8 + folderReserve) {
+        unsigned type = u16(at + 6) & 0xF;
+        if (type == kCompressNone || type == kCompressMszip)
+            continue;
+        std::string name = type == kCompressLzx       ? "LZX"
+                           : type == kCompressQuantum ? "Quantum"
+                                                      : "type " + std::to_string(type);
+        throw InstallError(
+            "the cabinet " + toUtf8(path) + " uses " + name +
+            " compression, which qltmsi install does not read (only MSZIP and stored files)");
+    }
+}
+
+struct Extraction {
+    const std::map<std::u16string, std::u16string>* targets;
+    std::set<std::u16string> written;
+    std::u16string current;
+    std::string failure;
+};
+
+FNALLOC(allocate) {
+    return std::malloc(cb);
+}
+FNFREE(release) {
+    std::free(pv);
+}
+
+FNOPEN(openFile) {
+    (void)pmode;
+    std::u16string path = toWide(pszFile);
+    DWORD access = (oflag & (_O_WRONLY | _O_RDWR)) ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
+    DWORD creation =
+        (oflag & _O_CREAT) ? ((oflag & _O_EXCL) ? CREATE_NEW : CREATE_ALWAYS) : OPEN_EXISTING;
+    HANDLE file = CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, creation,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<INT_PTR>(file);
+}
+
+FNREAD(readFile) {
+    DWORD read = 0;
+    return ReadFile(reinterpret_cast<HANDLE>(hf), pv, cb, &read, nullptr) ? read : UINT(-1);
+}
+
+FNWRITE(writeFile) {
+    DWORD written = 0;
+    return WriteFile(reinterpret_cast<HANDLE>(hf), pv, cb, &written, nullptr) ? written : UINT(-1);
+}
+
+FNCLOSE(closeFile) {
+    return CloseHandle(reinterpret_cast<HANDLE>(hf)) ? 0 : -1;
+}
+
+FNSEEK(seekFile) {
+    DWORD position = SetFilePointer(reinterpret_cast<HANDLE>(hf), dist, nullptr, DWORD(seektype));
+    return position == INVALID_SET_FILE_POINTER ? -1 : long(position);
+}
+
+FNFDINOTIFY(notify) {
+    auto* job = static_cast<Extraction*>(pfdin->pv);
+    switch (fdint) {
+        case fdintCOPY_FILE: {
+            std::u16string member = toWide(pfdin->psz1);
+            auto target = job->targets->find(member);
+            if (target == job->targets->end())
+                return 0;  // not wanted: skip
+            HANDLE file = CreateFileW(target->second.c_str(), GENERIC_WRITE, 0, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (file == INVALID_HANDLE_VALUE) {
+                job->failure = "cannot create " + toUtf8(target->second);
+                return -1;
+            }
+            job->current = member;
+            return reinterpret_cast<INT_PTR>(file);
+        }
+        case fdintCLOSE_FILE_INFO:
+            CloseHandle(reinterpret_cast<HANDLE>(pfdin->hf));
+            job->written.insert(job->current);
+            return TRUE;
+        case fdintNEXT_CABINET:
+            job->failure =
+                "the package's files continue into a further cabinet, which qltmsi install does "
+                "not follow";
+            return -1;
+        default:
+            return 0;
+    }
+}
+
+struct CabinetModule {
+    HMODULE module = LoadLibraryA("CABINET");
+    ~CabinetModule() {
+        if (module)
+            FreeLibrary(module);
+    }
+    template <typename F>
+    F entry(const char* name) const {
+        // Through void*: FARPROC is a placeholder type, not the entry's own.
+        return module ? reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)))
+                      : nullptr;
+    }
+};
+
+}  // namespace
+
+std::vector<std::u16string> createFolders(const std::u16string& folder) {
+    std::vector<std::u16string> created;
+    std::u16string path;
+    for (size_t i = 0; i < folder.size(); ++i) {
+        path += folder[i];
+        bool end = i + 1 == folder.size();
+        if ((folder[i] == u'\\' || end) && path.size() > 3) {
+            std::u16string name = path;
+            if (name.back() == u'\\')
+                name.pop_back();
+            if (CreateDirectoryW(name.c_str(), nullptr))
+                created.push_back(name);
+            else if (GetLastError() != ERROR_ALREADY_EXISTS)
+                throw InstallError("cannot create the folder " + toUtf8(name));
+        }
+    }
+    return created;
+}
+
+std::set<std::u16string> extractCabinet(const std::u16string& cabinetPath,
+                                        const std::map<std::u16string, std::u16string>& targets) {
+    checkCompression(cabinetPath);
+    CabinetModule cabinet;
+    using Create = decltype(&FDICreate);
+    using Copy = decltype(&FDICopy);
+    using Destroy = decltype(&FDIDestroy);
+    auto create = cabinet.entry<Create>("FDICreate");
+    auto copy = cabinet.entry<Copy>("FDICopy");
+    auto destroy = cabinet.entry<Destroy>("FDIDestroy");
+    if (!create || !copy || !destroy)
+        throw InstallError("cannot load the cabinet module CABINET");
+
+    ERF error{};
+    HFDI fdi = create(allocate, release, openFile, readFile, writeFile, closeFile, seekFile,
+                      cpuUNKNOWN, &error);
+    if (!fdi)
+        throw InstallError("the cabinet module could not start");
+    Extraction job{&targets, {}, {}, {}};
+    std::string name = toUtf8(fileNameOf(cabinetPath));
+    std::string folder = toUtf8(folderOf(cabinetPath));
+    BOOL ok = copy(fdi, name.data(), folder.data(), 0, notify, nullptr, &job);
+    destroy(fdi);
+    if (!job.failure.empty())
+        throw InstallError(job.failure);
+    if (!ok)
+        throw InstallError("cannot read the cabinet " + toUtf8(cabinetPath) + " (FDI error " +
+                           std::to_string(error.erfOper) + ")");
+    return job.written;
+}
+
+}  // namespace qltmsi::install

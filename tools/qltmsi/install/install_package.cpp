@@ -1,0 +1,316 @@
+// The install steps: read, check, resolve, cache, lay out, register.
+#include "install/install_package.h"
+
+#include <windows.h>
+#include <msiquery.h>
+
+#include <random>
+#include <vector>
+
+#include "cli_text.h"
+#include "install/cabinet_extraction.h"
+#include "install/directory_layout.h"
+#include "install/package_contents.h"
+#include "winsys/installer/registration.h"
+
+namespace qltmsi::install {
+
+namespace {
+
+struct PlannedFile {
+    const FileRow* row;
+    std::u16string target;  // Windows path
+    std::u16string source;  // for uncompressed files
+    bool compressed;
+};
+
+// Undoes a failed install: the files written, the cached package and the
+// folders made for them go again, newest first.
+class Rollback {
+  public:
+    ~Rollback() {
+        if (committed_)
+            return;
+        for (auto it = created_.rbegin(); it != created_.rend(); ++it) {
+            SetFileAttributesW(it->path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (it->folder)
+                RemoveDirectoryW(it->path.c_str());
+            else
+                DeleteFileW(it->path.c_str());
+        }
+    }
+    void track(const std::u16string& path) { created_.push_back({path, false}); }
+    void makeFolders(const std::u16string& folder) {
+        for (auto& made : createFolders(folder))
+            created_.push_back({made, true});
+    }
+    void commit() { committed_ = true; }
+
+  private:
+    struct Created {
+        std::u16string path;
+        bool folder;
+    };
+    std::vector<Created> created_;
+    bool committed_ = false;
+};
+
+std::u16string hexName() {
+    std::random_device random;
+    std::u16string name;
+    for (int i = 0; i < 8; ++i)
+        name += u"0123456789abcdef"[random() & 0xF];
+    return name + u".msi";
+}
+
+bool exists(const std::u16string& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A fresh name in the installer cache, like C:\windows\Installer\1a2b3c4d.msi.
+std::u16string cachePackage(const std::u16string& package, Rollback& rollback) {
+    WCHAR windows[MAX_PATH + 1];
+    UINT length = GetWindowsDirectoryW(windows, MAX_PATH + 1);
+    std::u16string cache = std::u16string(windows, length) + u"\\Installer\\";
+    rollback.makeFolders(cache);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::u16string cached = cache + hexName();
+        if (CopyFileW(package.c_str(), cached.c_str(), TRUE)) {
+            rollback.track(cached);
+            return cached;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
+            throw InstallError("cannot copy the package to " + toUtf8(cached) + " (error " +
+                               std::to_string(GetLastError()) + ")");
+    }
+    throw InstallError("cannot find a free name in " + toUtf8(cache));
+}
+
+const MediaRow* mediaOf(const PackageContents& package, int sequence) {
+    const MediaRow* best = nullptr;
+    for (const auto& media : package.media)
+        if (media.lastSequence >= sequence && (!best || media.lastSequence < best->lastSequence))
+            best = &media;
+    return best;
+}
+
+std::u16string registryKeyPath(const RegistryRow& row, bool is64Bit) {
+    // Root -1 means HKCU or HKLM by install type; these installs are per machine.
+    int root = row.root < 0 ? 2 : row.root;
+    if (is64Bit)
+        root += 20;
+    std::u16string path = root < 10 ? u"0" : u"";
+    path += toWide(std::to_string(root));
+    path += u":\\" + row.key + u"\\";
+    if (row.name)
+        path += *row.name;
+    return path;
+}
+
+void layOutCompressed(MSIHANDLE database, const PackageContents& package,
+                      const std::u16string& packageFolder, const std::vector<PlannedFile>& plan,
+                      Rollback& rollback) {
+    std::map<const MediaRow*, std::map<std::u16string, std::u16string>> byMedia;
+    for (const auto& file : plan) {
+        if (!file.compressed)
+            continue;
+        const MediaRow* media = mediaOf(package, file.row->sequence);
+        if (!media || media->cabinet.empty())
+            throw InstallError("no cabinet holds the file " + toUtf8(file.row->key) +
+                               " (sequence " + std::to_string(file.row->sequence) + ")");
+        byMedia[media][file.row->key] = file.target;
+    }
+    for (const auto& [media, targets] : byMedia) {
+        for (const auto& [key, target] : targets)
+            rollback.track(target);
+        std::u16string cabinet;
+        std::u16string temporary;
+        if (media->cabinet[0] == u'#') {
+            WCHAR folder[MAX_PATH + 1], name[MAX_PATH + 1];
+            GetTempPathW(MAX_PATH + 1, folder);
+            if (!GetTempFileNameW(folder, u"qmc", 0, name))
+                throw InstallError("cannot make a temporary file");
+            temporary = cabinet = name;
+            saveStream(database, media->cabinet.substr(1), cabinet);
+        } else {
+            cabinet = packageFolder + media->cabinet;
+        }
+        std::set<std::u16string> written;
+        try {
+            written = extractCabinet(cabinet, targets);
+        } catch (...) {
+            if (!temporary.empty())
+                DeleteFileW(temporary.c_str());
+            throw;
+        }
+        if (!temporary.empty())
+            DeleteFileW(temporary.c_str());
+        for (const auto& [key, target] : targets)
+            if (!written.count(key))
+                throw InstallError("the cabinet " + toUtf8(media->cabinet) + " lacks the file " +
+                                   toUtf8(key));
+    }
+}
+
+void layOutUncompressed(const std::vector<PlannedFile>& plan, Rollback& rollback) {
+    for (const auto& file : plan) {
+        if (file.compressed)
+            continue;
+        rollback.track(file.target);
+        if (!CopyFileW(file.source.c_str(), file.target.c_str(), FALSE))
+            throw InstallError("cannot copy " + toUtf8(file.source) + " to " + toUtf8(file.target) +
+                               " (error " + std::to_string(GetLastError()) + ")");
+    }
+}
+
+// The read-only, hidden and system bits of File.Attributes are the file
+// system's attribute bits of the same values.
+void applyFileAttributes(const std::vector<PlannedFile>& plan) {
+    constexpr int kFileSystemBits =
+        FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    for (const auto& file : plan)
+        if (int bits = file.row->attributes & kFileSystemBits)
+            SetFileAttributesW(file.target.c_str(), DWORD(bits));
+}
+
+std::u16string chooseInstallLocation(const PackageContents& package, const InstallRequest& request,
+                                     const std::map<std::u16string, DirectoryPaths>& directories) {
+    if (auto it = request.properties.find(u"ARPINSTALLLOCATION"); it != request.properties.end())
+        return it->second;
+    if (auto value = package.property(u"ARPINSTALLLOCATION"); !value.empty())
+        return value;
+    for (const char16_t* name :
+         {u"INSTALLDIR", u"INSTALLLOCATION", u"APPLICATIONFOLDER", u"APPDIR"})
+        if (auto it = directories.find(name); it != directories.end())
+            return it->second.target;
+    if (!package.components.empty())
+        return directories.at(package.components.front().directory).target;
+    return {};
+}
+
+// True for a braced GUID: the product query refuses anything else as a
+// malformed argument before it looks for a product.
+bool isGuid(const std::u16string& text) {
+    return MsiGetProductInfoW(text.c_str(), INSTALLPROPERTY_PRODUCTNAME, nullptr, nullptr) !=
+           ERROR_INVALID_PARAMETER;
+}
+
+// ProductLanguage's leading decimal digits (a language id fits 16 bits).
+DWORD languageId(std::u16string_view text) {
+    DWORD id = 0;
+    for (char16_t c : text) {
+        if (c < u'0' || c > u'9' || id > 0xFFFF)
+            break;
+        id = id * 10 + (c - u'0');
+    }
+    return id;
+}
+
+}  // namespace
+
+InstalledProduct installPackage(const InstallRequest& request) {
+    const std::u16string& packagePath = request.packagePath;
+    if (!exists(packagePath))
+        throw InstallError("cannot find the package " + toUtf8(packagePath));
+    MsiHandle database;
+    if (UINT r = MsiOpenDatabaseW(packagePath.c_str(), MSIDBOPEN_READONLY, database.out()))
+        throw InstallError(toUtf8(packagePath) + " is not a Windows Installer package (error " +
+                           std::to_string(r) + ")");
+    PackageContents package = readPackage(database.get());
+
+    InstalledProduct product;
+    product.productCode = package.property(u"ProductCode");
+    product.productName = package.property(u"ProductName");
+    product.productVersion = package.property(u"ProductVersion");
+    if (!isGuid(product.productCode))
+        throw InstallError("the package's ProductCode '" + toUtf8(product.productCode) +
+                           "' is not a GUID");
+    if (winsys::installer::isProductRegistered(product.productCode))
+        throw InstallError("the product " + toUtf8(product.productCode) + " (" +
+                           toUtf8(product.productName) +
+                           ") is already installed; qltmsi install does not reinstall or upgrade");
+
+    const std::u16string packageFolder = folderOf(packagePath);
+    auto directories = resolveDirectories(package, request.properties, packageFolder);
+    std::map<std::u16string, const ComponentRow*> components;
+    for (const auto& component : package.components) {
+        if (!directories.count(component.directory))
+            throw InstallError("the component " + toUtf8(component.key) +
+                               " names an unknown directory");
+        components[component.key] = &component;
+    }
+
+    const bool packageCompressed = package.sourceType & kSourceCompressed;
+    const bool shortSourceNames = package.sourceType & kSourceShortNames;
+    std::vector<PlannedFile> plan;
+    std::map<std::u16string, std::u16string> fileTargets;
+    for (const auto& file : package.files) {
+        auto component = components.find(file.component);
+        if (component == components.end())
+            throw InstallError("the file " + toUtf8(file.key) + " names an unknown component");
+        const DirectoryPaths& folder = directories.at(component->second->directory);
+        bool compressed = (file.attributes & kFileCompressed)      ? true
+                          : (file.attributes & kFileNoncompressed) ? false
+                                                                   : packageCompressed;
+        std::u16string target = folder.target + longName(file.fileName);
+        std::u16string source =
+            folder.source + (shortSourceNames ? shortName(file.fileName) : longName(file.fileName));
+        plan.push_back({&file, target, source, compressed});
+        fileTargets[file.key] = target;
+    }
+
+    Rollback rollback;
+    product.localPackage = cachePackage(packagePath, rollback);
+    for (const auto& component : package.components)
+        rollback.makeFolders(directories.at(component.directory).target);
+    layOutCompressed(database.get(), package, packageFolder, plan, rollback);
+    layOutUncompressed(plan, rollback);
+    applyFileAttributes(plan);
+
+    winsys::installer::ProductRegistration registration;
+    registration.productCode = product.productCode;
+    registration.packageCode = package.packageCode;
+    registration.productName = product.productName;
+    registration.productVersion = product.productVersion;
+    registration.manufacturer = package.property(u"Manufacturer");
+    registration.language = languageId(package.property(u"ProductLanguage"));
+    registration.localPackage = product.localPackage;
+    product.installLocation = chooseInstallLocation(package, request, directories);
+    registration.installLocation = product.installLocation;
+    registration.installSource = packageFolder;
+    registration.packageName = fileNameOf(packagePath);
+    if (auto upgrade = package.property(u"UpgradeCode"); isGuid(upgrade))
+        registration.upgradeCode = upgrade;
+    uint64_t totalSize = 0;
+    for (const auto& file : package.files)
+        totalSize += unsigned(file.size);
+    registration.estimatedSizeKb = DWORD((totalSize + 1023) / 1024);
+    for (const auto& component : package.components) {
+        if (component.componentId.empty())
+            continue;  // unregistered by design
+        std::u16string keyPath;
+        if (!component.keyPath || component.keyPath->empty()) {
+            keyPath = directories.at(component.directory).target;
+        } else if (component.attributes & kComponentRegistryKeyPath) {
+            auto row = package.registry.find(*component.keyPath);
+            if (row == package.registry.end())
+                throw InstallError("the component " + toUtf8(component.key) +
+                                   " has a key path with no Registry row");
+            keyPath = registryKeyPath(row->second, component.attributes & kComponent64Bit);
+        } else {
+            auto target = fileTargets.find(*component.keyPath);
+            if (target == fileTargets.end())
+                throw InstallError("the component " + toUtf8(component.key) +
+                                   " has a key path with no File row");
+            keyPath = target->second;
+        }
+        registration.components.push_back({component.componentId, keyPath});
+    }
+    if (LONG r = winsys::installer::registerProduct(registration))
+        throw InstallError("cannot register the product (error " + std::to_string(r) + ")");
+    rollback.commit();
+    product.fileCount = plan.size();
+    return product;
+}
+
+}  // namespace qltmsi::install

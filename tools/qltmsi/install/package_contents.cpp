@@ -1,0 +1,167 @@
+// Reads the tables qltmsi install needs through the installer's SQL.
+#include "install/package_contents.h"
+
+#include <msidefs.h>
+
+#include <functional>
+#include <vector>
+
+#include "cli_text.h"
+
+namespace qltmsi::install {
+
+namespace {
+
+std::u16string field(MSIHANDLE record, UINT index) {
+    DWORD count = 0;
+    WCHAR probe[1] = u"";
+    UINT r = MsiRecordGetStringW(record, index, probe, &count);
+    if (r == ERROR_SUCCESS)
+        return {};
+    std::u16string text(count + 1, u'\0');
+    count += 1;
+    MsiRecordGetStringW(record, index, text.data(), &count);
+    text.resize(count);
+    return text;
+}
+
+std::optional<std::u16string> optionalField(MSIHANDLE record, UINT index) {
+    if (MsiRecordIsNull(record, index))
+        return std::nullopt;
+    return field(record, index);
+}
+
+int integer(MSIHANDLE record, UINT index) {
+    int value = MsiRecordGetInteger(record, index);
+    return value == int(MSI_NULL_INTEGER) ? 0 : value;
+}
+
+// Runs a query and hands each row to the visitor. A table the package does
+// not have is no error for the optional tables.
+void eachRow(MSIHANDLE database, const char16_t* sql, bool optional,
+             const std::function<void(MSIHANDLE)>& visit) {
+    MsiHandle view;
+    UINT r = MsiDatabaseOpenViewW(database, sql, view.out());
+    if (r != ERROR_SUCCESS) {
+        if (optional)
+            return;
+        throw InstallError("cannot read the package (" + toUtf8(sql) + ": error " +
+                           std::to_string(r) + ")");
+    }
+    if ((r = MsiViewExecute(view.get(), 0)) != ERROR_SUCCESS)
+        throw InstallError("cannot read the package (" + toUtf8(sql) + ": error " +
+                           std::to_string(r) + ")");
+    for (;;) {
+        MsiHandle record;
+        r = MsiViewFetch(view.get(), record.out());
+        if (r == ERROR_NO_MORE_ITEMS)
+            break;
+        if (r != ERROR_SUCCESS)
+            throw InstallError("cannot read the package (" + toUtf8(sql) + ": error " +
+                               std::to_string(r) + ")");
+        visit(record.get());
+    }
+}
+
+void readSummary(MSIHANDLE database, PackageContents& package) {
+    MsiHandle summary;
+    if (MsiGetSummaryInformationW(database, nullptr, 0, summary.out()) != ERROR_SUCCESS)
+        throw InstallError("cannot read the package's summary information");
+    UINT type = 0;
+    INT value = 0;
+    FILETIME time{};
+    WCHAR text[64];
+    DWORD count = 64;
+    if (MsiSummaryInfoGetPropertyW(summary.get(), PID_REVNUMBER, &type, &value, &time, text,
+                                   &count) == ERROR_SUCCESS)
+        package.packageCode.assign(text, count);
+    count = 64;
+    if (MsiSummaryInfoGetPropertyW(summary.get(), PID_WORDCOUNT, &type, &value, &time, text,
+                                   &count) == ERROR_SUCCESS &&
+        type == VT_I4)
+        package.sourceType = value;
+}
+
+}  // namespace
+
+std::u16string longName(std::u16string_view name) {
+    size_t bar = name.find(u'|');
+    return std::u16string(bar == std::u16string_view::npos ? name : name.substr(bar + 1));
+}
+
+std::u16string shortName(std::u16string_view name) {
+    size_t bar = name.find(u'|');
+    return std::u16string(bar == std::u16string_view::npos ? name : name.substr(0, bar));
+}
+
+PackageContents readPackage(MSIHANDLE database) {
+    PackageContents package;
+    readSummary(database, package);
+    eachRow(database, u"SELECT `Property`, `Value` FROM `Property`", false,
+            [&](MSIHANDLE r) { package.properties[field(r, 1)] = field(r, 2); });
+    eachRow(database, u"SELECT `Directory`, `Directory_Parent`, `DefaultDir` FROM `Directory`",
+            false, [&](MSIHANDLE r) {
+                package.directories.push_back({field(r, 1), field(r, 2), field(r, 3)});
+            });
+    eachRow(database,
+            u"SELECT `Component`, `ComponentId`, `Directory_`, `Attributes`, `KeyPath` FROM "
+            u"`Component`",
+            false, [&](MSIHANDLE r) {
+                package.components.push_back(
+                    {field(r, 1), field(r, 2), field(r, 3), integer(r, 4), optionalField(r, 5)});
+            });
+    eachRow(database,
+            u"SELECT `File`, `Component_`, `FileName`, `FileSize`, `Attributes`, `Sequence` FROM "
+            u"`File`",
+            true, [&](MSIHANDLE r) {
+                package.files.push_back({field(r, 1), field(r, 2), field(r, 3), integer(r, 4),
+                                         integer(r, 5), integer(r, 6)});
+            });
+    eachRow(database, u"SELECT `DiskId`, `LastSequence`, `Cabinet` FROM `Media`", true,
+            [&](MSIHANDLE r) {
+                package.media.push_back({integer(r, 1), integer(r, 2), field(r, 3)});
+            });
+    eachRow(database, u"SELECT `Registry`, `Root`, `Key`, `Name` FROM `Registry`", true,
+            [&](MSIHANDLE r) {
+                package.registry[field(r, 1)] = {integer(r, 2), field(r, 3), optionalField(r, 4)};
+            });
+    return package;
+}
+
+void saveStream(MSIHANDLE database, const std::u16string& name, const std::u16string& path) {
+    MsiHandle view, query, record;
+    if (MsiDatabaseOpenViewW(database, u"SELECT `Data` FROM `_Streams` WHERE `Name` = ?",
+                             view.out()) != ERROR_SUCCESS)
+        throw InstallError("cannot read the package's streams");
+    *query.out() = MsiCreateRecord(1);
+    MsiRecordSetStringW(query.get(), 1, name.c_str());
+    if (MsiViewExecute(view.get(), query.get()) != ERROR_SUCCESS ||
+        MsiViewFetch(view.get(), record.out()) != ERROR_SUCCESS)
+        throw InstallError("the package has no stream '" + toUtf8(name) + "'");
+
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        throw InstallError("cannot write " + toUtf8(path));
+    std::vector<char> chunk(1 << 16);
+    bool ok = true;
+    for (;;) {
+        DWORD count = DWORD(chunk.size());
+        if (MsiRecordReadStream(record.get(), 1, chunk.data(), &count) != ERROR_SUCCESS) {
+            ok = false;
+            break;
+        }
+        if (count == 0)
+            break;
+        DWORD written = 0;
+        if (!WriteFile(file, chunk.data(), count, &written, nullptr) || written != count) {
+            ok = false;
+            break;
+        }
+    }
+    CloseHandle(file);
+    if (!ok)
+        throw InstallError("cannot copy the package's stream '" + toUtf8(name) + "'");
+}
+
+}  // namespace qltmsi::install
