@@ -26,7 +26,7 @@ std::pair<std::string, std::string> PeVersion(const std::string& path) {
         "t=[v.entry for i in p.FileInfo[0] if i.Key==b'VarFileInfo' for v in i.Var][0]\n"
         "print(int(list(t.values())[0].split()[0],16))\n";
     winsys_test::writeFile(Prefix().root() + "/pe-version.py", script);
-    EXPECT_EQ(Run("/usr/bin/python3 '" + Prefix().root() + "/pe-version.py' '" + path + "' > '" +
+    EXPECT_EQ(update_test::Run("/usr/bin/python3 '" + Prefix().root() + "/pe-version.py' '" + path + "' > '" +
                   out + "'"),
               0);
     std::istringstream lines(winsys_test::readFile(out));
