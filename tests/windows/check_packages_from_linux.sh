@@ -18,3 +18,17 @@ mkdir "$scratch/original" "$scratch/compacted"
 diff -r "$scratch/original" "$scratch/compacted"
 [ "$(msiinfo streams "$original" | sort)" = "$(msiinfo streams "$compacted" | sort)" ]
 echo "compacted package dumps as the original"
+
+# The commit's cab cache: a package whose QuilletCab stream is a sound
+# cabinet holding the replaced file under its File key with the new bytes.
+cabcache=$dir/committed_cabcache.msi
+if [ -f "$cabcache" ]; then
+  msiinfo streams "$cabcache" | grep -qx QuilletCab
+  mkdir "$scratch/cab"
+  (cd "$scratch/cab" && msiinfo extract "$cabcache" QuilletCab > QuilletCab.cab)
+  cabextract -q -t "$scratch/cab/QuilletCab.cab"
+  (cd "$scratch/cab" && cabextract -q QuilletCab.cab)
+  [ "$(cat "$scratch/cab/readme.txt")" = "version three, longer" ]
+  msiinfo export "$dir/committed_package.msi" File | grep -q "readme.txt"
+  echo "committed cab cache holds the new readme.txt"
+fi
