@@ -47,7 +47,8 @@ std::string Guid(int product, int component) {
 }
 
 // A package of `files` File rows in components of 100, each component in a
-// folder of its own under C:\bench<product>, registered as installed.
+// folder of its own under C:\bench<product>, registered as installed. Names
+// are distinct, as in most packages.
 std::string MakeProduct(const std::string& root, int product, int files) {
     const int components = files / kFilesPerComponent;
     const std::string folder = "C:\\bench" + std::to_string(product) + "\\";
@@ -91,14 +92,14 @@ std::string MakeProduct(const std::string& root, int product, int files) {
     for (int c = 0; c < components; ++c) {
         const std::string name = "c" + std::to_string(c);
         fs::create_directories(nativeFolder + "/" + name);
-        std::ofstream(nativeFolder + "/" + name + "/f0.dat") << "key";
+        std::ofstream(nativeFolder + "/" + name + "/" + name + "f0.dat") << "key";
         Execute(database, "INSERT INTO `Component` (`Component`,`ComponentId`,`Directory_`,"
                           "`Attributes`,`KeyPath`) VALUES ('" + name + "','" +
                               Guid(product, c + 1) + "','D" + name + "',0,'" + name + "f0')");
         registration.components.push_back(
-            {U16(Guid(product, c + 1)), U16(folder + name + "\\f0.dat")});
+            {U16(Guid(product, c + 1)), U16(folder + name + "\\" + name + "f0.dat")});
         for (int f = 0; f < kFilesPerComponent; ++f) {
-            const std::string file = "f" + std::to_string(f) + ".dat";
+            const std::string file = name + "f" + std::to_string(f) + ".dat";
             Execute(database, "INSERT INTO `File` (`File`,`Component_`,`FileName`,`FileSize`,"
                               "`Attributes`,`Sequence`) VALUES ('" + name + "f" +
                                   std::to_string(f) + "','" + name + "','" + file + "',3,512," +
@@ -128,7 +129,8 @@ std::vector<double> Measure(const std::string& product, int files, const std::st
         // Spread over every component, each file once.
         const int component = i % components;
         const int file = 1 + i / components;
-        const std::string name = "f" + std::to_string(file) + ".dat";
+        const std::string name =
+            "c" + std::to_string(component) + "f" + std::to_string(file) + ".dat";
         const std::u16string installed =
             U16(folder + "c" + std::to_string(component) + "\\" + name);
         if (QLTMsiUpdateFile(handle, installed.c_str(), source.c_str(), U16(name).c_str()) != 0) {
