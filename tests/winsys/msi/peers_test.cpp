@@ -53,7 +53,9 @@ std::string ourDump(const std::string& package, const std::string& table) {
 }
 
 std::string peerDump(const std::string& package, const std::string& table) {
-    std::string out = shell("msiinfo export '" + package + "' '" + table + "' 2>/dev/null");
+    // msiinfo writes binary cells as files under the current directory.
+    std::string dir = package.substr(0, package.rfind('/'));
+    std::string out = shell("cd '" + dir + "' && msiinfo export '" + package + "' '" + table + "' 2>/dev/null");
     while (!out.empty() && out.back() == '\0') out.pop_back();  // msiinfo ends _ForceCodepage with a NUL
     return out;
 }
@@ -86,6 +88,12 @@ TEST_F(Peers, WixlPackagesDumpAsMsiinfoDumpsThem) {
     ASSERT_EQ(st, 0);
     expectSameDumps(dir.file("p.msi"));
     expectSameDumps(dir.file("x.msi"));
+    // The dump tool prints the same, and lists what msiinfo lists.
+    std::string tool = QLTMSI_DB;
+    EXPECT_EQ(shell(tool + " dump '" + dir.file("p.msi") + "' File Binary"),
+              peerDump(dir.file("p.msi"), "File") + peerDump(dir.file("p.msi"), "Binary"));
+    EXPECT_EQ(shell(tool + " tables '" + dir.file("p.msi") + "'"), shell("msiinfo tables '" + dir.file("p.msi") + "'"));
+    EXPECT_EQ(shell(tool + " streams '" + dir.file("p.msi") + "'"), shell("msiinfo streams '" + dir.file("p.msi") + "'"));
     // Code page 0 with Windows-1252 bytes reads as a Western system reads it.
     MSIHANDLE db = open(dir.file("p.msi"), MSIDBOPEN_READONLY);
     EXPECT_EQ(rows(db, u"SELECT `Value` FROM `Property` WHERE `Property` = 'GREETING'"),
