@@ -132,6 +132,7 @@ private:
             if (op.mask == insertMask(1)) {
                 if (exists || plans_.count(name)) {
                     if (!suppressed(MSITRANSFORM_ERROR_ADDEXISTINGTABLE)) return kFailed;
+                    readded_.insert(name);
                     continue;
                 }
                 TablePlan plan;
@@ -182,12 +183,16 @@ private:
             if (c.name.empty() || !op.cells[3]) return kFailed;
             c.type = uint16_t(op.cells[3] - 0x8000);
             if (msi::isTemporaryType(c.type)) return kFailed;
+            // Unnumbered columns belong to a table the transform adds (or
+            // adds again, when that condition is suppressed): 1, 2, ...
+            bool readded = readded_.count(table) != 0;
+            size_t first = p->create || readded ? 0 : p->existingColumns;
             size_t number = op.cells[1] ? size_t(msi::decodeInteger(kColumnsTypes[1], op.cells[1]))
-                                        : p->existingColumns + size_t(++unnumbered[table]);
+                                        : first + size_t(++unnumbered[table]);
             if (number >= 1 && number <= p->columns.size()) {
                 const Column& have = p->columns[number - 1];
                 if (have.name != c.name || have.type != c.type) return kFailed;
-                if (!suppressed(MSITRANSFORM_ERROR_ADDEXISTINGROW)) return kFailed;
+                if (!readded && !suppressed(MSITRANSFORM_ERROR_ADDEXISTINGROW)) return kFailed;
                 continue;
             }
             if (number != p->columns.size() + 1 || p->columns.size() >= 64) return kFailed;
@@ -353,9 +358,15 @@ private:
                 if (it == t->rows.end()) return ERROR_FUNCTION_FAILED;
                 Cells old = it->second.cells;
                 cells = toDatabase(p, op, t->columns.size(), &old);
+                // Every binary cell of a row shares the row's one stream: it
+                // goes when the last of them becomes null.
+                bool had = false, has = false;
                 for (size_t i = 0; i < p.columns.size(); ++i)
-                    if (msi::isBinaryType(p.columns[i].type) && old[i] && !cells[i])
-                        db_.removeStream(db_.objectStreamName(*t, old));
+                    if (msi::isBinaryType(p.columns[i].type)) {
+                        had |= old[i] != 0;
+                        has |= cells[i] != 0;
+                    }
+                if (had && !has) db_.removeStream(db_.objectStreamName(*t, old));
                 if ((r = db_.updateRow(*t, key, cells))) return r;
             }
             for (auto& [column, data] : op.data)
@@ -406,6 +417,7 @@ private:
     std::map<std::u16string, cfb::EntryId> tableStreams_;
     std::map<std::u16string, TablePlan> plans_;
     std::set<std::u16string> dropped_;
+    std::set<std::u16string> readded_;  // tables added again, the condition suppressed
     std::vector<Op> streamOps_;
 };
 

@@ -178,10 +178,15 @@ TEST(TransformRoundTrip, RandomPairsOfDatabases) {
         }
         ASSERT_EQ(g, 0u) << "seed " << seed;
         ++generated;
-        EXPECT_EQ(canonical(dir.file("out.msi")), canonical(chg)) << "seed " << seed;
-        // The reverse transform brings the changed package back.
+        EXPECT_EQ(lineDiff(canonical(dir.file("out.msi")), canonical(chg)), "") << "seed " << seed;
+        // The reverse transform brings the changed package back, unless
+        // columns were added: a transform cannot take a column away.
+        if (canonical(chg).find("column Added") != std::string::npos) {
+            EXPECT_EQ(roundTrip(ref, chg, dir.file("back.mst"), dir.file("back.msi")), UINT(ERROR_INSTALL_TRANSFORM_FAILURE));
+            continue;
+        }
         ASSERT_EQ(roundTrip(ref, chg, dir.file("back.mst"), dir.file("back.msi")), 0u) << seed;
-        EXPECT_EQ(canonical(dir.file("back.msi")), canonical(ref)) << "seed " << seed;
+        EXPECT_EQ(lineDiff(canonical(dir.file("back.msi")), canonical(ref)), "") << "seed " << seed;
     }
     EXPECT_GT(generated, 60);
 }

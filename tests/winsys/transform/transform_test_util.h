@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <optional>
 #include <random>
 #include <string>
@@ -167,6 +168,33 @@ inline std::string readAll(const std::shared_ptr<const winsys::cfb::ByteSource>&
     return out;
 }
 
+inline std::string digest(const std::string& bytes) {
+    uint64_t h = 1469598103934665603ULL;
+    for (unsigned char b : bytes) h = (h ^ b) * 1099511628211ULL;
+    return "<" + std::to_string(bytes.size()) + " bytes " + std::to_string(h) + ">";
+}
+
+// Lines of `a` missing from `b` and the other way round, for failure messages.
+inline std::string lineDiff(const std::string& a, const std::string& b) {
+    auto split = [](const std::string& s) {
+        std::multiset<std::string> out;
+        size_t start = 0;
+        while (start < s.size()) {
+            size_t end = s.find('\n', start);
+            out.insert(s.substr(start, end - start));
+            start = end + 1;
+        }
+        return out;
+    };
+    auto x = split(a), y = split(b);
+    std::string out;
+    for (auto& l : x)
+        if (!y.count(l)) out += "- " + l + "\n";
+    for (auto& l : y)
+        if (!x.count(l)) out += "+ " + l + "\n";
+    return out.substr(0, 3000);
+}
+
 // Schema, rows and streams of a database as text; rows sorted by their text.
 inline std::string canonical(winsys::msi::Database& db) {
     using namespace winsys::msi;
@@ -188,7 +216,7 @@ inline std::string canonical(winsys::msi::Database& db) {
                 line += "|";
                 if (!v) line += "<null>";
                 else if (isStringType(type)) line += text(db.pool.text(v));
-                else if (isBinaryType(type)) line += "<" + readAll(db.readStream(db.objectStreamName(*t, row.cells))) + ">";
+                else if (isBinaryType(type)) line += digest(readAll(db.readStream(db.objectStreamName(*t, row.cells))));
                 else line += std::to_string(decodeInteger(type, v));
             }
             rows.push_back(line);
@@ -199,7 +227,7 @@ inline std::string canonical(winsys::msi::Database& db) {
     auto streams = db.streamNames();
     std::sort(streams.begin(), streams.end());
     for (const auto& s : streams)
-        if (!s.empty() && s[0] >= 0x20) out += "stream " + text(s) + " " + std::to_string(readAll(db.readStream(s)).size()) + " " + std::to_string(std::hash<std::string>()(readAll(db.readStream(s)))) + "\n";
+        if (!s.empty() && s[0] >= 0x20) out += "stream " + text(s) + " " + digest(readAll(db.readStream(s))) + "\n";
     return out;
 }
 
