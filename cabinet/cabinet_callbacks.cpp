@@ -2,7 +2,9 @@
 // and the Windows file-time and attribute calls.
 #include "cabinet/cabinet_callbacks.h"
 
+#include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
