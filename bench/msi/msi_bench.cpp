@@ -84,7 +84,7 @@ int main() {
     }
     double oursExport = seconds(t0);
     t0 = Clock::now();
-    if (shell("mkdir -p '" + dir + "/peer' && msidump -t -d '" + dir + "/peer' '" + package + "' >/dev/null")) return 1;
+    if (shell("cd '" + dir + "' && mkdir -p peer && msidump -t -d '" + dir + "/peer' '" + package + "' >/dev/null")) return 1;
     double peerExport = seconds(t0);
     bool same = shell("cmp -s '" + dir + "/ours/File.idt' '" + dir + "/peer/File.idt'") == 0;
     std::printf("open + export all tables: ours %.3f s, msidump %.3f s, ratio %.1fx (File.idt identical: %s)\n",

@@ -83,6 +83,8 @@ WINSYS_EXPORT UINT WINAPI MsiDatabaseImportW(MSIHANDLE hDatabase, LPCWSTR szFold
 WINSYS_EXPORT UINT WINAPI MsiDatabaseImportA(MSIHANDLE hDatabase, LPCSTR szFolderPath, LPCSTR szFileName);
 WINSYS_EXPORT UINT WINAPI MsiDatabaseGenerateTransformW(MSIHANDLE hDatabase, MSIHANDLE hDatabaseReference, LPCWSTR szTransformFile, int iReserved1, int iReserved2);
 WINSYS_EXPORT UINT WINAPI MsiDatabaseApplyTransformW(MSIHANDLE hDatabase, LPCWSTR szTransformFile, int iErrorConditions);
+WINSYS_EXPORT UINT WINAPI MsiDatabaseGenerateTransformA(MSIHANDLE hDatabase, MSIHANDLE hDatabaseReference, LPCSTR szTransformFile, int iReserved1, int iReserved2);
+WINSYS_EXPORT UINT WINAPI MsiDatabaseApplyTransformA(MSIHANDLE hDatabase, LPCSTR szTransformFile, int iErrorConditions);
 
 WINSYS_EXPORT UINT WINAPI MsiViewExecute(MSIHANDLE hView, MSIHANDLE hRecord);
 WINSYS_EXPORT UINT WINAPI MsiViewFetch(MSIHANDLE hView, MSIHANDLE *phRecord);

@@ -104,6 +104,9 @@ public:
 
     UINT commit();
 
+    // The file itself, for readers of its sub-storages (transforms kept inside).
+    const cfb::CompoundFile& compoundFile() const { return *file_; }
+
 private:
     Database() = default;
     UINT load();

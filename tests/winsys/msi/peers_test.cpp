@@ -53,7 +53,9 @@ std::string ourDump(const std::string& package, const std::string& table) {
 }
 
 std::string peerDump(const std::string& package, const std::string& table) {
-    std::string out = shell("msiinfo export '" + package + "' '" + table + "' 2>/dev/null");
+    // msiinfo writes binary cells as files under the current directory.
+    std::string dir = package.substr(0, package.rfind('/'));
+    std::string out = shell("cd '" + dir + "' && msiinfo export '" + package + "' '" + table + "' 2>/dev/null");
     while (!out.empty() && out.back() == '\0') out.pop_back();  // msiinfo ends _ForceCodepage with a NUL
     return out;
 }
