@@ -1,13 +1,32 @@
-// Setting up and clearing away the cabinet work area of a patch context.
+// The cabinet work area of a patch context: building a cabinet through the
+// bound cabinet library, and clearing away the files and directory of work.
 #include "cabinet/cabinet_work_area.h"
 
+#include "cabinet/cabinet_binding.h"
+#include "cabinet/cabinet_callbacks.h"
 #include "platform/platform_calls.h"
+
+#include <cstring>
 
 namespace {
 
-// Without a compressor bound yet, closing one only forgets it.
-void CloseCompressor(CabinetWorkArea& area) {
-    area.compressorContext = nullptr;
+constexpr ULONG kCabinetSizeLimit = 0x0FFFFFFF;
+constexpr ULONG kFolderThreshold = 900000;
+constexpr USHORT kCabinetSetId = 12345;
+
+// Narrow text in the ANSI code page; at most three bytes for each UTF-16
+// unit, which covers every code page, multibyte ones included.
+struct AnsiPath {
+    char text[3 * (MAX_PATH + 1) + 1];
+};
+
+// Converts `wide` into `narrow` of `capacity` bytes; false when it does not
+// fit with its terminator.
+bool ToAnsi(LPCWSTR wide, char* narrow, int capacity) {
+    if (wide == nullptr) {
+        return false;
+    }
+    return WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, capacity, nullptr, nullptr) > 0;
 }
 
 // Deletes the files directly inside the directory, then the directory;
@@ -41,6 +60,54 @@ void InitCabinetWorkArea(CabinetWorkArea& area) {
     area.queuedFileCount = 0;
     area.extractDirectory[0] = 0;
     area.oldCabinetFile.reset();
+}
+
+UINT OpenCompressor(CabinetWorkArea& area, LPCWSTR cabinetFile) {
+    CCAB& parameters = area.cabinetParameters;
+    std::memset(&parameters, 0, sizeof parameters);
+    if (!ToAnsi(cabinetFile, parameters.szCabPath, sizeof parameters.szCabPath)) {
+        // Refused rather than cut: a shortened path names some other file.
+        parameters.szCabPath[0] = 0;
+        return 1;
+    }
+    parameters.cb = kCabinetSizeLimit;
+    parameters.cbFolderThresh = kFolderThreshold;
+    parameters.iCab = 1;
+    parameters.iDisk = 0;
+    parameters.fFailOnIncompressible = 0;
+    parameters.setID = kCabinetSetId;
+    std::strcpy(parameters.szDisk, tempNameDirectory);
+    parameters.szCab[0] = 0;
+    area.compressorContext =
+        CreateCompressor(&area.compressorError, CabAnswerZero, CabAlloc, CabFree, FciOpenFile,
+                         FciReadFile, FciWriteFile, FciCloseFile, FciSeekFile, FciDeleteFile,
+                         FciGetTempFile, &parameters, nullptr);
+    return area.compressorContext != nullptr ? 0 : 1;
+}
+
+UINT AddFileToCabinet(CabinetWorkArea& area, LPCWSTR sourceFile, LPCWSTR nameInCabinet) {
+    if (area.compressorContext == nullptr) {
+        return 1;
+    }
+    AnsiPath source;
+    AnsiPath name;
+    if (!ToAnsi(sourceFile, source.text, sizeof source.text) ||
+        !ToAnsi(nameInCabinet, name.text, sizeof name.text)) {
+        return 2;
+    }
+    const PFNFCISTATUS status = CabAnswerZero;
+    const BOOL added = CompressorAddFile(area.compressorContext, source.text, name.text, FALSE,
+                                         CabAnswerTrue, status, FciGetOpenInfo, tcompTYPE_MSZIP);
+    return added ? 0 : 2;
+}
+
+void CloseCompressor(CabinetWorkArea& area) {
+    if (area.compressorContext != nullptr) {
+        const PFNFCISTATUS status = CabAnswerZero;
+        CompressorFlushCabinet(area.compressorContext, FALSE, CabAnswerTrue, status);
+        DestroyCompressor(area.compressorContext);
+    }
+    area.compressorContext = nullptr;
 }
 
 void DiscardCabinetFile(CabinetWorkArea& area) {

@@ -21,6 +21,21 @@ struct CabinetWorkArea {
 };
 
 void InitCabinetWorkArea(CabinetWorkArea& area);
+
+// Starts a cabinet that the flush in CloseCompressor writes to `cabinetFile`.
+// 0 when a compression context was made; 1 when not, also when the path's
+// ANSI form does not fit the cabinet parameters.
+UINT OpenCompressor(CabinetWorkArea& area, LPCWSTR cabinetFile);
+
+// Adds a file, MSZIP-compressed, under `nameInCabinet`. 0 when added, 1 with
+// no compression context, 2 when the add failed (a name whose ANSI form is
+// too long included).
+UINT AddFileToCabinet(CabinetWorkArea& area, LPCWSTR sourceFile, LPCWSTR nameInCabinet);
+
+// Flushes the cabinet into its file and destroys the compression context;
+// both results are ignored. Nothing happens without a context.
+void CloseCompressor(CabinetWorkArea& area);
+
 // Ends a compression still open and deletes the cabinet file being built.
 void DiscardCabinetFile(CabinetWorkArea& area);
 // Everything DiscardCabinetFile does, then removes the extraction directory

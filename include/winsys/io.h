@@ -28,6 +28,7 @@ WINSYS_EXPORT int __cdecl _write(int fd, const void *buffer, unsigned int count)
 WINSYS_EXPORT int __cdecl _close(int fd);
 WINSYS_EXPORT long __cdecl _lseek(int fd, long offset, int origin);
 WINSYS_EXPORT char *__cdecl _tempnam(const char *dir, const char *prefix);
+WINSYS_EXPORT int __cdecl _unlink(const char *name);
 WINSYS_END_DECLS
 
 #endif

@@ -142,6 +142,23 @@ WINSYS_EXPORT long __cdecl _lseek(int fd, long offset, int origin) {
     return static_cast<long>(position);
 }
 
+WINSYS_EXPORT int __cdecl _unlink(const char* name) {
+    if (!name) {
+        errno = EINVAL;
+        return -1;
+    }
+    auto native = nativeOf(name);
+    if (!native)
+        return -1;
+    // Directories and read-only files are refused, as the runtime does.
+    struct stat st;
+    if (stat(native->c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || !(st.st_mode & S_IWUSR))) {
+        errno = EACCES;
+        return -1;
+    }
+    return unlink(native->c_str());
+}
+
 WINSYS_EXPORT char* __cdecl _tempnam(const char* dir, const char* prefix) {
     // The TMP variable's directory when it exists, else the given one, else
     // the system's temporary directory.

@@ -1,0 +1,227 @@
+// The cabinet library's callbacks over the C runtime's low-level file calls
+// and the Windows file-time and attribute calls.
+#include "cabinet/cabinet_callbacks.h"
+
+#include <io.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+const char tempNameDirectory[1] = "";
+char extractDestination[kExtractDestinationBytes] = "";
+
+namespace {
+
+constexpr USHORT kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                   FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+
+constexpr int kExtractFlags = _O_BINARY | _O_CREAT | _O_WRONLY | _O_SEQUENTIAL;
+constexpr int kExtractMode = _S_IREAD | _S_IWRITE;
+
+// A name that, joined to a directory, names a file directly inside it.
+bool StaysInDirectory(const char* name) {
+    if (name == nullptr || name[0] == 0) {
+        return false;
+    }
+    if (std::strpbrk(name, "\\/:") != nullptr) {
+        return false;
+    }
+    // "." and ".." and the longer runs of dots that Windows trims to them.
+    return std::strspn(name, ".") != std::strlen(name);
+}
+
+// Sets the extracted file's times from the cabinet's DOS date and time, as
+// both creation and last-write time; failures leave the times it has.
+void SetExtractedFileTime(const char* path, USHORT date, USHORT time) {
+    const HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    FILETIME local{};
+    FILETIME universal{};
+    if (DosDateTimeToFileTime(date, time, &local) == 1 &&
+        LocalFileTimeToFileTime(&local, &universal) == 1) {
+        SetFileTime(file, &universal, nullptr, &universal);
+    }
+    CloseHandle(file);
+}
+
+}  // namespace
+
+bool ExtractionPath(const char* name, char* path, size_t capacity) {
+    if (!StaysInDirectory(name)) {
+        return false;
+    }
+    const size_t directoryLength = strnlen(extractDestination, sizeof extractDestination);
+    const size_t nameLength = std::strlen(name);
+    if (directoryLength >= sizeof extractDestination || directoryLength + nameLength >= capacity) {
+        return false;
+    }
+    std::memcpy(path, extractDestination, directoryLength);
+    std::memcpy(path + directoryLength, name, nameLength + 1);
+    return true;
+}
+
+FNFCIALLOC(CabAlloc) {
+    return std::malloc(cb);
+}
+
+FNFCIFREE(CabFree) {
+    std::free(memory);
+}
+
+FNFCIOPEN(FciOpenFile) {
+    (void)pv;
+    const int fd = _open(pszFile, oflag, pmode);
+    if (fd == -1) {
+        *err = errno;
+    }
+    return fd;
+}
+
+FNFCIREAD(FciReadFile) {
+    (void)pv;
+    const UINT done = static_cast<UINT>(_read(static_cast<int>(hf), memory, cb));
+    if (done != cb) {
+        *err = errno;
+    }
+    return done;
+}
+
+FNFCIWRITE(FciWriteFile) {
+    (void)pv;
+    const UINT done = static_cast<UINT>(_write(static_cast<int>(hf), memory, cb));
+    if (done != cb) {
+        *err = errno;
+    }
+    return done;
+}
+
+FNFCICLOSE(FciCloseFile) {
+    (void)pv;
+    const int result = _close(static_cast<int>(hf));
+    if (result != 0) {
+        *err = errno;
+    }
+    return result;
+}
+
+FNFCISEEK(FciSeekFile) {
+    (void)pv;
+    const long position = _lseek(static_cast<int>(hf), dist, seektype);
+    if (position == -1) {
+        *err = errno;
+    }
+    return position;
+}
+
+FNFCIDELETE(FciDeleteFile) {
+    (void)pv;
+    const int result = _unlink(pszFile);
+    if (result != 0) {
+        *err = errno;
+    }
+    return result;
+}
+
+FNFCIGETTEMPFILE(FciGetTempFile) {
+    (void)pv;
+    char* name = _tempnam(tempNameDirectory, "xx");
+    if (name == nullptr) {
+        return FALSE;
+    }
+    const size_t length = std::strlen(name);
+    const bool fits = cbTempName > 0 && length < static_cast<size_t>(cbTempName);
+    if (fits) {
+        std::memcpy(pszTempName, name, length + 1);
+    }
+    std::free(name);
+    return fits ? TRUE : FALSE;
+}
+
+FNFCIGETOPENINFO(FciGetOpenInfo) {
+    // The error record is left alone: -1 alone fails the add.
+    (void)err;
+    (void)pv;
+    const HANDLE file = CreateFileA(pszName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(file, &information)) {
+        CloseHandle(file);
+        return -1;
+    }
+    FILETIME local{};
+    FileTimeToLocalFileTime(&information.ftLastWriteTime, &local);
+    FileTimeToDosDateTime(&local, pdate, ptime);
+    const DWORD attributes = GetFileAttributesA(pszName);
+    *pattribs = attributes == INVALID_FILE_ATTRIBUTES
+                    ? 0
+                    : static_cast<USHORT>(attributes & kKeptAttributes);
+    CloseHandle(file);
+    return _open(pszName, _O_RDONLY | _O_BINARY);
+}
+
+FNFCIFILEPLACED(CabAnswerZero) {
+    (void)pccab, (void)pszFile, (void)cbFile, (void)fContinuation, (void)pv;
+    return 0;
+}
+
+FNFCISTATUS(CabAnswerZero) {
+    (void)typeStatus, (void)cb1, (void)cb2, (void)pv;
+    return 0;
+}
+
+FNFCIGETNEXTCABINET(CabAnswerTrue) {
+    (void)pccab, (void)cbPrevCab, (void)pv;
+    return TRUE;
+}
+
+FNOPEN(FdiOpenFile) {
+    return _open(pszFile, oflag, pmode);
+}
+
+FNREAD(FdiReadFile) {
+    return static_cast<UINT>(_read(static_cast<int>(hf), pv, cb));
+}
+
+FNWRITE(FdiWriteFile) {
+    return static_cast<UINT>(_write(static_cast<int>(hf), pv, cb));
+}
+
+FNCLOSE(FdiCloseFile) {
+    return _close(static_cast<int>(hf));
+}
+
+FNSEEK(FdiSeekFile) {
+    return _lseek(static_cast<int>(hf), dist, seektype);
+}
+
+FNFDINOTIFY(FdiNotify) {
+    char path[kExtractedPathBytes];
+    switch (fdint) {
+        case fdintCOPY_FILE:
+            // A name that would leave the extraction directory, or a path that
+            // does not fit, ends the extraction.
+            if (!ExtractionPath(pfdin->psz1, path, sizeof path)) {
+                return -1;
+            }
+            return _open(path, kExtractFlags, kExtractMode);
+        case fdintCLOSE_FILE_INFO: {
+            const bool named = ExtractionPath(pfdin->psz1, path, sizeof path);
+            _close(static_cast<int>(pfdin->hf));
+            if (!named) {
+                return FALSE;
+            }
+            SetExtractedFileTime(path, pfdin->date, pfdin->time);
+            SetFileAttributesA(path, pfdin->attribs & kKeptAttributes);
+            return TRUE;
+        }
+        default:
+            return 0;
+    }
+}
