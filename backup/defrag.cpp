@@ -1,9 +1,79 @@
-// Package compaction. Not built yet: every file is left as it is, which the
-// result reports.
+// Package compaction: the package's storage is copied element by element
+// into a fresh compound file, which holds no free space; the copy replaces
+// the package only when it opens as a package and is smaller.
 #include "backup/defrag.h"
 
+#include "backup/handle_holders.h"
+#include "platform/platform_calls.h"
+
+#include <ole2.h>
 #include <qltmsi.h>
 
-DWORD CompactPackage(LPCWSTR) {
-    return QLTMSI_DEFRAG_NOTHING_CHANGED;
+namespace {
+
+constexpr DWORD kOpenMode = STGM_READ | STGM_SHARE_DENY_WRITE;
+constexpr DWORD kCreateMode = STGM_CREATE | STGM_SHARE_EXCLUSIVE | STGM_WRITE;
+
+// The size of a file, 0 when it cannot be opened. Whole 64-bit sizes, so
+// that no file is taken for smaller than it is.
+ULONGLONG FileSize(LPCWSTR path) {
+    HANDLE file = platformCalls.createFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    DWORD high = 0;
+    const DWORD low = GetFileSize(file, &high);
+    CloseHandle(file);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
+        return 0;
+    }
+    return (static_cast<ULONGLONG>(high) << 32) | low;
+}
+
+// Copies every element of the package's storage into the new file.
+bool CopyStorage(IStorage* source, LPCWSTR target) {
+    IStorage* copy = nullptr;
+    if (FAILED(StgCreateDocfile(target, kCreateMode, 0, &copy))) {
+        return false;
+    }
+    const HRESULT copied = source->CopyTo(0, nullptr, nullptr, copy);
+    copy->Release();
+    return SUCCEEDED(copied);
+}
+
+bool OpensAsPackage(LPCWSTR path) {
+    MsiHolder database;
+    return MsiOpenDatabaseW(path, MSIDBOPEN_DIRECT, database.out()) == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+DWORD CompactPackage(LPCWSTR packagePath) {
+    if (packagePath == nullptr) {
+        return QLTMSI_DEFRAG_NOTHING_CHANGED;
+    }
+    IStorage* source = nullptr;
+    if (FAILED(StgOpenStorage(packagePath, nullptr, kOpenMode, nullptr, 0, &source))) {
+        return QLTMSI_DEFRAG_NOTHING_CHANGED;
+    }
+    WCHAR temporaryDirectory[MAX_PATH + 1] = {};
+    WCHAR compacted[MAX_PATH + 1] = {};
+    const DWORD length = platformCalls.tempPath(MAX_PATH + 1, temporaryDirectory);
+    if (length == 0 || length > MAX_PATH ||
+        platformCalls.tempFileName(temporaryDirectory, TEXT("qlt"), 0, compacted) == 0) {
+        source->Release();
+        return QLTMSI_DEFRAG_NOTHING_CHANGED;
+    }
+    const bool copied = CopyStorage(source, compacted);
+    source->Release();
+    if (!copied || !OpensAsPackage(compacted)) {
+        platformCalls.deleteFile(compacted);
+        return QLTMSI_DEFRAG_NOTHING_CHANGED;
+    }
+    if (FileSize(compacted) < FileSize(packagePath)) {
+        platformCalls.copyFile(compacted, packagePath, FALSE);
+    }
+    platformCalls.deleteFile(compacted);
+    return QLTMSI_DEFRAG_DONE;
 }

@@ -1,5 +1,383 @@
-// The restore of an undo entry. Not built yet: the package is left as it is
-// and the entry stays for a later restore.
+// The restore of one undo entry, run by the backup string in a process of its
+// own. All work happens on a temporary copy of the installed package, which
+// replaces the package only after every required step succeeded; a stop
+// leaves the package, the entry and the backup files as they were.
 #include "backup/restore.h"
 
-void RestoreFromUndoEntry(LPCSTR) {}
+#include "backup/defrag.h"
+#include "backup/handle_holders.h"
+#include "backup/quillet_registry.h"
+#include "backup/wide_text.h"
+#include "platform/platform_calls.h"
+#include "platform/unique_name.h"
+
+#include <msidefs.h>
+#include <qltmsi.h>
+
+#include <algorithm>
+
+namespace {
+
+constexpr size_t kPackageCodeChars = 50;
+constexpr LPCWSTR kCabStreamName = TEXT("QuilletCab");
+constexpr LPCWSTR kCabCacheProperty = TEXT("QuilletCabCache");
+constexpr LPCWSTR kAllStreamsQuery = TEXT("SELECT * FROM `_Streams`");
+constexpr LPCWSTR kCabStreamQuery = TEXT("SELECT * FROM `_Streams` WHERE `Name`='QuilletCab'");
+constexpr LPCWSTR kAllPropertiesQuery = TEXT("SELECT * FROM `Property`");
+constexpr LPCWSTR kCabCachePropertyQuery =
+    TEXT("SELECT * FROM `Property` WHERE `Property`='QuilletCabCache'");
+constexpr LPCWSTR kCabMediaQuery = TEXT("SELECT * FROM `Media` WHERE `Cabinet`='#QuilletCab'");
+constexpr UINT kMediaSourceField = 6;
+
+enum CabBackupKind : DWORD { kBareCabinet = 0, kCabCachePackage = 1 };
+
+// What one restore holds; whatever is still open or made when it ends is
+// closed and removed, and a new cab cache stays only when the restore got
+// through.
+struct RestoreRun {
+    KeyHolder entry;
+    WidePath entryPath{};
+    WidePath installedPackage{};
+    WidePath restoreCopy{};
+    MsiHolder copy;
+    WidePath cabBackup{};
+    DWORD cabBackupKind = kBareCabinet;
+    WidePath newCabCache{};
+    WidePath committedCabCache{};
+    // The cab cache the restored package names, when this restore put one at
+    // the path the package held before the commit.
+    WidePath restoredCabCache{};
+    bool finished = false;
+
+    RestoreRun() = default;
+    RestoreRun(const RestoreRun&) = delete;
+    RestoreRun& operator=(const RestoreRun&) = delete;
+    ~RestoreRun() {
+        entry.Close();
+        copy.Close();
+        if (!IsEmpty(restoreCopy)) {
+            platformCalls.deleteFile(restoreCopy.data());
+        }
+        if (!finished && !IsEmpty(newCabCache)) {
+            platformCalls.deleteFile(newCabCache.data());
+        }
+    }
+};
+
+bool HasCabBackup(const RestoreRun& run) {
+    return !IsEmpty(run.cabBackup);
+}
+
+// The undo entry's path from the command-line text, taken as the key name
+// exactly as it is. Text that no entry could be named by (empty, holding a
+// backslash, too long for the path buffer) is refused.
+bool MakeEntryPath(LPCSTR commandLine, WidePath& entryPath) {
+    WidePath name{};
+    if (commandLine[0] == 0 ||
+        MultiByteToWideChar(CP_ACP, 0, commandLine, -1, name.data(),
+                            static_cast<int>(name.size())) == 0) {
+        return false;
+    }
+    for (LPCWSTR p = name.data(); *p != 0; ++p) {
+        if (*p == '\\') {
+            return false;
+        }
+    }
+    if (WideLength(kUndoKey) + 1 + WideLength(name.data()) > MAX_PATH) {
+        return false;
+    }
+    wsprintfW(entryPath.data(), kEntryPathFormat, name.data());
+    return true;
+}
+
+// A free name for a cab cache package beside the installed package:
+// C:\dir\product.msi gives C:\dir\product.a345.msi.
+bool MakeCabCacheName(const WidePath& installedPackage, WidePath& name) {
+    LPCWSTR fileName = FileNamePart(installedPackage.data());
+    if (fileName == nullptr) {
+        return false;
+    }
+    size_t dot = WideLength(installedPackage.data());
+    const size_t fileStart = static_cast<size_t>(fileName - installedPackage.data());
+    while (dot > fileStart && installedPackage[dot - 1] != '.') {
+        --dot;
+    }
+    if (dot == fileStart) {
+        return false;
+    }
+    WidePath candidate{};
+    std::copy_n(installedPackage.begin(), dot, candidate.begin());
+    if (MakeUniqueName(candidate.data()) == nullptr) {
+        return false;
+    }
+    const size_t length = WideLength(candidate.data());
+    if (length + 3 > MAX_PATH) {
+        return false;
+    }
+    candidate[length] = 'm';
+    candidate[length + 1] = 's';
+    candidate[length + 2] = 'i';
+    candidate[length + 3] = 0;
+    name = candidate;
+    return true;
+}
+
+bool OpenView(MSIHANDLE database, LPCWSTR query, MsiHolder& view) {
+    return MsiDatabaseOpenViewW(database, query, view.out()) == ERROR_SUCCESS &&
+           MsiViewExecute(view.get(), 0) == ERROR_SUCCESS;
+}
+
+// Field text that fits a path buffer; anything longer is a failure.
+bool GetField(MSIHANDLE record, UINT field, WidePath& text) {
+    text[0] = 0;
+    DWORD size = static_cast<DWORD>(text.size());
+    if (MsiRecordGetStringW(record, field, text.data(), &size) != ERROR_SUCCESS) {
+        text[0] = 0;
+        return false;
+    }
+    return true;
+}
+
+bool PackageCodeMatches(RestoreRun& run) {
+    WidePath recorded{};
+    if (ReadStringValue(run.entry.get(), kPackageGuidValue, recorded) != ERROR_SUCCESS) {
+        return false;
+    }
+    MsiHolder summary;
+    if (MsiGetSummaryInformationW(run.copy.get(), nullptr, 0, summary.out()) != ERROR_SUCCESS) {
+        return false;
+    }
+    WCHAR current[kPackageCodeChars] = {};
+    UINT type = 0;
+    INT number = 0;
+    FILETIME time{};
+    DWORD size = kPackageCodeChars;
+    if (MsiSummaryInfoGetPropertyW(summary.get(), PID_REVNUMBER, &type, &number, &time, current,
+                                   &size) != ERROR_SUCCESS) {
+        return false;
+    }
+    return EqualIgnoringAsciiCase(recorded.data(), current);
+}
+
+// A cab cache package made around a bare cabinet backup.
+bool WrapBareCabinet(RestoreRun& run) {
+    if (!MakeCabCacheName(run.installedPackage, run.newCabCache)) {
+        return false;
+    }
+    MsiHolder cabCache;
+    if (MsiOpenDatabaseW(run.newCabCache.data(), MSIDBOPEN_CREATEDIRECT, cabCache.out()) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    MsiHolder view;
+    if (!OpenView(cabCache.get(), kAllStreamsQuery, view)) {
+        return false;
+    }
+    MsiHolder record;
+    *record.out() = MsiCreateRecord(2);
+    if (record.get() == 0 || MsiRecordSetStringW(record.get(), 1, kCabStreamName) != ERROR_SUCCESS ||
+        MsiRecordSetStreamW(record.get(), 2, run.cabBackup.data()) != ERROR_SUCCESS ||
+        MsiViewModify(view.get(), MSIMODIFY_INSERT, record.get()) != ERROR_SUCCESS) {
+        return false;
+    }
+    record.Close();
+    MsiViewClose(view.get());
+    view.Close();
+    return MsiDatabaseCommit(cabCache.get()) == ERROR_SUCCESS;
+}
+
+// A package that held the library's cabinet in its own _Streams table no
+// longer does; the cab cache provides it.
+void RemoveCabStream(RestoreRun& run) {
+    MsiHolder view;
+    if (!OpenView(run.copy.get(), kCabStreamQuery, view)) {
+        return;
+    }
+    MsiHolder row;
+    if (MsiViewFetch(view.get(), row.out()) != ERROR_SUCCESS) {
+        return;
+    }
+    MsiRecordSetStreamW(row.get(), 2, nullptr);
+    MsiViewModify(view.get(), MSIMODIFY_UPDATE, row.get());
+    MsiViewModify(view.get(), MSIMODIFY_DELETE, row.get());
+}
+
+void ReadCommittedCabCache(RestoreRun& run) {
+    MsiHolder view;
+    MsiHolder row;
+    if (OpenView(run.copy.get(), kCabCachePropertyQuery, view) &&
+        MsiViewFetch(view.get(), row.out()) == ERROR_SUCCESS) {
+        GetField(row.get(), 2, run.committedCabCache);
+    }
+}
+
+bool AddCabCacheProperty(RestoreRun& run) {
+    MsiHolder view;
+    if (!OpenView(run.copy.get(), kAllPropertiesQuery, view)) {
+        return false;
+    }
+    MsiHolder record;
+    *record.out() = MsiCreateRecord(2);
+    MsiRecordSetStringW(record.get(), 1, kCabCacheProperty);
+    MsiRecordSetStringW(record.get(), 2, run.newCabCache.data());
+    MsiViewModify(view.get(), MSIMODIFY_INSERT, record.get());
+    return true;
+}
+
+// Points the package's cab cache property at a file that holds the cabinet
+// the package had before the commit. False stops the restore.
+bool RestoreCabCacheProperty(RestoreRun& run) {
+    MsiHolder view;
+    if (!OpenView(run.copy.get(), kCabCachePropertyQuery, view)) {
+        return true;
+    }
+    MsiHolder row;
+    const bool hasRow = MsiViewFetch(view.get(), row.out()) == ERROR_SUCCESS;
+    if (!HasCabBackup(run)) {
+        if (hasRow) {
+            MsiViewModify(view.get(), MSIMODIFY_DELETE, row.get());
+        }
+        return true;
+    }
+    if (hasRow) {
+        if (run.cabBackupKind == kBareCabinet) {
+            if (MsiRecordSetStringW(row.get(), 2, run.newCabCache.data()) != ERROR_SUCCESS) {
+                return false;
+            }
+            MsiViewModify(view.get(), MSIMODIFY_UPDATE, row.get());
+            return true;
+        }
+        // The cab cache comes back at the very path the package names. It is
+        // put there in one step, and a restore that cannot put it there
+        // stops rather than leave the package naming a missing file.
+        if (!GetField(row.get(), 2, run.restoredCabCache)) {
+            return true;
+        }
+        return IsEmpty(run.restoredCabCache) ||
+               platformCalls.copyFile(run.cabBackup.data(), run.restoredCabCache.data(), FALSE);
+    }
+    row.Close();
+    MsiViewClose(view.get());
+    view.Close();
+    if (run.cabBackupKind == kCabCachePackage) {
+        WidePath name{};
+        if (!MakeCabCacheName(run.installedPackage, name) ||
+            !platformCalls.copyFile(run.cabBackup.data(), name.data(), TRUE)) {
+            return false;
+        }
+        run.newCabCache = name;
+    }
+    return AddCabCacheProperty(run);
+}
+
+void PointMediaAtCabCache(RestoreRun& run) {
+    MsiHolder view;
+    if (!OpenView(run.copy.get(), kCabMediaQuery, view)) {
+        return;
+    }
+    for (;;) {
+        MsiHolder row;
+        if (MsiViewFetch(view.get(), row.out()) != ERROR_SUCCESS) {
+            break;
+        }
+        MsiRecordSetStringW(row.get(), kMediaSourceField, kCabCacheProperty);
+        MsiViewModify(view.get(), MSIMODIFY_UPDATE, row.get());
+    }
+}
+
+// Every step of the restore up to putting the copy in place; false is a stop.
+bool RunRestore(RestoreRun& run, LPCSTR commandLine) {
+    if (!MakeEntryPath(commandLine, run.entryPath) ||
+        platformCalls.regOpenKey(HKEY_LOCAL_MACHINE, run.entryPath.data(), 0, KEY_ALL_ACCESS,
+                                 run.entry.out()) != ERROR_SUCCESS) {
+        return false;
+    }
+    WidePath productCode{};
+    if (ReadStringValue(run.entry.get(), kProductGuidValue, productCode) != ERROR_SUCCESS) {
+        return false;
+    }
+    DWORD size = static_cast<DWORD>(run.installedPackage.size());
+    if (MsiGetProductInfoW(productCode.data(), INSTALLPROPERTY_LOCALPACKAGE,
+                           run.installedPackage.data(), &size) != ERROR_SUCCESS ||
+        IsEmpty(run.installedPackage)) {
+        return false;
+    }
+
+    WidePath temporaryDirectory{};
+    const DWORD length = platformCalls.tempPath(MAX_PATH + 1, temporaryDirectory.data());
+    if (length == 0 || length > MAX_PATH ||
+        platformCalls.tempFileName(temporaryDirectory.data(), TEXT("qlt"), 0,
+                                   run.restoreCopy.data()) == 0) {
+        run.restoreCopy[0] = 0;
+        return false;
+    }
+    if (!platformCalls.copyFile(run.installedPackage.data(), run.restoreCopy.data(), FALSE) ||
+        MsiOpenDatabaseW(run.restoreCopy.data(), MSIDBOPEN_DIRECT, run.copy.out()) !=
+            ERROR_SUCCESS) {
+        return false;
+    }
+    if (!PackageCodeMatches(run)) {
+        return false;
+    }
+
+    ReadStringValue(run.entry.get(), kQuilletCabValue, run.cabBackup);
+    ReadNumberValue(run.entry.get(), kCabBackupIsMsiFileValue, &run.cabBackupKind);
+    // The undo record writes only 1; any other value but the bare cabinet's
+    // 0 is not a backup this restore knows how to put back.
+    if (HasCabBackup(run) && run.cabBackupKind != kBareCabinet &&
+        run.cabBackupKind != kCabCachePackage) {
+        return false;
+    }
+    if (HasCabBackup(run) && run.cabBackupKind == kBareCabinet && !WrapBareCabinet(run)) {
+        return false;
+    }
+
+    RemoveCabStream(run);
+    ReadCommittedCabCache(run);
+
+    WidePath transform{};
+    ReadStringValue(run.entry.get(), kRevTransformValue, transform);
+    run.entry.Close();
+    if (IsEmpty(transform) ||
+        MsiDatabaseApplyTransformW(run.copy.get(), transform.data(), 0) != ERROR_SUCCESS) {
+        return false;
+    }
+    if (!RestoreCabCacheProperty(run)) {
+        return false;
+    }
+    PointMediaAtCabCache(run);
+    MsiDatabaseCommit(run.copy.get());
+    run.copy.Close();
+
+    if (CompactPackage(run.restoreCopy.data()) != QLTMSI_DEFRAG_DONE) {
+        return false;
+    }
+    return platformCalls.copyFile(run.restoreCopy.data(), run.installedPackage.data(), FALSE) !=
+           FALSE;
+}
+
+// The committed cab cache goes, unless the restored package names that very
+// file again.
+void DeleteCommittedCabCache(const RestoreRun& run) {
+    if (IsEmpty(run.committedCabCache) ||
+        EqualIgnoringAsciiCase(run.committedCabCache.data(), run.newCabCache.data()) ||
+        EqualIgnoringAsciiCase(run.committedCabCache.data(), run.restoredCabCache.data())) {
+        return;
+    }
+    platformCalls.deleteFile(run.committedCabCache.data());
+}
+
+}  // namespace
+
+void RestoreFromUndoEntry(LPCSTR commandLine) {
+    if (commandLine == nullptr) {
+        return;
+    }
+    RestoreRun run;
+    if (!RunRestore(run, commandLine)) {
+        return;
+    }
+    run.finished = true;
+    platformCalls.regDeleteKey(HKEY_LOCAL_MACHINE, run.entryPath.data());
+    DeleteCommittedCabCache(run);
+}

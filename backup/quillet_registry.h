@@ -1,0 +1,33 @@
+// The library's registry keys and values, and the few ways the undo record
+// and the restore read and write them. Every call goes through the platform
+// call table, so string byte counts follow its character width.
+#pragma once
+
+#include "api/patch_context.h"
+
+inline constexpr LPCWSTR kServerKey = TEXT("Software\\Brambleway\\Quillet");
+inline constexpr LPCWSTR kUndoKey = TEXT("Software\\Brambleway\\Quillet\\MsiRegUndo");
+inline constexpr LPCWSTR kEntryPathFormat = TEXT("Software\\Brambleway\\Quillet\\MsiRegUndo\\%s");
+
+inline constexpr LPCWSTR kBackupServerValue = TEXT("MsiBackupServer");
+inline constexpr LPCWSTR kCurKeyValue = TEXT("CurKey");
+inline constexpr LPCWSTR kProductGuidValue = TEXT("ProductGuid");
+inline constexpr LPCWSTR kQuilletCabValue = TEXT("QuilletCab");
+inline constexpr LPCWSTR kCabBackupIsMsiFileValue = TEXT("CabBackupIsMsiFile");
+inline constexpr LPCWSTR kRevTransformValue = TEXT("RevTransform");
+inline constexpr LPCWSTR kPackageGuidValue = TEXT("PackageGuid");
+
+// Creates or opens a key under HKEY_LOCAL_MACHINE with full access; *existed
+// (when given) tells whether it was there before.
+LONG CreateQuilletKey(LPCWSTR subKey, HKEY* key, bool* existed = nullptr);
+
+// Reads a string value into a path buffer that starts empty; the buffer stays
+// terminated whatever the registry holds.
+LONG ReadStringValue(HKEY key, LPCWSTR name, WidePath& text);
+
+// A 4-byte number; *value is left as it was when the read fails.
+LONG ReadNumberValue(HKEY key, LPCWSTR name, DWORD* value);
+
+// Writes a string with its terminator.
+LONG WriteStringValue(HKEY key, LPCWSTR name, LPCWSTR text);
+LONG WriteNumberValue(HKEY key, LPCWSTR name, DWORD value);

@@ -1,0 +1,167 @@
+// The undo record: reverse transform and cab cache copy in the backup
+// directory, the registry entry naming them, the backup server and the
+// backup string. Each step that fails ends the record; what it placed stays.
+#include "backup/undo_record.h"
+
+#include "api/messages.h"
+#include "backup/handle_holders.h"
+#include "backup/quillet_registry.h"
+#include "backup/undo_entry_lock.h"
+#include "backup/wide_text.h"
+#include "platform/platform_calls.h"
+#include "platform/unique_name.h"
+
+#include <msidefs.h>
+
+namespace {
+
+constexpr size_t kPackageCodeChars = 50;
+constexpr LPCWSTR kBackupStringFormat = TEXT("rundll32 %s,QltMsiBackupSvr %x\n");
+
+// "backupDirectory\<file name of source>", made unique beside what the
+// directory already holds. False when the source has no file name or the
+// joined path does not fit a path buffer.
+bool BackupPathFor(LPCWSTR source, LPCWSTR backupDirectory, WidePath& target) {
+    LPCWSTR name = FileNamePart(source);
+    if (name == nullptr || !JoinPath(target, backupDirectory, name)) {
+        return false;
+    }
+    // When no unique name can be made the joined name is used as it is: the
+    // move and the copy into it both refuse an existing file.
+    MakeUniqueName(target.data());
+    return true;
+}
+
+// The undo entry's key name: n in lower-case hexadecimal.
+void EntryName(DWORD entry, WCHAR (&name)[16]) {
+    wsprintfW(name, TEXT("%x"), entry);
+}
+
+// The package code of the committed working copy, or empty.
+void ReadPackageCode(MSIHANDLE database, WCHAR (&code)[kPackageCodeChars]) {
+    code[0] = 0;
+    MsiHolder summary;
+    if (MsiGetSummaryInformationW(database, nullptr, 1, summary.out()) != ERROR_SUCCESS) {
+        return;
+    }
+    UINT type = 0;
+    INT number = 0;
+    FILETIME time{};
+    DWORD size = kPackageCodeChars;
+    if (MsiSummaryInfoGetPropertyW(summary.get(), PID_REVNUMBER, &type, &number, &time, code,
+                                   &size) != ERROR_SUCCESS) {
+        code[0] = 0;
+    }
+}
+
+}  // namespace
+
+UINT MakeReverseTransform(PatchContext& context) {
+    if (IsEmpty(context.packagePath)) {
+        return ERROR_INVALID_HANDLE;
+    }
+    MsiHolder package;
+    const UINT opened =
+        MsiOpenDatabaseW(context.packagePath.data(), MSIDBOPEN_DIRECT, package.out());
+    if (opened != ERROR_SUCCESS) {
+        context.lastMessageId = kMessageOpenDatabase;
+        return opened;
+    }
+    WidePath temporaryDirectory{};
+    const DWORD length = platformCalls.tempPath(MAX_PATH + 1, temporaryDirectory.data());
+    if (length == 0 || length > MAX_PATH ||
+        platformCalls.tempFileName(temporaryDirectory.data(), TEXT("qlt"), 0,
+                                   context.reverseTransformPath.data()) == 0) {
+        context.reverseTransformPath[0] = 0;
+        context.lastMessageId = kMessageUnpatchTransform;
+        return QLTMSI_ERROR_REVERSE_TRANSFORM_FILE;
+    }
+    // The installed package is what the transform leads to; the committed
+    // working copy is where it starts.
+    const UINT generated = MsiDatabaseGenerateTransformW(package.get(), context.database,
+                                                         context.reverseTransformPath.data(), 0, 0);
+    if (generated != ERROR_SUCCESS) {
+        context.lastMessageId = kMessageUnpatchTransform;
+        DiscardReverseTransform(context);
+    }
+    return generated;
+}
+
+DWORD MakeUndoRecord(PatchContext& context, LPCWSTR backupDirectory) {
+    if (backupDirectory == nullptr) {
+        return QLTMSI_ERROR_UNDO_RECORD;
+    }
+    if (MakeReverseTransform(context) != ERROR_SUCCESS) {
+        return QLTMSI_ERROR_UNDO_RECORD;
+    }
+
+    WidePath transformTarget{};
+    if (!BackupPathFor(context.reverseTransformPath.data(), backupDirectory, transformTarget) ||
+        !platformCalls.moveFile(context.reverseTransformPath.data(), transformTarget.data())) {
+        return QLTMSI_ERROR_UNDO_RECORD;
+    }
+    context.reverseTransformPath = transformTarget;
+
+    WidePath cabCacheCopy{};
+    const bool hasCabCache = !IsEmpty(context.cabCachePath);
+    if (hasCabCache &&
+        (!BackupPathFor(context.cabCachePath.data(), backupDirectory, cabCacheCopy) ||
+         !platformCalls.copyFile(context.cabCachePath.data(), cabCacheCopy.data(), TRUE))) {
+        return QLTMSI_ERROR_UNDO_RECORD;
+    }
+
+    KeyHolder undoKey;
+    if (CreateQuilletKey(kUndoKey, undoKey.out()) != ERROR_SUCCESS) {
+        return QLTMSI_ERROR_UNDO_RECORD;
+    }
+    // From reading CurKey to writing it back no other process may choose an
+    // entry, or two commits would share one.
+    UndoEntryLock lock;
+    if (!lock.held()) {
+        return QLTMSI_ERROR_UNDO_RECORD;
+    }
+    DWORD entry = 0;
+    ReadNumberValue(undoKey.get(), kCurKeyValue, &entry);
+    entry += 1;
+    WCHAR entryName[16];
+    EntryName(entry, entryName);
+
+    // An entry above CurKey is what a failed record left; it starts afresh so
+    // that no value of that record (a cab backup, a package code) is taken
+    // for this one's.
+    platformCalls.regDeleteKey(undoKey.get(), entryName);
+    KeyHolder entryKey;
+    if (platformCalls.regCreateKey(undoKey.get(), entryName, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                   nullptr, entryKey.out(), nullptr) != ERROR_SUCCESS) {
+        return QLTMSI_ERROR_UNDO_RECORD;
+    }
+
+    WriteStringValue(entryKey.get(), kProductGuidValue,
+                     context.productCode ? context.productCode->c_str() : TEXT(""));
+    if (hasCabCache) {
+        WriteStringValue(entryKey.get(), kQuilletCabValue, cabCacheCopy.data());
+        WriteNumberValue(entryKey.get(), kCabBackupIsMsiFileValue, 1);
+    }
+    WriteStringValue(entryKey.get(), kRevTransformValue, context.reverseTransformPath.data());
+    // The transform now belongs to the entry.
+    context.reverseTransformPath[0] = 0;
+
+    WCHAR packageCode[kPackageCodeChars];
+    ReadPackageCode(context.database, packageCode);
+    if (packageCode[0] != 0) {
+        WriteStringValue(entryKey.get(), kPackageGuidValue, packageCode);
+    }
+
+    WidePath serverPath{};
+    if (PlaceBackupServer(serverPath.data()) == nullptr) {
+        return QLTMSI_ERROR_UNDO_RECORD;
+    }
+    WideString backupString(kBackupStringChars + 1, 0);
+    const int formatted = wsprintfW(backupString.data(), kBackupStringFormat, serverPath.data(),
+                                    entry);
+    backupString.resize(formatted > 0 ? static_cast<size_t>(formatted) : 0);
+    context.backupString = std::move(backupString);
+
+    WriteNumberValue(undoKey.get(), kCurKeyValue, entry);
+    return QLTMSI_SUCCESS;
+}

@@ -1,0 +1,138 @@
+// qltmsi run: runs a backup string the way Windows runs a command line. A
+// POSIX shell would strip the backslashes of its unquoted C:\ path, so the
+// string is split here by the rules Windows programs use for their command
+// line and handed to the program it names, without a shell.
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "command_table.h"
+
+namespace qltmsi {
+
+namespace {
+
+constexpr std::string_view kHelp =
+    "usage: qltmsi run \"BACKUP STRING\"\n"
+    "       qltmsi run < FILE\n"
+    "\n"
+    "Runs a backup string, such as\n"
+    "  rundll32 C:\\windows\\qltmsi32.a345.dll,QltMsiBackupSvr b\n"
+    "exactly as Windows would split it: words are separated by spaces and tabs,\n"
+    "double quotes group, backslashes are kept. With no argument (or '-') the\n"
+    "string is read from standard input. The line feed that ends it is not part\n"
+    "of the command. Only rundll32 is run; it is looked for beside this program,\n"
+    "then on PATH.\n";
+
+// The argument rules of Windows programs' command lines: white space
+// separates; inside double quotes it does not; 2n backslashes before a quote
+// give n and the quote acts, 2n+1 give n and a literal quote; other
+// backslashes are themselves.
+std::vector<std::string> splitCommandLine(const std::string& line) {
+    std::vector<std::string> words;
+    std::string word;
+    bool inWord = false, quoted = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        char c = line[i];
+        if (c == '\\') {
+            size_t count = 0;
+            while (i < line.size() && line[i] == '\\') {
+                ++count;
+                ++i;
+            }
+            if (i < line.size() && line[i] == '"') {
+                word.append(count / 2, '\\');
+                if (count % 2 == 1) {
+                    word += '"';
+                } else {
+                    quoted = !quoted;
+                }
+            } else {
+                word.append(count, '\\');
+                --i;
+            }
+            inWord = true;
+        } else if (c == '"') {
+            quoted = !quoted;
+            inWord = true;
+        } else if ((c == ' ' || c == '\t') && !quoted) {
+            if (inWord)
+                words.push_back(word);
+            word.clear();
+            inWord = false;
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (inWord)
+        words.push_back(word);
+    return words;
+}
+
+bool isRundll32(const std::string& program) {
+    std::string name = program.substr(program.find_last_of("\\/") + 1);
+    for (char& c : name)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return name == "rundll32" || name == "rundll32.exe";
+}
+
+// rundll32 beside this program, as Windows looks in the starting program's
+// directory first; otherwise the name alone, for PATH.
+std::string findRundll32() {
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        std::string path(self, static_cast<size_t>(n));
+        std::string beside = path.substr(0, path.rfind('/') + 1) + "rundll32";
+        if (access(beside.c_str(), X_OK) == 0)
+            return beside;
+    }
+    return "rundll32";
+}
+
+int run(const std::vector<std::string>& args) {
+    std::string line;
+    if (args.empty() || (args.size() == 1 && args[0] == "-")) {
+        line.assign(std::istreambuf_iterator<char>(std::cin), {});
+    } else if (args.size() == 1) {
+        line = args[0];
+    } else {
+        std::fputs("qltmsi run: give the backup string as one argument (quote it)\n", stderr);
+        return kExitUsage;
+    }
+    if (!line.empty() && line.back() == '\n')
+        line.pop_back();
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    std::vector<std::string> words = splitCommandLine(line);
+    if (words.empty()) {
+        std::fputs("qltmsi run: the backup string is empty\n", stderr);
+        return kExitUsage;
+    }
+    if (!isRundll32(words[0])) {
+        std::fprintf(stderr, "qltmsi run: a backup string runs rundll32, not '%s'\n",
+                     words[0].c_str());
+        return kExitUsage;
+    }
+    std::string program = findRundll32();
+    std::vector<char*> argv;
+    argv.push_back(program.data());
+    for (size_t i = 1; i < words.size(); ++i)
+        argv.push_back(words[i].data());
+    argv.push_back(nullptr);
+    std::fflush(nullptr);
+    execvp(program.c_str(), argv.data());
+    std::perror("qltmsi run: cannot start rundll32");
+    return kExitFailure;
+}
+
+}  // namespace
+
+QLTMSI_COMMAND("run", "run a backup string as Windows would", kHelp, run);
+
+}  // namespace qltmsi
