@@ -173,13 +173,17 @@ struct Tally {
 void checkOnDisk(const std::u16string& path, const install::FileRow& file,
                  const std::u16string& version, const std::u16string& language, Tally& tally,
                  bool* ok) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
         tally.fail(path, "missing on disk");
         *ok = false;
         return;
     }
-    unsigned long long size = (unsigned long long)data.nFileSizeHigh << 32 | data.nFileSizeLow;
+    DWORD high = 0;
+    DWORD low = GetFileSize(handle, &high);
+    CloseHandle(handle);
+    unsigned long long size = (unsigned long long)high << 32 | low;
     if (size != (unsigned long long)file.size) {
         tally.fail(path, "size " + std::to_string(size) + " on disk, " +
                              std::to_string(file.size) + " in the package");
