@@ -39,11 +39,6 @@ std::vector<std::u16string> allTables(const Database& db) {
     return names;
 }
 
-std::string printable(std::u16string_view name) {
-    while (!name.empty() && name[0] < 0x20) name.remove_prefix(1);
-    return utf8(name);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -64,7 +59,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (command == "streams" && argc == 3) {
-        for (const auto& s : db->streamNames()) write(printable(s) + "\n");
+        for (const auto& s : db->streamNames()) write(utf8(s) + "\n");
         return 0;
     }
     if (command == "extract" && argc == 4) {

@@ -114,6 +114,19 @@ std::u16string decodeCodepage(unsigned codepage, std::string_view bytes) {
     return out;
 }
 
+bool appendEncoded(unsigned codepage, std::u16string_view text, std::string& out) {
+    size_t ascii = 0;
+    while (ascii < text.size() && text[ascii] < 0x80) ++ascii;
+    if (ascii == text.size()) {
+        out.append(text.begin(), text.end());
+        return true;
+    }
+    auto bytes = encodeCodepage(codepage, text);
+    if (!bytes) return false;
+    out += *bytes;
+    return true;
+}
+
 std::optional<std::string> encodeCodepage(unsigned codepage, std::u16string_view text) {
     if (codepage == kCodepageUtf8) return encodeUtf8(text);
     const char16_t* high = highHalf(codepage);

@@ -21,4 +21,8 @@ std::u16string decodeCodepage(unsigned codepage, std::string_view bytes);
 // UTF-16 as bytes in `codepage`; nullopt when a character has no byte form.
 std::optional<std::string> encodeCodepage(unsigned codepage, std::u16string_view text);
 
+// Appends the bytes of `text` in `codepage` to `out`; false (and `out` as it
+// was) when a character has no byte form.
+bool appendEncoded(unsigned codepage, std::u16string_view text, std::string& out);
+
 }  // namespace winsys::msi

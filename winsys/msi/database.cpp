@@ -226,6 +226,7 @@ UINT Database::createTable(Table table) {
     for (const Column& c : table.columns) pool.intern(c.name);
     droppedStreams_.erase(table.name);
     tables_.emplace(table.name, std::move(table));
+    ++schemaVersion_;
     return ERROR_SUCCESS;
 }
 
@@ -244,6 +245,7 @@ UINT Database::dropTable(std::u16string_view name) {
     }
     if (!t->temporary) droppedStreams_.insert(t->name);
     tables_.erase(tables_.find(name));
+    ++schemaVersion_;
     return ERROR_SUCCESS;
 }
 
@@ -258,6 +260,7 @@ UINT Database::addColumn(Table& t, Column column) {
         if (k >= at) ++k;
     for (auto& [key, row] : t.rows) row.cells.insert(row.cells.begin() + at, 0);
     if (t.temporary && !isTemporaryType(t.columns[at].type)) t.temporary = false;
+    ++schemaVersion_;
     return ERROR_SUCCESS;
 }
 
@@ -413,15 +416,16 @@ UINT Database::commit() {
     if (!encodeStringPool(pool, refs, &encoded)) return ERROR_FUNCTION_FAILED;
     wideRefs_ = encoded.wideRefs;
 
-    auto put = [&](std::u16string_view name, std::vector<uint8_t> bytes) -> UINT {
+    auto put = [&](std::u16string_view name, std::span<const uint8_t> bytes) -> UINT {
         return storageError(file_->writeStream(cfb::kRootEntry, encodeStreamName(name, true), bytes));
     };
     auto drop = [&](std::u16string_view name) {
         cfb::EntryId id;
         if (SUCCEEDED(file_->find(cfb::kRootEntry, encodeStreamName(name, true), &id))) file_->remove(id);
     };
-    if (UINT r = put(u"_StringPool", std::move(encoded.pool))) return r;
-    if (UINT r = put(u"_StringData", std::move(encoded.data))) return r;
+    if (UINT r = put(u"_StringPool", encoded.pool)) return r;
+    if (UINT r = put(u"_StringData", std::span(reinterpret_cast<const uint8_t*>(encoded.data.data()), encoded.data.size())))
+        return r;
     auto encodeRows = [&](std::vector<Cells>& rows, std::span<const uint16_t> types) {
         std::sort(rows.begin(), rows.end());
         std::vector<const Cells*> ptrs;
@@ -444,20 +448,15 @@ UINT Database::commit() {
                 types.push_back(t->columns[c].type);
                 keep.push_back(c);
             }
-        std::vector<Cells> stored;
-        for (const auto& [key, row] : t->rows) {
-            if (row.temporary) continue;
-            Cells cells;
-            for (size_t c : keep) cells.push_back(row.cells[c]);
-            stored.push_back(std::move(cells));
-        }
-        if (stored.empty()) {
+        std::vector<const Cells*> ptrs;
+        ptrs.reserve(t->rows.size());
+        for (const auto& [key, row] : t->rows)
+            if (!row.temporary) ptrs.push_back(&row.cells);
+        if (ptrs.empty()) {
             drop(t->name);
             continue;
         }
-        std::vector<const Cells*> ptrs;
-        for (const Cells& r : stored) ptrs.push_back(&r);
-        if (UINT r = put(t->name, encodeTableStream(ptrs, types, wideRefs_))) return r;
+        if (UINT r = put(t->name, encodeTableStream(ptrs, types, wideRefs_, keep))) return r;
     }
     HRESULT hr = file_->commit();
     if (FAILED(hr)) return hr == STG_E_MEDIUMFULL ? ERROR_DISK_FULL : ERROR_FUNCTION_FAILED;

@@ -80,6 +80,10 @@ public:
     // User tables in the order _Tables lists them (by name id).
     std::vector<std::u16string> tableNames() const;
 
+    // Changes whenever a table is created or dropped or gains a column, so
+    // prepared views know when to look their tables up again.
+    uint64_t schemaVersion() const { return schemaVersion_; }
+
     UINT createTable(Table table);
     UINT dropTable(std::u16string_view name);
     UINT addColumn(Table& table, Column column);
@@ -120,6 +124,7 @@ private:
     std::set<std::u16string> droppedStreams_;
     std::vector<std::unique_ptr<cfb::CompoundFile>> keepAlive_;  // sources of copied storages  // table streams to remove at commit
     bool wideRefs_ = false;
+    uint64_t schemaVersion_ = 1;
     bool committed_ = false;
 };
 

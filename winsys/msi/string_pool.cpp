@@ -116,19 +116,19 @@ bool encodeStringPool(const StringPool& pool, std::span<const uint32_t> refCount
             putU16(out->pool, 0);
             continue;
         }
-        auto bytes = encodeCodepage(pool.codepage, pool.text(id));
-        if (!bytes) return false;
+        size_t before = out->data.size();
+        if (!appendEncoded(pool.codepage, pool.text(id), out->data)) return false;
+        uint32_t length = uint32_t(out->data.size() - before);
         uint32_t refs = std::min<uint32_t>(refCounts[id], 0xFFFF);
-        if (bytes->size() > 0xFFFF) {
+        if (length > 0xFFFF) {
             putU16(out->pool, 0);
             putU16(out->pool, refs);
-            putU16(out->pool, uint32_t(bytes->size()) & 0xFFFF);
-            putU16(out->pool, uint32_t(bytes->size()) >> 16);
+            putU16(out->pool, length & 0xFFFF);
+            putU16(out->pool, length >> 16);
         } else {
-            putU16(out->pool, uint32_t(bytes->size()));
+            putU16(out->pool, length);
             putU16(out->pool, refs);
         }
-        out->data.insert(out->data.end(), bytes->begin(), bytes->end());
     }
     return true;
 }

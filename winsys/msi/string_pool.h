@@ -46,7 +46,7 @@ bool decodeStringPool(std::span<const uint8_t> pool, std::span<const uint8_t> da
 
 struct EncodedPool {
     std::vector<uint8_t> pool;
-    std::vector<uint8_t> data;
+    std::string data;
     bool wideRefs = false;
 };
 

@@ -42,13 +42,14 @@ std::vector<Cells> decodeTableStream(std::span<const uint8_t> bytes, std::span<c
 }
 
 std::vector<uint8_t> encodeTableStream(std::span<const Cells* const> rows, std::span<const uint16_t> types,
-                                       bool wideRefs) {
+                                       bool wideRefs, std::span<const size_t> columns) {
     std::vector<uint8_t> out;
     out.reserve(rows.size() * rowWidth(types, wideRefs));
     for (size_t c = 0; c < types.size(); ++c) {
         unsigned w = cellWidth(types[c], wideRefs);
+        size_t cell = columns.empty() ? c : columns[c];
         for (const Cells* row : rows) {
-            uint32_t v = (*row)[c];
+            uint32_t v = (*row)[cell];
             for (unsigned k = 0; k < w; ++k) out.push_back(uint8_t(v >> (8 * k)));
         }
     }

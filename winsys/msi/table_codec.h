@@ -16,7 +16,9 @@ using Cells = std::vector<uint32_t>;
 std::vector<Cells> decodeTableStream(std::span<const uint8_t> bytes, std::span<const uint16_t> types,
                                      bool wideRefs);
 
+// `columns`, when given, names the cell of each row that goes into each
+// stored column (temporary columns are skipped that way).
 std::vector<uint8_t> encodeTableStream(std::span<const Cells* const> rows, std::span<const uint16_t> types,
-                                       bool wideRefs);
+                                       bool wideRefs, std::span<const size_t> columns = {});
 
 }  // namespace winsys::msi

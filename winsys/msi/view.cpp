@@ -351,6 +351,12 @@ UINT View::open(std::shared_ptr<Database> db, std::u16string_view text, std::uni
 View::~View() = default;
 
 UINT View::resolve(bool atExecute) {
+    // Prepared user tables stay valid until the schema changes; the virtual
+    // tables are rebuilt every time so they show current contents.
+    if (atExecute && resolvedSchema_ == db_->schemaVersion() && !sources_.empty() &&
+        std::all_of(sources_.begin(), sources_.end(), [](const auto& s) { return s->kind == SourceKind::User; }))
+        return ERROR_SUCCESS;
+    resolvedSchema_ = 0;
     sources_.clear();
     selected_.clear();
     std::vector<std::u16string> names;
@@ -447,6 +453,7 @@ UINT View::resolve(bool atExecute) {
     } else if (auto* s = std::get_if<sql::Delete>(&st)) {
         if (!checkExpr(s->where.get())) return ERROR_BAD_QUERY_SYNTAX;
     }
+    resolvedSchema_ = db_->schemaVersion();
     return ERROR_SUCCESS;
 }
 

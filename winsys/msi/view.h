@@ -63,6 +63,7 @@ private:
     bool executed_ = false;
     uint64_t serial_ = 0;
     uint64_t execution_ = 0;
+    uint64_t resolvedSchema_ = 0;  // schema version the sources were resolved against
     int errorCode_ = 0;
     std::u16string errorColumn_;
 };

@@ -62,11 +62,11 @@ TEST(StringPool, RoundTripWithHolesLongStringsAndCounts) {
     EXPECT_EQ(enc.pool[11], 0);
     EXPECT_EQ(enc.pool[22], 0xFF);  // saturated count of d
     EXPECT_EQ(enc.data.size(), 8u + 70000 + 4);
-    EXPECT_EQ(enc.data.back(), 0xE9);
+    EXPECT_EQ(uint8_t(enc.data.back()), 0xE9);
 
     StringPool back;
     bool wide = true;
-    ASSERT_TRUE(decodeStringPool(enc.pool, enc.data, &back, &wide));
+    ASSERT_TRUE(decodeStringPool(enc.pool, std::span(reinterpret_cast<const uint8_t*>(enc.data.data()), enc.data.size()), &back, &wide));
     EXPECT_FALSE(wide);
     EXPECT_EQ(back.codepage, 1252u);
     EXPECT_EQ(back.text(a), u"Property");
@@ -90,7 +90,7 @@ TEST(StringPool, ThreeByteReferencesPastSixtyFiveThousandIds) {
     EXPECT_EQ(enc.pool[3] & 0x80, 0x80);
     StringPool back;
     bool wide = false;
-    ASSERT_TRUE(decodeStringPool(enc.pool, enc.data, &back, &wide));
+    ASSERT_TRUE(decodeStringPool(enc.pool, std::span(reinterpret_cast<const uint8_t*>(enc.data.data()), enc.data.size()), &back, &wide));
     EXPECT_TRUE(wide);
     EXPECT_EQ(back.text(69999), u"s69998");
 }

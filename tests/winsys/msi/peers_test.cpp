@@ -88,6 +88,12 @@ TEST_F(Peers, WixlPackagesDumpAsMsiinfoDumpsThem) {
     ASSERT_EQ(st, 0);
     expectSameDumps(dir.file("p.msi"));
     expectSameDumps(dir.file("x.msi"));
+    // The dump tool prints the same, and lists what msiinfo lists.
+    std::string tool = QLTMSI_DB;
+    EXPECT_EQ(shell(tool + " dump '" + dir.file("p.msi") + "' File Binary"),
+              peerDump(dir.file("p.msi"), "File") + peerDump(dir.file("p.msi"), "Binary"));
+    EXPECT_EQ(shell(tool + " tables '" + dir.file("p.msi") + "'"), shell("msiinfo tables '" + dir.file("p.msi") + "'"));
+    EXPECT_EQ(shell(tool + " streams '" + dir.file("p.msi") + "'"), shell("msiinfo streams '" + dir.file("p.msi") + "'"));
     // Code page 0 with Windows-1252 bytes reads as a Western system reads it.
     MSIHANDLE db = open(dir.file("p.msi"), MSIDBOPEN_READONLY);
     EXPECT_EQ(rows(db, u"SELECT `Value` FROM `Property` WHERE `Property` = 'GREETING'"),
