@@ -8,3 +8,8 @@
 // the status of the failed step, with its message recorded.
 UINT OpenPackage(PatchContext& context, LPCWSTR productCode, LPCWSTR requiredPackageCode,
                  LPCWSTR transformPath, ProgressCallback callback);
+
+// Copies the installed package (packagePath) to a new temporary file, the
+// working copy. 0; 6 when the installed package is missing; 4100 when the
+// copy can't be made.
+UINT MakeWorkingCopy(PatchContext& context);

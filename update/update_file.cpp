@@ -1,18 +1,209 @@
-// The update-file operation. Locating the file's row and rewriting it are not
-// built yet: past the checks on its arguments and the open database the
-// update fails with the update message recorded.
+// The update-file operation: locate the File row, apply the caller's
+// transform once, then remove the row, or rewrite it for the new copy and
+// queue the copy in the work table. The first replacement also carries the
+// previous cabinet over and adds the Media row of the library's cabinet.
 #include "update/update_file.h"
 
 #include "api/messages.h"
+#include "platform/platform_calls.h"
+#include "update/ascii_text.h"
+#include "update/carry_over.h"
+#include "update/locate_file.h"
+#include "update/msi_handle.h"
+#include "update/work_table.h"
 
-UINT UpdateFile(PatchContext& context, LPCWSTR installedFilePath, LPCWSTR, LPCWSTR) {
+#include <algorithm>
+
+namespace {
+
+constexpr size_t kShortestNewFilePath = 3;
+constexpr DWORD kTextChars = MAX_PATH + 1;
+constexpr int kSequenceGap = 100;
+
+enum FileColumn : UINT {
+    kFileKey = 1,
+    kFileName = 3,
+    kFileSize = 4,
+    kFileVersion = 5,
+    kFileLanguage = 6,
+    kFileAttributes = 7,
+    kFileSequence = 8,
+};
+
+constexpr int kAttributeNoncompressed = 0x2000;
+constexpr int kAttributeCompressed = 0x4000;
+
+UINT Fail(PatchContext& context, UINT status, LONG message) {
+    context.lastMessageId = message;
+    return status;
+}
+
+bool RemovesFile(LPCWSTR newFilePath) {
+    return newFilePath == nullptr ||
+           std::char_traits<WCHAR>::length(newFilePath) < kShortestNewFilePath;
+}
+
+// The transform given at open goes in once, whatever its outcome.
+UINT ApplyPendingTransform(PatchContext& context) {
+    if (!context.transformPath) {
+        return ERROR_SUCCESS;
+    }
+    UINT status = MsiDatabaseApplyTransformW(context.database, context.transformPath->c_str(), 0);
+    if (status == ERROR_SUCCESS) {
+        status = MsiDatabaseCommit(context.database);
+    }
+    context.transformPath.reset();
+    return status == ERROR_SUCCESS ? ERROR_SUCCESS : static_cast<UINT>(kMessageUserTransform);
+}
+
+// Drops the Media row an earlier commit left for the library's cabinet, and
+// adds the row for the one the next commit writes, numbered after every
+// other row. 0, or the Installer's error with the step unfinished.
+UINT PutLibraryMediaRow(PatchContext& context) {
+    {
+        MsiHandle old;
+        if (OpenExecutedView(context.database,
+                             TEXT("SELECT * FROM `Media` WHERE `Cabinet`='#QuilletCab'"), 0,
+                             old) == ERROR_SUCCESS) {
+            MsiHandle row;
+            while (MsiViewFetch(old.get(), row.Receive()) == ERROR_SUCCESS) {
+                MsiViewModify(old.get(), MSIMODIFY_DELETE, row.get());
+            }
+        }
+    }
+    MsiHandle media;
+    const UINT status = OpenExecutedView(context.database, TEXT("SELECT * FROM `Media`"), 0, media);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    int largestDiskId = 0;
+    int largestLastSequence = 0;
+    MsiHandle row;
+    while (MsiViewFetch(media.get(), row.Receive()) == ERROR_SUCCESS) {
+        largestDiskId = std::max(largestDiskId, MsiRecordGetInteger(row.get(), 1));
+        largestLastSequence = std::max(largestLastSequence, MsiRecordGetInteger(row.get(), 2));
+    }
+    context.updateSequence = largestLastSequence + kSequenceGap;
+    context.updateDiskId = largestDiskId + 1;
+
+    MsiHandle added(MsiCreateRecord(6));
+    MsiRecordSetInteger(added.get(), 1, context.updateDiskId);
+    MsiRecordSetInteger(added.get(), 2, context.updateSequence);
+    MsiRecordSetStringW(added.get(), 3, TEXT("Quillet"));
+    MsiRecordSetStringW(added.get(), 4, TEXT("#QuilletCab"));
+    MsiRecordSetStringW(added.get(), 5, TEXT(""));
+    MsiRecordSetStringW(added.get(), 6, TEXT("QuilletCabCache"));
+    return MsiViewModify(media.get(), MSIMODIFY_INSERT, added.get());
+}
+
+// Size, version, language, attributes and sequence of the new copy. A null
+// Attributes counts as no attributes.
+void DescribeNewCopy(MSIHANDLE record, LPCWSTR newFilePath) {
+    WidePath version{};
+    WidePath language{};
+    DWORD versionCount = kTextChars;
+    DWORD languageCount = kTextChars;
+    MsiGetFileVersionW(newFilePath, version.data(), &versionCount, language.data(), &languageCount);
+    MsiRecordSetInteger(record, kFileSize, static_cast<int>(QueryFileSize(newFilePath)));
+    MsiRecordSetStringW(record, kFileVersion, version.data());
+    MsiRecordSetStringW(record, kFileLanguage, language.data());
+    int attributes = MsiRecordGetInteger(record, kFileAttributes);
+    if (attributes == static_cast<int>(MSI_NULL_INTEGER)) {
+        attributes = 0;
+    }
+    attributes = (attributes & ~kAttributeNoncompressed) | kAttributeCompressed;
+    MsiRecordSetInteger(record, kFileAttributes, attributes);
+    MsiRecordSetInteger(record, kFileSequence, 0);
+}
+
+UINT RenameFile(MSIHANDLE record, LPCWSTR newFileName) {
+    std::basic_string<WCHAR> current;
+    const UINT status = ReadRecordText(record, kFileName, kTextChars, current);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    if (EqualsIgnoringAsciiCase(current, newFileName)) {
+        return ERROR_SUCCESS;
+    }
+    return MsiRecordSetStringW(record, kFileName, newFileName);
+}
+
+}  // namespace
+
+DWORD QueryFileSize(LPCWSTR path) {
+    const HANDLE file = platformCalls.createFile(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    DWORD high = 0;
+    const DWORD low = GetFileSize(file, &high);
+    CloseHandle(file);
+    return low;
+}
+
+UINT UpdateFile(PatchContext& context, LPCWSTR installedFilePath, LPCWSTR newFilePath,
+                LPCWSTR newFileName) {
     if (installedFilePath == nullptr || installedFilePath[0] == 0) {
         return ERROR_SUCCESS;
     }
     if (context.database == 0) {
-        context.lastMessageId = kMessageInvalidHandle;
-        return ERROR_INVALID_HANDLE;
+        return Fail(context, ERROR_INVALID_HANDLE, kMessageInvalidHandle);
     }
-    context.lastMessageId = kMessageUpdateFile;
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    const bool removal = RemovesFile(newFilePath);
+    // A replacement without the name it is to carry is refused before
+    // anything changes.
+    if (!removal && newFileName == nullptr) {
+        return Fail(context, ERROR_INVALID_PARAMETER, kMessageInvalidParameter);
+    }
+    MsiHandle fileView;
+    MsiHandle fileRecord;
+    UINT status = LocateFile(context, installedFilePath, fileView, fileRecord);
+    if (status != ERROR_SUCCESS) {
+        return Fail(context, status, kMessageFileNotFound);
+    }
+    context.changesPending = 1;
+    status = ApplyPendingTransform(context);
+    if (status != ERROR_SUCCESS) {
+        return Fail(context, status, kMessageUserTransform);
+    }
+
+    if (removal) {
+        status = MsiViewModify(fileView.get(), MSIMODIFY_DELETE, fileRecord.get());
+        return status == ERROR_SUCCESS ? ERROR_SUCCESS
+                                       : Fail(context, status, kMessageFileNotFound);
+    }
+
+    if (context.updateSequence == 0) {
+        status = PrepareCarryOver(context);
+        if (status != ERROR_SUCCESS) {
+            return Fail(context, status, kMessageUpdateFile);
+        }
+        status = PutLibraryMediaRow(context);
+        if (status != ERROR_SUCCESS) {
+            return Fail(context, status, kMessageUpdateFile);
+        }
+    }
+
+    DescribeNewCopy(fileRecord.get(), newFilePath);
+    status = RenameFile(fileRecord.get(), newFileName);
+    if (status != ERROR_SUCCESS) {
+        return Fail(context, status, kMessageUpdateFile);
+    }
+    std::basic_string<WCHAR> fileKey;
+    status = ReadRecordText(fileRecord.get(), kFileKey, kTextChars, fileKey);
+    if (status != ERROR_SUCCESS) {
+        return Fail(context, status, kMessageArchiveFile);
+    }
+    status = WriteWorkTableRow(context.cabinet, context.database, fileKey.c_str(), newFilePath,
+                               newFileName);
+    if (status != ERROR_SUCCESS) {
+        return Fail(context, status, kMessageArchiveFile);
+    }
+    status = MsiViewModify(fileView.get(), MSIMODIFY_UPDATE, fileRecord.get());
+    if (status != ERROR_SUCCESS) {
+        return Fail(context, status, kMessageUpdateFile);
+    }
+    MsiViewClose(fileView.get());
+    return ERROR_SUCCESS;
 }

@@ -9,3 +9,6 @@
 // status, with its message recorded.
 UINT UpdateFile(PatchContext& context, LPCWSTR installedFilePath, LPCWSTR newFilePath,
                 LPCWSTR newFileName);
+
+// The low 32 bits of the file's size; 0 when it can't be opened.
+DWORD QueryFileSize(LPCWSTR path);

@@ -1,0 +1,207 @@
+// Carrying the library's previous cabinet over at the first replacement: from
+// the cab cache the package names, or out of the package's own streams into
+// a new cab cache beside it. Cabinets come from gcab.
+#include "library/update/installed_products.h"
+
+namespace update_test {
+namespace {
+
+using Table = std::vector<std::vector<std::string>>;
+
+int progressTicks = 0;
+void QLTMSI_CALL CountTicks(int code, void* data) {
+    if (code == QLTMSI_PROGRESS_TICK && data == nullptr)
+        ++progressTicks;
+}
+
+std::string StreamBytes(MSIHANDLE database, const std::string& name) {
+    MsiHandle parameters(MsiCreateRecord(1));
+    MsiRecordSetStringW(parameters.get(), 1, Wide(name).c_str());
+    MsiHandle view, row;
+    if (OpenExecutedView(database, TEXT("SELECT * FROM `_Streams` WHERE `Name`=?"),
+                         parameters.get(), view) != ERROR_SUCCESS ||
+        MsiViewFetch(view.get(), row.Receive()) != ERROR_SUCCESS)
+        return "<none>";
+    std::string bytes;
+    char buffer[4096];
+    for (DWORD count = sizeof buffer; count == sizeof buffer;) {
+        count = sizeof buffer;
+        if (MsiRecordReadStream(row.get(), 2, buffer, &count) != ERROR_SUCCESS)
+            break;
+        bytes.append(buffer, count);
+    }
+    return bytes;
+}
+
+std::string StreamOfPackage(const fs::path& package, const std::string& name) {
+    MsiHandle database;
+    if (MsiOpenDatabaseW(Wide(WindowsPathOf(package.string())).c_str(), MSIDBOPEN_READONLY,
+                         database.Receive()) != ERROR_SUCCESS)
+        return "<no package>";
+    return StreamBytes(database.get(), name);
+}
+
+UINT AddCabinetStream(MSIHANDLE database, const fs::path& cabinet) {
+    MsiHandle view;
+    UINT status = OpenExecutedView(database, TEXT("SELECT * FROM `_Streams`"), 0, view);
+    MsiHandle row(MsiCreateRecord(2));
+    MsiRecordSetStringW(row.get(), 1, TEXT("QuilletCab"));
+    MsiRecordSetStreamW(row.get(), 2, Wide(WindowsPathOf(cabinet.string())).c_str());
+    return status ? status : MsiViewModify(view.get(), MSIMODIFY_INSERT, row.get());
+}
+
+class CarryOverTest : public InstalledProductTest {
+  protected:
+    void SetUp() override {
+        InstalledProductTest::SetUp();
+        progressTicks = 0;
+    }
+
+    // A product of its own, and a cabinet holding File1 and File2 as an
+    // earlier commit would have written them.
+    void Prepare(const std::string& product) {
+        product_ = product;
+        ASSERT_TRUE(InstallSmallProduct(product));
+        installed_ = LocalPackage(product);
+        const fs::path folder = WorkDirectory() / ("cab-" + product.substr(1, 8));
+        fs::create_directories(folder);
+        winsys_test::writeFile((folder / "File1").string(), "first carried file\n");
+        winsys_test::writeFile((folder / "File2").string(), std::string(70000, 'z'));
+        cabinet_ = folder / "old.cab";
+        ASSERT_EQ(update_test::Run("cd '" + folder.string() + "' && gcab -c -z old.cab File1 File2"), 0);
+    }
+    DWORD OpenWithProgress() {
+        return QLTMsiOpenDatabase(handle_, Wide(product_).c_str(), nullptr, nullptr, nullptr,
+                                  CountTicks);
+    }
+    std::string OnlyFile() const {
+        return "C:\\Program Files\\Small " + product_.substr(1, product_.size() - 2) +
+               "\\only.txt";
+    }
+    std::string ReplaceOnlyFile() {
+        const fs::path copy = WorkDirectory() / "only v2.txt";
+        winsys_test::writeFile(copy.string(), "new\n");
+        newCopy_ = WindowsPathOf(copy.string());
+        return std::to_string(Update(OnlyFile(), newCopy_, "only.txt"));
+    }
+    // The work table, with extracted files' contents checked and their
+    // folder replaced by "<dir>".
+    Table CarriedRows() {
+        Table rows = Rows(Database(), "SELECT * FROM `QuilletTempTable`");
+        const std::string directory = Narrow(Context().cabinet.extractDirectory.data());
+        for (auto& row : rows) {
+            if (row[1].rfind(directory, 0) == 0 && !directory.empty()) {
+                EXPECT_EQ(winsys_test::readFile(Native(Wide(row[1])).string()),
+                          winsys_test::readFile((cabinet_.parent_path() / row[0]).string()));
+                row[1] = "<dir>" + row[1].substr(directory.size());
+            }
+        }
+        std::sort(rows.begin(), rows.end());
+        return rows;
+    }
+
+    std::string product_;
+    fs::path installed_;
+    fs::path cabinet_;
+    std::string newCopy_;
+};
+
+TEST_F(CarryOverTest, CabinetOfTheCabCacheIsCarriedOver) {
+    Prepare("{6B2E1D4F-8C3A-4F72-AD95-3E4F5A6B7C21}");
+    const fs::path cache = installed_.parent_path() / "c021_.msi";
+    MsiHandle created;
+    ASSERT_EQ(MsiOpenDatabaseW(Wide(WindowsPathOf(cache.string())).c_str(), MSIDBOPEN_CREATEDIRECT,
+                               created.Receive()),
+              0u);
+    ASSERT_EQ(AddCabinetStream(created.get(), cabinet_), 0u);
+    ASSERT_EQ(MsiDatabaseCommit(created.get()), 0u);
+    created.Close();
+    ASSERT_EQ(OnPackage(installed_,
+                        [&](MSIHANDLE database) {
+                            EXPECT_EQ(Execute(database,
+                                              "INSERT INTO `Property` (`Property`,`Value`) "
+                                              "VALUES ('QuilletCabCache',?)",
+                                              {WindowsPathOf(cache.string())}),
+                                      0u);
+                        }),
+              0u);
+    const std::string cacheBytes = winsys_test::readFile(cache.string());
+
+    ASSERT_EQ(OpenWithProgress(), 0u);
+    EXPECT_EQ(ReplaceOnlyFile(), "0");
+    EXPECT_EQ(progressTicks, 2);
+    EXPECT_EQ(CarriedRows(), (Table{{"File1", "<dir>File1", ""},
+                                    {"File2", "<dir>File2", ""},
+                                    {"only.txt", newCopy_, "only.txt"}}));
+    EXPECT_EQ(winsys_test::readFile(cache.string()), cacheBytes) << "only read";
+    EXPECT_EQ(Narrow(Context().cabCachePath.data()), WindowsPathOf(cache.string()));
+    ASSERT_TRUE(Context().cabinet.oldCabinetFile.has_value());
+    EXPECT_EQ(winsys_test::readFile(Native(*Context().cabinet.oldCabinetFile).string()),
+              winsys_test::readFile(cabinet_.string()));
+
+    EXPECT_EQ(QLTMsiClose(handle_), 0u);
+    EXPECT_TRUE(TemporaryFiles().empty());
+    EXPECT_TRUE(fs::exists(cache));
+}
+
+TEST_F(CarryOverTest, CabinetInThePackageMovesToANewCabCache) {
+    Prepare("{6B2E1D4F-8C3A-4F72-AD95-3E4F5A6B7C22}");
+    ASSERT_EQ(OnPackage(installed_,
+                        [&](MSIHANDLE database) {
+                            EXPECT_EQ(AddCabinetStream(database, cabinet_), 0u);
+                        }),
+              0u);
+    const std::string installedBytes = winsys_test::readFile(installed_.string());
+
+    ASSERT_EQ(OpenWithProgress(), 0u);
+    EXPECT_EQ(ReplaceOnlyFile(), "0");
+    EXPECT_EQ(StreamBytes(Database(), "QuilletCab"), "<none>");
+    EXPECT_EQ(CarriedRows(), (Table{{"File1", "<dir>File1", ""},
+                                    {"File2", "<dir>File2", ""},
+                                    {"only.txt", newCopy_, "only.txt"}}));
+    const fs::path cache = Native(Context().cabCachePath.data());
+    EXPECT_EQ(cache.parent_path(), installed_.parent_path());
+    EXPECT_EQ(cache.filename().string().size(), 9u) << cache;
+    EXPECT_EQ(cache.filename().string().substr(4), "_.msi");
+    EXPECT_EQ(StreamOfPackage(cache, "QuilletCab"), winsys_test::readFile(cabinet_.string()));
+    {
+        MsiHandle database;
+        ASSERT_EQ(MsiOpenDatabaseW(Wide(WindowsPathOf(cache.string())).c_str(),
+                                   MSIDBOPEN_READONLY, database.Receive()),
+                  0u);
+        EXPECT_EQ(Rows(database.get(), "SELECT `Name` FROM `_Streams`"), (Table{{"QuilletCab"}}));
+    }
+    EXPECT_EQ(winsys_test::readFile(installed_.string()), installedBytes);
+    EXPECT_EQ(QLTMsiClose(handle_), 0u);
+    EXPECT_TRUE(TemporaryFiles().empty());
+}
+
+TEST_F(CarryOverTest, AMissingCabCacheFailsTheFirstReplacement) {
+    Prepare("{6B2E1D4F-8C3A-4F72-AD95-3E4F5A6B7C23}");
+    ASSERT_EQ(OnPackage(installed_,
+                        [&](MSIHANDLE database) {
+                            EXPECT_EQ(Execute(database,
+                                              "INSERT INTO `Property` (`Property`,`Value`) "
+                                              "VALUES ('QuilletCabCache','C:\\gone_.msi')"),
+                                      0u);
+                        }),
+              0u);
+    ASSERT_EQ(OpenWithProgress(), 0u);
+    EXPECT_EQ(ReplaceOnlyFile(), "4102");
+    EXPECT_EQ(LastMessage(), "Error updating file in msi database.");
+    EXPECT_EQ(progressTicks, 0);
+    EXPECT_EQ(TemporaryFiles().size(), 1u) << "the working copy only";
+}
+
+TEST_F(CarryOverTest, NothingToCarryLeavesOnlyTheReplacement) {
+    Prepare("{6B2E1D4F-8C3A-4F72-AD95-3E4F5A6B7C24}");
+    ASSERT_EQ(OpenWithProgress(), 0u);
+    EXPECT_EQ(ReplaceOnlyFile(), "0");
+    EXPECT_EQ(progressTicks, 0);
+    EXPECT_EQ(CarriedRows(), (Table{{"only.txt", newCopy_, "only.txt"}}));
+    EXPECT_FALSE(Context().cabinet.oldCabinetFile.has_value());
+    EXPECT_EQ(TemporaryFiles().size(), 1u) << "the working copy only";
+}
+
+}  // namespace
+}  // namespace update_test

@@ -1,0 +1,226 @@
+// Replacing and removing files of a product installed by `qltmsi install`:
+// the rewritten File row, the work table, the Media row of the library's
+// cabinet, the caller's transform, and refusals that change nothing.
+#include "library/update/installed_products.h"
+
+#include "update/update_file.h"
+
+namespace update_test {
+namespace {
+
+using Table = std::vector<std::vector<std::string>>;
+
+constexpr char kFileRow[] = "SELECT * FROM `File` WHERE `File`=?";
+constexpr char kWorkTable[] = "SELECT * FROM `QuilletTempTable`";
+
+// "major.minor.build.revision" and the first language of a PE file's version
+// resource, read by pefile.
+std::pair<std::string, std::string> PeVersion(const std::string& path) {
+    const std::string out = Prefix().root() + "/pe-version.txt";
+    const std::string script =
+        "import pefile,sys\n"
+        "p=pefile.PE(sys.argv[1])\n"
+        "f=p.VS_FIXEDFILEINFO[0]\n"
+        "print('%d.%d.%d.%d'%(f.FileVersionMS>>16,f.FileVersionMS&65535,"
+        "f.FileVersionLS>>16,f.FileVersionLS&65535))\n"
+        "t=[v.entry for i in p.FileInfo[0] if i.Key==b'VarFileInfo' for v in i.Var][0]\n"
+        "print(int(list(t.values())[0].split()[0],16))\n";
+    winsys_test::writeFile(Prefix().root() + "/pe-version.py", script);
+    EXPECT_EQ(update_test::Run("/usr/bin/python3 '" + Prefix().root() + "/pe-version.py' '" + path + "' > '" +
+                  out + "'"),
+              0);
+    std::istringstream lines(winsys_test::readFile(out));
+    std::string version, language;
+    std::getline(lines, version);
+    std::getline(lines, language);
+    return {version, language};
+}
+
+class UpdateFileTest : public InstalledProductTest {
+  protected:
+    void SetUp() override {
+        InstalledProductTest::SetUp();
+        InstallAppOnce();
+        ASSERT_EQ(Open(kAppProduct), 0u);
+    }
+    static std::string InApp(const std::string& relative) { return kAppDirectory + relative; }
+    // A new copy under the work directory, as a Windows path.
+    static std::string NewCopy(const std::string& name, const std::string& content) {
+        const fs::path path = WorkDirectory() / "new" / name;
+        fs::create_directories(path.parent_path());
+        winsys_test::writeFile(path.string(), content);
+        return WindowsPathOf(path.string());
+    }
+    std::vector<std::string> FileRow(const std::string& key) {
+        const Table rows = Rows(Database(), kFileRow, {key});
+        return rows.empty() ? std::vector<std::string>{} : rows.front();
+    }
+};
+
+TEST_F(UpdateFileTest, ReplacementDescribesTheNewCopy) {
+    const std::string dll = WorkDirectory().string() + "/main.dll";
+    const auto [version, language] = PeVersion(dll);
+    ASSERT_FALSE(version.empty());
+    EXPECT_EQ(language, "1033");
+
+    ASSERT_EQ(Update(InApp("plain.txt"), WindowsPathOf(dll), "plain.txt"), 0u);
+    EXPECT_EQ(FileRow("plain"),
+              (std::vector<std::string>{"plain", "Main", "plain.txt",
+                                        std::to_string(fs::file_size(dll)), version, language,
+                                        std::to_string(512 | 0x4000), "0"}));
+    EXPECT_EQ(Rows(Database(), kWorkTable), (Table{{"plain", WindowsPathOf(dll), "plain.txt"}}));
+    EXPECT_EQ(Rows(Database(), "SELECT * FROM `Media` WHERE `DiskId`=2"),
+              (Table{{"2", "112", "Quillet", "#QuilletCab", "", "QuilletCabCache"}}));
+    EXPECT_EQ(Context().changesPending, 1u);
+    EXPECT_EQ(Context().updateSequence, 112);
+    EXPECT_EQ(Context().updateDiskId, 2);
+    EXPECT_EQ(Context().cabinet.queuedFileCount, 1u);
+    EXPECT_EQ(LastMessage(), "Error opening msi database. The file may be in use.");
+}
+
+TEST_F(UpdateFileTest, FilesWithoutVersionAndTheNewName) {
+    const std::string copy = NewCopy("readme v2.txt", "twelve bytes");
+    // A name that differs only in case leaves FileName as it was.
+    ASSERT_EQ(Update(InApp("readme.txt"), copy, "README.txt"), 0u);
+    EXPECT_EQ(FileRow("readme"), (std::vector<std::string>{"readme", "Main", "readme.TXT", "12",
+                                                           "", "", "16896", "0"}));
+    ASSERT_EQ(Update(InApp("O'Brien.txt"), copy, "O'Neil's.txt"), 0u);
+    EXPECT_EQ(FileRow("obrien")[2], "O'Neil's.txt");
+    EXPECT_EQ(Rows(Database(), "SELECT `NewName` FROM `QuilletTempTable` WHERE `Name`='obrien'"),
+              (Table{{"O'Neil's.txt"}}));
+    // A new copy that can't be opened gets size 0.
+    ASSERT_EQ(Update(InApp("plain.txt"), "C:\\nowhere\\gone.bin", "plain.txt"), 0u);
+    EXPECT_EQ(FileRow("plain")[3], "0");
+}
+
+TEST_F(UpdateFileTest, TheLibraryMediaRowFollowsTheOthers) {
+    ASSERT_EQ(Execute(Database(), "DELETE FROM `Media`"), 0u);
+    const std::string insert =
+        "INSERT INTO `Media` (`DiskId`,`LastSequence`,`DiskPrompt`,`Cabinet`) VALUES ";
+    ASSERT_EQ(Execute(Database(), insert + "(1,10,'','#app.cab')"), 0u);
+    ASSERT_EQ(Execute(Database(), insert + "(2,40,'','disk2.cab')"), 0u);
+    // The row an earlier commit left is replaced, and does not count.
+    ASSERT_EQ(Execute(Database(), insert + "(7,900,'Quillet','#QuilletCab')"), 0u);
+
+    ASSERT_EQ(Update(InApp("plain.txt"), NewCopy("p.txt", "p"), "plain.txt"), 0u);
+    EXPECT_EQ(Rows(Database(), "SELECT `DiskId`,`LastSequence`,`Cabinet` FROM `Media`"),
+              (Table{{"1", "10", "#app.cab"}, {"2", "40", "disk2.cab"}, {"3", "140", "#QuilletCab"}}));
+    // Later replacements reuse the row.
+    ASSERT_EQ(Update(InApp("main.dll"), NewCopy("m.dll", "m"), "main.dll"), 0u);
+    EXPECT_EQ(Rows(Database(), "SELECT `DiskId` FROM `Media`").size(), 3u);
+}
+
+TEST_F(UpdateFileTest, AttributesBecomeCompressed) {
+    ASSERT_EQ(Execute(Database(), "UPDATE `File` SET `Attributes`=8193 WHERE `File`='plain'"), 0u);
+    ASSERT_EQ(Execute(Database(), "UPDATE `File` SET `Attributes`=NULL WHERE `File`='spaced'"), 0u);
+    ASSERT_EQ(FileRow("spaced")[6], "");
+    ASSERT_EQ(Update(InApp("plain.txt"), NewCopy("p.txt", "p"), "plain.txt"), 0u);
+    ASSERT_EQ(Update(InApp("Read Me Now.txt"), NewCopy("s.txt", "s"), "Read Me Now.txt"), 0u);
+    EXPECT_EQ(FileRow("plain")[6], std::to_string(0x4001));
+    EXPECT_EQ(FileRow("spaced")[6], std::to_string(0x4000));
+}
+
+TEST_F(UpdateFileTest, TwoReplacementsOfOneFileLeaveOneRow) {
+    ASSERT_EQ(Update(InApp("plain.txt"), NewCopy("first.txt", "1"), "plain.txt"), 0u);
+    const std::string second = NewCopy("second.txt", "22");
+    ASSERT_EQ(Update(InApp("PLAIN.TXT"), second, "Plain Two.txt"), 0u);
+    EXPECT_EQ(Rows(Database(), kWorkTable), (Table{{"plain", second, "Plain Two.txt"}}));
+    EXPECT_EQ(Context().cabinet.queuedFileCount, 2u);
+    EXPECT_EQ(FileRow("plain")[2], "Plain Two.txt");
+    EXPECT_EQ(FileRow("plain")[3], "2");
+}
+
+TEST_F(UpdateFileTest, ShortNewPathsRemoveTheRowOnly) {
+    const Table media = Rows(Database(), "SELECT * FROM `Media`");
+    ASSERT_EQ(Update(InApp("notes.txt"), "ab", std::nullopt), 259u) << "not in the app folder";
+    ASSERT_EQ(Update(InApp("opt\\notes.txt"), "ab", std::nullopt), 0u);
+    ASSERT_EQ(Update(InApp("Read Me Now.txt"), std::nullopt, std::nullopt), 0u);
+    EXPECT_TRUE(FileRow("notes").empty());
+    EXPECT_TRUE(FileRow("spaced").empty());
+    EXPECT_EQ(Rows(Database(), "SELECT * FROM `Media`"), media);
+    EXPECT_EQ(Context().updateSequence, 0);
+    EXPECT_EQ(Context().changesPending, 1u);
+    MsiHandle view;
+    EXPECT_NE(MsiDatabaseOpenViewW(Database(), Wide(kWorkTable).c_str(), view.Receive()), 0u);
+}
+
+TEST_F(UpdateFileTest, RefusalsChangeNothing) {
+    const auto before = FileRow("plain");
+    // A replacement without the name it is to carry.
+    EXPECT_EQ(Update(InApp("plain.txt"), NewCopy("p.txt", "p"), std::nullopt), 87u);
+    EXPECT_EQ(LastMessage(), "An invalid parameter was supplied to an msi function.");
+    EXPECT_EQ(Update(InApp("absent.txt"), NewCopy("p.txt", "p"), "absent.txt"), 259u);
+    EXPECT_EQ(LastMessage(), "File not found in the specified msi database");
+    EXPECT_EQ(Update(InApp("x' OR 'a'='a"), NewCopy("p.txt", "p"), "x.txt"), 259u);
+    EXPECT_EQ(Update("", NewCopy("p.txt", "p"), "x.txt"), 0u);
+    EXPECT_EQ(FileRow("plain"), before);
+    EXPECT_EQ(Context().changesPending, 0u);
+    EXPECT_EQ(Context().updateSequence, 0);
+}
+
+TEST_F(UpdateFileTest, NoDatabaseOpen) {
+    EXPECT_EQ(Open("{0F0F0F0F-1111-2222-3333-444444444444}"), 1605u);
+    EXPECT_EQ(Update("", "C:\\x.txt", "x.txt"), 0u);
+    EXPECT_EQ(Update(InApp("plain.txt"), "C:\\x.txt", "x.txt"), 6u);
+    EXPECT_EQ(LastMessage(), "Invalid msi handle provided to function.");
+}
+
+class TransformTest : public UpdateFileTest {
+  protected:
+    // A transform that adds a property to the installed package.
+    static fs::path MakeTransform(const std::string& name) {
+        const fs::path work = WorkDirectory();
+        const fs::path changed = work / "changed.msi";
+        fs::copy_file(LocalPackage(kAppProduct), changed, fs::copy_options::overwrite_existing);
+        EXPECT_EQ(OnPackage(changed,
+                            [](MSIHANDLE database) {
+                                EXPECT_EQ(Execute(database,
+                                                  "INSERT INTO `Property` (`Property`,`Value`) "
+                                                  "VALUES ('PatchedBy','update tests')"),
+                                          0u);
+                            }),
+                  0u);
+        MsiHandle after, before;
+        EXPECT_EQ(MsiOpenDatabaseW(Wide(WindowsPathOf(changed.string())).c_str(),
+                                   MSIDBOPEN_READONLY, after.Receive()),
+                  0u);
+        EXPECT_EQ(MsiOpenDatabaseW(Wide(WindowsPathOf(LocalPackage(kAppProduct).string())).c_str(),
+                                   MSIDBOPEN_READONLY, before.Receive()),
+                  0u);
+        const fs::path transform = work / name;
+        EXPECT_EQ(MsiDatabaseGenerateTransformW(after.get(), before.get(),
+                                                Wide(WindowsPathOf(transform.string())).c_str(),
+                                                0, 0),
+                  0u);
+        return transform;
+    }
+    void SetUp() override {
+        InstalledProductTest::SetUp();
+        InstallAppOnce();
+    }
+};
+
+TEST_F(TransformTest, ATransformGivenAtOpenIsAppliedOnce) {
+    const fs::path transform = MakeTransform("property.mst");
+    ASSERT_EQ(Open(kAppProduct, "property.mst", nullptr,
+                   WindowsPathOf(transform.parent_path().string()).c_str()),
+              0u);
+    const std::string query = "SELECT `Value` FROM `Property` WHERE `Property`='PatchedBy'";
+    EXPECT_TRUE(Rows(Database(), query).empty()) << "not before the first update";
+    ASSERT_EQ(Update(InApp("plain.txt"), NewCopy("p.txt", "p"), "plain.txt"), 0u);
+    EXPECT_EQ(Rows(Database(), query), (Table{{"update tests"}}));
+    EXPECT_FALSE(Context().transformPath.has_value());
+    fs::remove(transform);
+    EXPECT_EQ(Update(InApp("main.dll"), NewCopy("m.dll", "m"), "main.dll"), 0u);
+}
+
+TEST_F(TransformTest, ATransformThatFailsIsNotTriedAgain) {
+    ASSERT_EQ(Open(kAppProduct, "C:\\missing.mst"), 0u);
+    EXPECT_EQ(Update(InApp("plain.txt"), NewCopy("p.txt", "p"), "plain.txt"), 14u);
+    EXPECT_EQ(LastMessage(), "User supplied transform failed to apply properly.");
+    EXPECT_EQ(Context().changesPending, 1u);
+    EXPECT_EQ(Update(InApp("plain.txt"), NewCopy("p.txt", "p"), "plain.txt"), 0u);
+}
+
+}  // namespace
+}  // namespace update_test

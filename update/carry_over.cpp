@@ -1,0 +1,205 @@
+// Carrying the previous cabinet over. The cabinet is copied out of its
+// stream through a small buffer into a temporary file, unpacked there, and
+// each unpacked file becomes a work-table row; names read from disk reach the
+// statements as `?` values.
+#include "update/carry_over.h"
+
+#include "platform/platform_calls.h"
+#include "platform/unique_name.h"
+#include "update/msi_handle.h"
+#include "update/work_table.h"
+
+namespace {
+
+using Text = std::basic_string<WCHAR>;
+
+constexpr DWORD kStreamChunk = 1024;
+constexpr LPCWSTR kCabinetQuery = TEXT("SELECT * FROM `_Streams` WHERE `Name`='QuilletCab'");
+
+// The stream row of the library's cabinet, and the database that holds it
+// when that is the cab cache rather than the working copy.
+struct CabinetSource {
+    MsiHandle cabCache;
+    MsiHandle view;
+    MsiHandle row;
+    bool inPackage = false;
+};
+
+bool FetchCabinetRow(MSIHANDLE database, CabinetSource& source) {
+    return OpenExecutedView(database, kCabinetQuery, 0, source.view) == ERROR_SUCCESS &&
+           MsiViewFetch(source.view.get(), source.row.Receive()) == ERROR_SUCCESS;
+}
+
+void CopyStream(MSIHANDLE row, HANDLE file) {
+    char buffer[kStreamChunk];
+    for (;;) {
+        DWORD count = kStreamChunk;
+        if (MsiRecordReadStream(row, 2, buffer, &count) != ERROR_SUCCESS) {
+            return;
+        }
+        DWORD written = 0;
+        WriteFile(file, buffer, count, &written, nullptr);
+        if (count < kStreamChunk) {
+            return;
+        }
+    }
+}
+
+// The working copy gives up its own cabinet stream; it moves to a cab cache.
+void RemoveStreamFromPackage(MSIHANDLE database, CabinetSource& source) {
+    if (MsiRecordSetStreamW(source.row.get(), 2, nullptr) == ERROR_SUCCESS) {
+        MsiViewModify(source.view.get(), MSIMODIFY_UPDATE, source.row.get());
+        MsiViewModify(source.view.get(), MSIMODIFY_DELETE, source.row.get());
+        MsiDatabaseCommit(database);
+    }
+}
+
+void Notify(const PatchContext& context) {
+    if (context.progressCallback != nullptr) {
+        context.progressCallback(QLTMSI_PROGRESS_TICK, nullptr);
+    }
+}
+
+// A new package beside the installed one holding the cabinet as its only
+// stream; cabCachePath names it from now on. A cache that could not be
+// written whole is removed again and reported.
+UINT WriteNewCabCache(PatchContext& context) {
+    Text directory(context.packagePath.data());
+    const size_t separator = directory.rfind(TEXT('\\'));
+    if (separator == Text::npos) {
+        return QLTMSI_ERROR_EXTRACTION;
+    }
+    directory.resize(separator + 1);
+    WidePath name{};
+    std::copy(directory.begin(), directory.end(), name.begin());
+    MakeUniqueName(name.data());
+    Text cabCache = Text(name.data()) + TEXT("_.msi");
+    if (cabCache.size() > MAX_PATH ||
+        platformCalls.fileAttributes(cabCache.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        return QLTMSI_ERROR_CABINET;
+    }
+    std::copy(cabCache.begin(), cabCache.end(), context.cabCachePath.begin());
+    context.cabCachePath[cabCache.size()] = 0;
+
+    MsiHandle database;
+    if (MsiOpenDatabaseW(cabCache.c_str(), MSIDBOPEN_CREATEDIRECT, database.Receive()) !=
+        ERROR_SUCCESS) {
+        return QLTMSI_ERROR_CABINET;
+    }
+    MsiHandle view;
+    UINT status = OpenExecutedView(database.get(), TEXT("SELECT * FROM `_Streams`"), 0, view);
+    if (status == ERROR_SUCCESS) {
+        MsiHandle row(MsiCreateRecord(2));
+        MsiRecordSetStringW(row.get(), 1, TEXT("QuilletCab"));
+        const LPCWSTR cabinetFile =
+            context.cabinet.oldCabinetFile ? context.cabinet.oldCabinetFile->c_str() : nullptr;
+        status = MsiRecordSetStreamW(row.get(), 2, cabinetFile);
+        if (status == ERROR_SUCCESS) {
+            status = MsiViewModify(view.get(), MSIMODIFY_INSERT, row.get());
+        }
+        row.Close();
+        MsiViewClose(view.get());
+    }
+    view.Close();
+    if (status == ERROR_SUCCESS) {
+        status = MsiDatabaseCommit(database.get());
+    }
+    database.Close();
+    if (status != ERROR_SUCCESS) {
+        platformCalls.deleteFile(cabCache.c_str());
+        return QLTMSI_ERROR_CABINET;
+    }
+    return ERROR_SUCCESS;
+}
+
+// One work-table row per unpacked file, named as in the cabinet.
+UINT ListExtractedFiles(const PatchContext& context) {
+    const Text directory(context.cabinet.extractDirectory.data());
+    WIN32_FIND_DATAW entry{};
+    const HANDLE find = platformCalls.findFirstFile((directory + TEXT("*.*")).c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) {
+        return ERROR_SUCCESS;
+    }
+    UINT status = ERROR_SUCCESS;
+    do {
+        const Text name(entry.cFileName);
+        if (name == TEXT(".") || name == TEXT("..")) {
+            continue;
+        }
+        status = ListCarriedFile(context.database, name.c_str(), (directory + name).c_str());
+    } while (status == ERROR_SUCCESS && platformCalls.findNextFile(find, &entry));
+    FindClose(find);
+    return status;
+}
+
+}  // namespace
+
+UINT PrepareCarryOver(PatchContext& context) {
+    UINT status = CreateWorkTable(context.database);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    WidePath tempDirectory{};
+    WidePath cabinetFile{};
+    const DWORD length =
+        platformCalls.tempPath(static_cast<DWORD>(tempDirectory.size()), tempDirectory.data());
+    if (length == 0 || length >= tempDirectory.size() ||
+        platformCalls.tempFileName(tempDirectory.data(), TEXT("qlt"), 0, cabinetFile.data()) == 0) {
+        return QLTMSI_ERROR_EXTRACTION;
+    }
+    const HANDLE file = platformCalls.createFile(cabinetFile.data(), GENERIC_READ | GENERIC_WRITE,
+                                                 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                                 nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        platformCalls.deleteFile(cabinetFile.data());
+        return QLTMSI_ERROR_EXTRACTION;
+    }
+
+    CabinetSource source;
+    if (FetchCabinetRow(context.database, source)) {
+        source.inPackage = true;
+    } else if (!IsEmpty(context.cabCachePath)) {
+        // The cab cache is only read here, so it is opened read-only.
+        if (MsiOpenDatabaseW(context.cabCachePath.data(), MSIDBOPEN_READONLY,
+                             source.cabCache.Receive()) != ERROR_SUCCESS ||
+            !FetchCabinetRow(source.cabCache.get(), source)) {
+            CloseHandle(file);
+            platformCalls.deleteFile(cabinetFile.data());
+            return QLTMSI_ERROR_OLD_CABINET;
+        }
+    }
+    if (source.row.get() != 0) {
+        CopyStream(source.row.get(), file);
+        if (source.inPackage) {
+            RemoveStreamFromPackage(context.database, source);
+        }
+    }
+    source.row.Close();
+    source.view.Close();
+    source.cabCache.Close();
+
+    const DWORD size = GetFileSize(file, nullptr);
+    CloseHandle(file);
+    if (size != 0) {
+        Notify(context);
+        if (ExtractCabinet(context.cabinet, cabinetFile.data()) != 0) {
+            platformCalls.deleteFile(cabinetFile.data());
+            return QLTMSI_ERROR_EXTRACTION;
+        }
+        Notify(context);
+        context.cabinet.oldCabinetFile = Text(cabinetFile.data());
+    } else {
+        platformCalls.deleteFile(cabinetFile.data());
+    }
+
+    if (source.inPackage) {
+        status = WriteNewCabCache(context);
+        if (status != ERROR_SUCCESS) {
+            return status;
+        }
+    }
+    if (context.cabinet.extractDirectory[0] != 0) {
+        return ListExtractedFiles(context);
+    }
+    return ERROR_SUCCESS;
+}
