@@ -5,6 +5,7 @@
 #include <io.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 

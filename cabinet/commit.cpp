@@ -1,16 +1,433 @@
-// The commit. Building the cabinet and writing the package back are not
-// built yet: both halves fail with the commit message recorded, so that
-// nothing is reported as written.
+// The commit. Values read from the work table go into SQL as parameters of
+// an execute record, never between quotes. Steps whose failure would leave
+// the package naming a cabinet that does not hold its files fail the commit
+// before the installed package is touched.
 #include "cabinet/commit.h"
 
+#include "api/library_state.h"
 #include "api/messages.h"
+#include "backup/undo_record.h"
+#include "platform/platform_calls.h"
+#include "platform/unique_name.h"
 
-UINT CommitDatabase(PatchContext& context) {
-    context.lastMessageId = kMessageCommit;
-    return ERROR_CALL_NOT_IMPLEMENTED;
+#include <qltmsi.h>
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+constexpr int kProgressText = 9;
+constexpr int kProgressTick = 21;
+constexpr UINT kProgressTextChars = MAX_PATH + 1;
+constexpr size_t kStatementChars = 256;
+
+#define WORK_TABLE TEXT("QuilletTempTable")
+#define CABINET_STREAM TEXT("QuilletCab")
+
+// Closes an Installer handle when it goes out of scope.
+class InstallerHandle {
+  public:
+    InstallerHandle() = default;
+    explicit InstallerHandle(MSIHANDLE handle) : handle_(handle) {}
+    InstallerHandle(const InstallerHandle&) = delete;
+    InstallerHandle& operator=(const InstallerHandle&) = delete;
+    ~InstallerHandle() { Close(); }
+    void Close() {
+        if (handle_ != 0) {
+            MsiCloseHandle(handle_);
+            handle_ = 0;
+        }
+    }
+    MSIHANDLE get() const { return handle_; }
+    MSIHANDLE* out() {
+        Close();
+        return &handle_;
+    }
+
+  private:
+    MSIHANDLE handle_ = 0;
+};
+
+void Tick(ProgressCallback progress) {
+    if (progress != nullptr) {
+        progress(kProgressTick, nullptr);
+    }
 }
 
-UINT FinishCommit(PatchContext& context, LPCWSTR) {
-    context.lastMessageId = kMessageCommit;
-    return ERROR_FUNCTION_FAILED;
+bool IsEmpty(LPCWSTR text) {
+    return text == nullptr || text[0] == 0;
+}
+
+size_t Length(LPCWSTR text) {
+    size_t length = 0;
+    while (text[length] != 0) {
+        ++length;
+    }
+    return length;
+}
+
+// Opens and executes a statement, with an optional parameter record.
+UINT RunQuery(MSIHANDLE database, LPCWSTR statement, InstallerHandle& view,
+              MSIHANDLE parameters = 0) {
+    UINT result = MsiDatabaseOpenViewW(database, statement, view.out());
+    if (result == ERROR_SUCCESS) {
+        result = MsiViewExecute(view.get(), parameters);
+    }
+    return result;
+}
+
+// Reads a string field into a path buffer; false when it does not fit (an
+// over-long value is refused, never cut) or cannot be read.
+bool ReadField(MSIHANDLE record, UINT field, WidePath& value) {
+    value[0] = 0;
+    DWORD size = static_cast<DWORD>(value.size());
+    return MsiRecordGetStringW(record, field, value.data(), &size) == ERROR_SUCCESS;
+}
+
+bool FileExists(LPCWSTR path) {
+    return platformCalls.fileAttributes(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The file to archive for a row: FullPath, or else NewName in FullPath's
+// directory. Null when neither exists or the joined path does not fit.
+LPCWSTR ChooseSource(const WidePath& fullPath, const WidePath& newName, WidePath& joined) {
+    if (FileExists(fullPath.data())) {
+        return fullPath.data();
+    }
+    if (newName[0] == 0) {
+        return nullptr;
+    }
+    size_t cut = 0;
+    for (size_t i = 0; fullPath[i] != 0; ++i) {
+        if (fullPath[i] == '\\') {
+            cut = i + 1;
+        }
+    }
+    const size_t nameLength = Length(newName.data());
+    if (cut + nameLength >= joined.size()) {
+        return nullptr;
+    }
+    std::copy_n(fullPath.begin(), cut, joined.begin());
+    std::copy_n(newName.begin(), nameLength + 1, joined.begin() + cut);
+    return FileExists(joined.data()) ? joined.data() : nullptr;
+}
+
+// Gives the File row keyed `name` the next Sequence number. A key that is
+// not in the File table leaves the counter alone; any other failure is
+// returned, since the row would keep pointing at a cabinet without its file.
+UINT NumberFileRow(MSIHANDLE database, LPCWSTR name, LONG& sequence) {
+    InstallerHandle key(MsiCreateRecord(1));
+    if (key.get() == 0) {
+        return ERROR_OUTOFMEMORY;
+    }
+    UINT result = MsiRecordSetStringW(key.get(), 1, name);
+    InstallerHandle view;
+    if (result == ERROR_SUCCESS) {
+        result = RunQuery(database, TEXT("SELECT `Sequence` FROM `File` WHERE `File`=?"), view,
+                          key.get());
+    }
+    if (result != ERROR_SUCCESS) {
+        return result;
+    }
+    InstallerHandle row;
+    result = MsiViewFetch(view.get(), row.out());
+    if (result == ERROR_NO_MORE_ITEMS) {
+        return ERROR_SUCCESS;
+    }
+    if (result == ERROR_SUCCESS) {
+        result = MsiRecordSetInteger(row.get(), 1, sequence);
+    }
+    if (result == ERROR_SUCCESS) {
+        result = MsiViewModify(view.get(), MSIMODIFY_UPDATE, row.get());
+    }
+    if (result == ERROR_SUCCESS) {
+        ++sequence;
+    }
+    return result;
+}
+
+// Archives the work table's rows; the result of BuildCabinet's loop.
+UINT ArchiveRows(CabinetWorkArea& area, MSIHANDLE database, PatchContext& context,
+                 ProgressCallback progress) {
+    WCHAR statement[kStatementChars];
+    wsprintfW(statement, TEXT("SELECT * FROM `%s`"), WORK_TABLE);
+    InstallerHandle view;
+    UINT result = RunQuery(database, statement, view);
+    if (result != ERROR_SUCCESS) {
+        return result;
+    }
+    for (;;) {
+        InstallerHandle row;
+        if (MsiViewFetch(view.get(), row.out()) != ERROR_SUCCESS) {
+            return 0;
+        }
+        WidePath name{};
+        WidePath fullPath{};
+        WidePath newName{};
+        const bool read = ReadField(row.get(), 1, name) && ReadField(row.get(), 2, fullPath) &&
+                          ReadField(row.get(), 3, newName);
+        row.Close();
+        if (!read) {
+            return 1;
+        }
+        if (name[0] == 0) {
+            continue;
+        }
+        if (fullPath[0] == 0) {
+            return 1;
+        }
+        Tick(progress);
+        WidePath joined{};
+        const LPCWSTR source = ChooseSource(fullPath, newName, joined);
+        const bool added = source != nullptr && AddFileToCabinet(area, source, name.data()) == 0;
+        Tick(progress);
+        if (!added) {
+            return 1;
+        }
+        result = NumberFileRow(database, name.data(), context.updateSequence);
+        if (result != ERROR_SUCCESS) {
+            return result;
+        }
+    }
+}
+
+// newCabCachePath: packagePath with its extension replaced by a unique code
+// and "msi" ("product.msi" becomes "product.a345.msi"). The code is chosen
+// against the final name, so no existing file, the current cab cache among
+// them, is ever taken.
+bool MakeCabCacheName(PatchContext& context) {
+    WidePath& name = context.newCabCachePath;
+    name = context.packagePath;
+    size_t dot = Length(name.data());
+    while (dot > 0 && name[dot - 1] != '.') {
+        --dot;
+    }
+    if (dot == 0) {
+        name[0] = 0;
+        return false;
+    }
+    constexpr WCHAR kExtension[] = TEXT("msi");
+    if (dot + 3 >= name.size()) {
+        name[0] = 0;
+        return false;
+    }
+    std::copy_n(kExtension, 4, name.begin() + dot);
+    if (MakeUniqueName(name.data()) == nullptr) {
+        name[0] = 0;
+        return false;
+    }
+    return true;
+}
+
+// Adds the row naming the new cab cache to the working copy's Property
+// table.
+UINT NameCabCache(PatchContext& context) {
+    InstallerHandle view;
+    if (RunQuery(context.database, TEXT("SELECT * FROM `Property`"), view) != ERROR_SUCCESS) {
+        return QLTMSI_ERROR_CABINET;
+    }
+    InstallerHandle row(MsiCreateRecord(2));
+    if (row.get() == 0 ||
+        MsiRecordSetStringW(row.get(), 1, TEXT("QuilletCabCache")) != ERROR_SUCCESS ||
+        MsiRecordSetStringW(row.get(), 2, context.newCabCachePath.data()) != ERROR_SUCCESS ||
+        MsiViewModify(view.get(), MSIMODIFY_INSERT, row.get()) != ERROR_SUCCESS) {
+        // A package that does not name its cab cache loses its files once
+        // the previous cab cache is deleted.
+        return QLTMSI_ERROR_CABINET;
+    }
+    return ERROR_SUCCESS;
+}
+
+// Writes the cabinet file as the stream "QuilletCab" of the cab cache.
+UINT WriteCabinetStream(MSIHANDLE cabCache, LPCWSTR cabinetPath) {
+    WCHAR statement[kStatementChars];
+    wsprintfW(statement, TEXT("SELECT * FROM `_Streams` WHERE `Name`='%s'"), CABINET_STREAM);
+    InstallerHandle view;
+    UINT result = RunQuery(cabCache, statement, view);
+    if (result != ERROR_SUCCESS) {
+        return result;
+    }
+    InstallerHandle row;
+    if (MsiViewFetch(view.get(), row.out()) != ERROR_SUCCESS) {
+        InstallerHandle fresh(MsiCreateRecord(2));
+        result = MsiRecordSetStringW(fresh.get(), 1, CABINET_STREAM);
+        if (result == ERROR_SUCCESS) {
+            result = MsiRecordSetStreamW(fresh.get(), 2, cabinetPath);
+        }
+        if (result == ERROR_SUCCESS) {
+            result = MsiViewModify(view.get(), MSIMODIFY_INSERT, fresh.get());
+        }
+        return result;
+    }
+    if (MsiRecordSetStreamW(row.get(), 2, nullptr) == ERROR_SUCCESS) {
+        MsiViewModify(view.get(), MSIMODIFY_UPDATE, row.get());
+    }
+    result = MsiRecordSetStreamW(row.get(), 2, cabinetPath);
+    if (result == ERROR_SUCCESS) {
+        result = MsiViewModify(view.get(), MSIMODIFY_UPDATE, row.get());
+    }
+    return result;
+}
+
+// Same path, ignoring the case of ASCII letters.
+bool SamePath(const WidePath& left, const WidePath& right) {
+    for (size_t i = 0; i < left.size(); ++i) {
+        WCHAR a = left[i];
+        WCHAR b = right[i];
+        if (a >= 'a' && a <= 'z') {
+            a = static_cast<WCHAR>(a - 'a' + 'A');
+        }
+        if (b >= 'a' && b <= 'z') {
+            b = static_cast<WCHAR>(b - 'a' + 'A');
+        }
+        if (a != b) {
+            return false;
+        }
+        if (a == 0) {
+            return true;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+UINT BuildCabinet(CabinetWorkArea& area, MSIHANDLE database, PatchContext& context,
+                  ProgressCallback progress) {
+    WidePath temporaryDirectory{};
+    WidePath cabinetFile{};
+    platformCalls.tempPath(static_cast<DWORD>(temporaryDirectory.size()),
+                           temporaryDirectory.data());
+    platformCalls.tempFileName(temporaryDirectory.data(), TEXT("qlc"), 0, cabinetFile.data());
+    // Without a compressor every add fails, which ends the build below.
+    OpenCompressor(area, cabinetFile.data());
+    if (area.cabinetParameters.szCabPath[0] == 0 && cabinetFile[0] != 0) {
+        // Not recorded for deletion by the work area: delete it now.
+        platformCalls.deleteFile(cabinetFile.data());
+    }
+
+    const UINT result = ArchiveRows(area, database, context, progress);
+
+    WCHAR statement[kStatementChars];
+    wsprintfW(statement, TEXT("DROP TABLE `%s`"), WORK_TABLE);
+    {
+        InstallerHandle view;
+        RunQuery(database, statement, view);
+    }
+    Tick(progress);
+    CloseCompressor(area);
+    Tick(progress);
+    return result;
+}
+
+UINT StoreCabinet(PatchContext& context, LPCWSTR cabinetPath) {
+    if (IsEmpty(cabinetPath)) {
+        return 0;
+    }
+    if (!MakeCabCacheName(context)) {
+        return 1;
+    }
+    InstallerHandle cabCache;
+    if (MsiOpenDatabaseW(context.newCabCachePath.data(), MSIDBOPEN_CREATEDIRECT, cabCache.out()) !=
+        ERROR_SUCCESS) {
+        return 1;
+    }
+    UINT result = NameCabCache(context);
+    if (result != ERROR_SUCCESS) {
+        return result;
+    }
+    result = WriteCabinetStream(cabCache.get(), cabinetPath);
+    if (result == ERROR_SUCCESS) {
+        // An uncommitted cab cache holds no cabinet: that is a failure too.
+        result = MsiDatabaseCommit(cabCache.get());
+    }
+    return result;
+}
+
+UINT ArchiveUpdatedFiles(PatchContext& context) {
+    CabinetWorkArea& area = context.cabinet;
+    if (area.queuedFileCount == 0) {
+        return context.changesPending ? QLTMSI_ERROR_CABINET : 0;
+    }
+    // The work table went with the first commit; a second one must not
+    // build an empty cabinet over the first.
+    if (area.cabinetParameters.szCabPath[0] != 0) {
+        return QLTMSI_ERROR_CABINET;
+    }
+    if (BuildCabinet(area, context.database, context, context.progressCallback) != 0) {
+        return QLTMSI_ERROR_CABINET;
+    }
+    WidePath cabinetPath{};
+    if (MultiByteToWideChar(CP_ACP, 0, area.cabinetParameters.szCabPath, -1, cabinetPath.data(),
+                            static_cast<int>(cabinetPath.size())) == 0) {
+        cabinetPath[0] = 0;
+    }
+    if (StoreCabinet(context, cabinetPath.data()) != 0) {
+        return QLTMSI_ERROR_CABINET;
+    }
+    if (context.database == 0) {
+        return 0;
+    }
+    WCHAR statement[kStatementChars];
+    wsprintfW(statement, TEXT("SELECT `LastSequence` FROM `Media` WHERE `DiskId`=%i"),
+              static_cast<int>(context.updateDiskId));
+    InstallerHandle view;
+    UINT result = RunQuery(context.database, statement, view);
+    InstallerHandle row;
+    if (result == ERROR_SUCCESS) {
+        result = MsiViewFetch(view.get(), row.out());
+    }
+    if (result == ERROR_SUCCESS) {
+        result = MsiRecordSetInteger(row.get(), 1, context.updateSequence);
+    }
+    if (result == ERROR_SUCCESS) {
+        result = MsiViewModify(view.get(), MSIMODIFY_UPDATE, row.get());
+    }
+    return result;
+}
+
+UINT CommitDatabase(PatchContext& context) {
+    std::array<char, kProgressTextChars> text{};
+    LoadStringA(libraryState.moduleInstance, kMessageCommitProgress, text.data(),
+                static_cast<int>(text.size()));
+    if (context.progressCallback != nullptr) {
+        context.progressCallback(kProgressText, text.data());
+    }
+    if (context.database == 0) {
+        return 0;
+    }
+    UINT result = ArchiveUpdatedFiles(context);
+    if (result == ERROR_SUCCESS) {
+        result = MsiDatabaseCommit(context.database);
+    }
+    if (result != ERROR_SUCCESS) {
+        context.lastMessageId = kMessageCommit;
+    }
+    return result;
+}
+
+UINT FinishCommit(PatchContext& context, LPCWSTR backupDirectory) {
+    if (backupDirectory != nullptr) {
+        MakeUndoRecord(context, backupDirectory);
+    }
+    Tick(context.progressCallback);
+    // CopyFileW replaces the package in one step: it is never half-written.
+    UINT result = 0;
+    if (!platformCalls.copyFile(context.workingCopyPath.data(), context.packagePath.data(),
+                                FALSE)) {
+        context.lastMessageId = kMessageCommit;
+        result = ERROR_FUNCTION_FAILED;
+    }
+    Tick(context.progressCallback);
+    // Never delete the cab cache the package now names.
+    const bool cabCacheIsNew = SamePath(context.cabCachePath, context.newCabCachePath);
+    context.newCabCachePath[0] = 0;
+    if (result == 0 && !IsEmpty(context.cabCachePath)) {
+        if (!cabCacheIsNew) {
+            platformCalls.deleteFile(context.cabCachePath.data());
+        }
+        context.cabCachePath[0] = 0;
+    }
+    return result;
 }
