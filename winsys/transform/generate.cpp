@@ -336,7 +336,7 @@ UINT writeFile(Builder& b, Database& changed, Database& reference, const std::st
         ok = ok && SUCCEEDED(file->writeStream(cfb::kRootEntry, msi::encodeStreamName(name, isTable), bytes));
     };
     put(kStringPoolStream, true, std::move(encoded.pool));
-    put(kStringDataStream, true, std::move(encoded.data));
+    put(kStringDataStream, true, std::vector<uint8_t>(encoded.data.begin(), encoded.data.end()));
     auto encodeTable = [&](const TableRecords& t) {
         if (t.records.empty()) return;
         std::vector<uint8_t> bytes;
