@@ -25,7 +25,8 @@ constexpr std::string_view kHelp =
     "Replaces (--replace) or removes (--remove) installed files inside the cached\n"
     "package of an installed product and writes the package back. INSTALLED is the\n"
     "file's installed path; NEWFILE the file that takes its place; NEWNAME, when\n"
-    "given, the file name the package records for it. --package-code refuses the\n"
+    "given, the file name the package records for it (by default the name it is\n"
+    "installed under). --package-code refuses the\n"
     "work unless the installed package is that one; --transform applies a\n"
     "transform first. With --backup, an undo record is left in DIR and its backup\n"
     "string (the command that puts the package back) is printed; run it with\n"
@@ -46,7 +47,7 @@ constexpr std::string_view kHelp =
 struct Replacement {
     std::u16string installed;
     std::u16string newFile;  // empty: remove
-    std::u16string newName;  // empty: keep the recorded name
+    std::u16string newName;  // the name the package records after the update
 };
 
 struct PatchRequest {
@@ -80,8 +81,11 @@ std::optional<Replacement> parseReplace(const std::string& text) {
         if (newName.empty() || newPart.empty())
             return std::nullopt;
     }
-    return Replacement{windowsPathOf(text.substr(0, equals)), windowsPathOf(newPart),
-                       toWide(newName)};
+    // The library needs the name the package is to record; by default the
+    // file keeps the name it is installed under.
+    std::u16string installed = windowsPathOf(text.substr(0, equals));
+    std::u16string name = newName.empty() ? fileNameOf(installed) : toWide(newName);
+    return Replacement{installed, windowsPathOf(newPart), name};
 }
 
 std::optional<PatchRequest> parse(const std::vector<std::string>& args, int* exitCode) {

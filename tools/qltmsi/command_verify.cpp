@@ -117,8 +117,12 @@ class CabinetLister {
     const std::map<std::u16string, long>& members(const MediaRow& row, std::string* where) {
         auto key = row.cabinet + u"|" + row.source;
         auto found = cache_.find(key);
-        if (found == cache_.end())
+        if (found == cache_.end()) {
             found = cache_.emplace(key, load(row)).first;
+            std::printf("cabinet %s:\n", found->second.where.c_str());
+            for (auto& [name, size] : found->second.members)
+                std::printf("     %-30s %ld bytes\n", toUtf8(name).c_str(), size);
+        }
         *where = found->second.where;
         return found->second.members;
     }
