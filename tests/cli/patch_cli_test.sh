@@ -76,6 +76,11 @@ else
   check "verify lists the cab cache" bash -c "qltmsi verify --product '$product' | grep -q QuilletCab"
   check "run the backup string" qltmsi run "$backup"
   check "File table restored" bash -c "diff <(qltmsi db dump '$work/original.msi' File) <(qltmsi db dump '$package' File)"
+  check "defrag the restored package" qltmsi defrag "$package_native"
+  check "db dump still reads it" bash -c "diff <(qltmsi db dump '$work/original.msi' File) <(qltmsi db dump '$package' File)"
+  check "remove a file beside a replacement" qltmsi patch --product "$product" --replace "$installed\\notes.txt=$source/examples/demo/v2/notes.txt" --remove "$installed\\license.txt"
+  check "its File row is gone" bash -c "! qltmsi db dump '$package' File | grep -q '^license.txt'"
 fi
+check "db dump of a missing package" bash -c "qltmsi db dump '$work/none.msi' >/dev/null 2>&1; [[ \$? -eq 1 ]]"
 echo "$passed passed, $failed failed"
 [[ $failed -eq 0 ]]
