@@ -13,6 +13,7 @@
 #include "msi/codepage.h"
 #include "msi/database.h"
 #include "msi/idt.h"
+#include "package_dump.h"
 
 using namespace winsys::msi;
 
@@ -50,18 +51,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (command == "dump") {
-        std::vector<std::u16string> tables;
-        for (int i = 3; i < argc; ++i) tables.push_back(utf16(argv[i]));
-        if (tables.empty()) tables = allTables(*db);
-        for (const auto& t : tables) {
-            std::u16string text;
-            if (UINT r = exportTable(*db, t, &text)) {
-                std::fprintf(stderr, "qltmsi-db: cannot export %s (error %u)\n", utf8(t).c_str(), r);
-                return 1;
-            }
-            write(utf8(text));
-        }
-        return 0;
+        std::vector<std::string> tables(argv + 3, argv + argc);
+        return qltmsi::dump::dumpPackage("qltmsi-db", argv[2], tables, stdout, stderr);
     }
     if (command == "tables" && argc == 3) {
         for (const auto& t : allTables(*db)) write(utf8(t) + "\n");

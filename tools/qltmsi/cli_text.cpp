@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include <filesystem>
+#include "winsys/paths/paths.h"
 
 namespace qltmsi {
 
@@ -32,12 +32,9 @@ std::u16string windowsPathOf(std::string_view typed) {
                      ((typed[0] >= 'A' && typed[0] <= 'Z') || (typed[0] >= 'a' && typed[0] <= 'z'));
     if (drivePath || typed.find('\\') != std::string_view::npos)
         return toWide(typed);
-    std::filesystem::path native =
-        std::filesystem::absolute(std::filesystem::path(std::string(typed)));
-    std::u16string windows = u"Z:";
-    for (char16_t c : toWide(native.lexically_normal().string()))
-        windows += c == u'/' ? u'\\' : c;
-    return windows;
+    // Under the prefix's drive_c a native path reads as C:\..., so paths
+    // the user copies from the prefix match what the installer registered.
+    return winsys::paths::toWindows(typed);
 }
 
 std::u16string fileNameOf(std::u16string_view path) {

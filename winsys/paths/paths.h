@@ -27,7 +27,8 @@ const std::string& prefixDirectory();
 // (ERROR_PATH_NOT_FOUND), characters Windows forbids in names
 // (ERROR_INVALID_NAME), or a path of MAX_PATH characters or more without
 // "\\?\" (ERROR_FILENAME_EXCED_RANGE); *error then holds the code.
-std::optional<std::string> toNative(std::u16string_view windowsPath, unsigned* error = nullptr);
+__attribute__((visibility("default"))) std::optional<std::string> toNative(
+    std::u16string_view windowsPath, unsigned* error = nullptr);
 
 // The full Windows form of a path, computed from the text alone as
 // GetFullPathNameW does: drive-absolute, "." and ".." folded, '\' separators,
@@ -38,7 +39,7 @@ std::optional<std::u16string> fullPath(std::u16string_view windowsPath, unsigned
 // Windows form: under the prefix's drive_c it is "C:\...", under the target
 // of a <prefix>/dosdevices/<x>: link "X:\...", anything else "Z:\...".
 // "." and ".." are folded; no trailing '\' except for a drive root.
-std::u16string toWindows(std::string_view nativePath);
+__attribute__((visibility("default"))) std::u16string toWindows(std::string_view nativePath);
 
 // The Windows form of the process's current directory.
 std::u16string currentDirectory();

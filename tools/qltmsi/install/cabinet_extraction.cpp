@@ -77,6 +77,7 @@ struct Extraction {
     std::set<std::u16string> written;
     std::u16string current;
     std::string failure;
+    std::map<std::u16string, long>* listing = nullptr;  // set: only list members
 };
 
 FNALLOC(allocate) {
@@ -121,6 +122,10 @@ FNFDINOTIFY(notify) {
     switch (fdint) {
         case fdintCOPY_FILE: {
             std::u16string member = toWide(pfdin->psz1);
+            if (job->listing) {
+                (*job->listing)[member] = pfdin->cb;
+                return 0;
+            }
             auto target = job->targets->find(member);
             if (target == job->targets->end())
                 return 0;  // not wanted: skip
@@ -182,9 +187,9 @@ std::vector<std::u16string> createFolders(const std::u16string& folder) {
     return created;
 }
 
-std::set<std::u16string> extractCabinet(const std::u16string& cabinetPath,
-                                        const std::map<std::u16string, std::u16string>& targets) {
-    checkCompression(cabinetPath);
+namespace {
+
+void runFdi(const std::u16string& cabinetPath, Extraction& job) {
     CabinetModule cabinet;
     using Create = decltype(&FDICreate);
     using Copy = decltype(&FDICopy);
@@ -200,7 +205,6 @@ std::set<std::u16string> extractCabinet(const std::u16string& cabinetPath,
                       cpuUNKNOWN, &error);
     if (!fdi)
         throw InstallError("the cabinet module could not start");
-    Extraction job{&targets, {}, {}, {}};
     std::string name = toUtf8(fileNameOf(cabinetPath));
     std::string folder = toUtf8(folderOf(cabinetPath));
     BOOL ok = copy(fdi, name.data(), folder.data(), 0, notify, nullptr, &job);
@@ -210,7 +214,24 @@ std::set<std::u16string> extractCabinet(const std::u16string& cabinetPath,
     if (!ok)
         throw InstallError("cannot read the cabinet " + toUtf8(cabinetPath) + " (FDI error " +
                            std::to_string(error.erfOper) + ")");
+}
+
+}  // namespace
+
+std::set<std::u16string> extractCabinet(const std::u16string& cabinetPath,
+                                        const std::map<std::u16string, std::u16string>& targets) {
+    checkCompression(cabinetPath);
+    Extraction job{&targets, {}, {}, {}};
+    runFdi(cabinetPath, job);
     return job.written;
+}
+
+std::map<std::u16string, long> listCabinet(const std::u16string& cabinetPath) {
+    std::map<std::u16string, long> members;
+    std::map<std::u16string, std::u16string> none;
+    Extraction job{&none, {}, {}, {}, &members};
+    runFdi(cabinetPath, job);
+    return members;
 }
 
 }  // namespace qltmsi::install

@@ -16,6 +16,10 @@ namespace qltmsi::install {
 std::set<std::u16string> extractCabinet(const std::u16string& cabinetPath,
                                         const std::map<std::u16string, std::u16string>& targets);
 
+// The members of a cabinet and their sizes, read through FDI without
+// writing anything. Throws InstallError as extractCabinet does.
+std::map<std::u16string, long> listCabinet(const std::u16string& cabinetPath);
+
 // Creates a folder and the folders above it (Windows path); returns those it
 // created, outermost first.
 std::vector<std::u16string> createFolders(const std::u16string& folder);

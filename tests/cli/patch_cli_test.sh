@@ -1,0 +1,86 @@
+#!/bin/bash
+# qltmsi patch, verify, run and restore end to end on a wixl-made product in a
+# fresh prefix, and the refusals: each must print a message, exit 1 and leave
+# the cached package byte for byte as it was.
+set -uo pipefail
+bin=$1 source=$2
+export PATH=$bin:$PATH
+work=$(mktemp -d "${TMPDIR:-/tmp}/qltmsi-cli.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+export QLTMSI_PREFIX=$work/prefix TMPDIR=$work/tmp
+mkdir -p "$TMPDIR" "$work/undo"
+passed=0 failed=0
+check() {  # name, then a command that must succeed
+  local name=$1; shift
+  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $name"; fi
+}
+
+cp "$source/examples/demo/v1/"* "$work/"
+(cd "$work" && wixl -o demo.msi "$source/examples/demo/sample.wxs") || exit 1
+qltmsi install "$work/demo.msi" >/dev/null || exit 1
+product='{6D1F2E3A-4B5C-4D6E-9F70-8192A3B4C5D6}'
+package=$(qltmsi products | awk -F'\t' -v p="$product" '$1 == p { print $4 }')
+installed='C:\Program Files\Demo Notes'
+native_installed=$QLTMSI_PREFIX/drive_c/Program\ Files/Demo\ Notes
+package_native=$QLTMSI_PREFIX/drive_c/${package:3}
+package_native=${package_native//\\//}
+cp "$package_native" "$work/original.msi"
+
+unchanged() { cmp -s "$package_native" "$work/original.msi"; }
+# A refusal: exit code 1, a message naming the cause, the package unchanged.
+refused() {
+  local pattern=$1; shift
+  local out status
+  out=$(qltmsi patch "$@" 2>&1 >/dev/null); status=$?
+  echo "  refused ($status): $out"
+  [[ $status -eq 1 ]] || { echo "exit $status, wanted 1: $out"; return 1; }
+  grep -qiE "$pattern" <<<"$out" || { echo "message '$out' lacks /$pattern/"; return 1; }
+  unchanged || { echo "the package changed"; return 1; }
+}
+
+check "verify a fresh install" qltmsi verify --product "$product" >/dev/null
+check "usage error" bash -c "qltmsi patch --product x >/dev/null 2>&1; [[ \$? -eq 2 ]]"
+check "help has an example" bash -c "qltmsi patch --help | grep -q example"
+check "unknown product" refused "product|1605" --product '{00000000-0000-0000-0000-000000000000}' \
+  --replace "$installed\\notes.txt=$source/examples/demo/v2/notes.txt"
+check "missing new file" refused "." --product "$product" \
+  --replace "$installed\\notes.txt=$work/no-such-file.txt"
+check "file not in the package" refused "." --product "$product" \
+  --replace "$installed\\other.txt=$source/examples/demo/v2/notes.txt"
+check "bad backup directory" refused "." --product "$product" \
+  --replace "$installed\\notes.txt=$source/examples/demo/v2/notes.txt" --backup "$work/no/such/dir"
+chmod a-w "$package_native"
+check "read-only package" refused "." --product "$product" \
+  --replace "$installed\\notes.txt=$source/examples/demo/v2/notes.txt"
+chmod u+w "$package_native"
+
+# The patch itself: native paths for the new files, a Windows path for one
+# installed file and a native one for the other.
+backup=$(qltmsi patch --product "$product" \
+  --replace "$installed\\notes.txt=$source/examples/demo/v2/notes.txt" \
+  --replace "$native_installed/settings.ini=$source/examples/demo/v2/settings.ini" \
+  --backup "$work/undo" 2>"$work/patch.err")
+status=$?
+if [[ $status -ne 0 ]] && grep -q "status 120" "$work/patch.err"; then
+  echo "patch not available in this build: $(cat "$work/patch.err")"
+else
+  check "patch succeeds" test "$status" -eq 0
+  check "patch prints the backup string" grep -q "QltMsiBackupSvr" <<<"$backup"
+  check "patch is quiet off a terminal" test ! -s "$work/patch.err"
+  check "the package changed" bash -c "! cmp -s '$package_native' '$work/original.msi'"
+  size=$(stat -c %s "$source/examples/demo/v2/notes.txt")
+  check "File row has the new size" bash -c "qltmsi db dump '$package' File | grep -P '^notes.txt\t' | grep -qw $size"
+  cp "$source/examples/demo/v2/notes.txt" "$native_installed/notes.txt"
+  cp "$source/examples/demo/v2/settings.ini" "$native_installed/settings.ini"
+  check "verify after the patch" qltmsi verify --product "$product" >/dev/null
+  check "verify lists the cab cache" bash -c "qltmsi verify --product '$product' | grep -q QuilletCab"
+  check "run the backup string" qltmsi run "$backup"
+  check "File table restored" bash -c "diff <(qltmsi db dump '$work/original.msi' File) <(qltmsi db dump '$package' File)"
+  check "defrag the restored package" qltmsi defrag "$package_native"
+  check "db dump still reads it" bash -c "diff <(qltmsi db dump '$work/original.msi' File) <(qltmsi db dump '$package' File)"
+  check "remove a file beside a replacement" qltmsi patch --product "$product" --replace "$installed\\notes.txt=$source/examples/demo/v2/notes.txt" --remove "$installed\\license.txt"
+  check "its File row is gone" bash -c "! qltmsi db dump '$package' File | grep -q '^license.txt'"
+fi
+check "db dump of a missing package" bash -c "qltmsi db dump '$work/none.msi' >/dev/null 2>&1; [[ \$? -eq 1 ]]"
+echo "$passed passed, $failed failed"
+[[ $failed -eq 0 ]]

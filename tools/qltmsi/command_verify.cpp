@@ -1,0 +1,314 @@
+// qltmsi verify: checks that an installed product's cached package still
+// describes what is on disk (sizes, versions, languages) and that each
+// compressed file sits in the cabinet its Media row names, including the
+// library's own cabinet, which lives in the cab cache package.
+#include <windows.h>
+#include <msi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli_text.h"
+#include "command_table.h"
+#include "install/cabinet_extraction.h"
+#include "install/directory_layout.h"
+#include "install/package_contents.h"
+
+namespace qltmsi {
+
+namespace {
+
+using install::InstallError;
+using install::MsiHandle;
+
+constexpr std::string_view kHelp =
+    "usage: qltmsi verify --product GUID\n"
+    "\n"
+    "Checks an installed product against its cached package: every file of the\n"
+    "File table is on disk with the recorded size, version and language, and\n"
+    "every compressed file is in the cabinet of the Media row its Sequence falls\n"
+    "in (a stream of the package, a cabinet beside it, or, for a row whose Source\n"
+    "names a property, the package that property names, as in the cab cache).\n"
+    "One line per file; the last line sums up.\n"
+    "Exit codes: 0 all agree; 1 a difference or a failure; 2 usage error.\n"
+    "\n"
+    "example:\n"
+    "  qltmsi verify --product {6D1F2E3A-4B5C-4D6E-9F70-8192A3B4C5D6}\n";
+
+std::u16string field(MSIHANDLE record, UINT index) {
+    DWORD count = 0;
+    WCHAR probe[1] = u"";
+    if (MsiRecordGetStringW(record, index, probe, &count) == ERROR_SUCCESS)
+        return {};
+    std::u16string text(count + 1, u'\0');
+    count += 1;
+    MsiRecordGetStringW(record, index, text.data(), &count);
+    text.resize(count);
+    return text;
+}
+
+// Rows of a query as text fields (integers come back as their digits).
+std::vector<std::vector<std::u16string>> rows(MSIHANDLE database, const char16_t* sql,
+                                              UINT columns) {
+    MsiHandle view;
+    if (MsiDatabaseOpenViewW(database, sql, view.out()) != ERROR_SUCCESS ||
+        MsiViewExecute(view.get(), 0) != ERROR_SUCCESS)
+        throw InstallError("cannot read the package (" + toUtf8(sql) + ")");
+    std::vector<std::vector<std::u16string>> result;
+    for (;;) {
+        MsiHandle record;
+        if (MsiViewFetch(view.get(), record.out()) != ERROR_SUCCESS)
+            break;
+        std::vector<std::u16string> row;
+        for (UINT i = 1; i <= columns; ++i)
+            row.push_back(field(record.get(), i));
+        result.push_back(std::move(row));
+    }
+    return result;
+}
+
+std::optional<std::u16string> productInfo(const std::u16string& product, const WCHAR* property,
+                                          UINT* error) {
+    DWORD count = 0;
+    WCHAR probe[1] = u"";
+    *error = MsiGetProductInfoW(product.c_str(), property, probe, &count);
+    if (*error != ERROR_MORE_DATA && *error != ERROR_SUCCESS)
+        return std::nullopt;
+    std::u16string value(count + 1, u'\0');
+    count += 1;
+    *error = MsiGetProductInfoW(product.c_str(), property, value.data(), &count);
+    if (*error != ERROR_SUCCESS)
+        return std::nullopt;
+    value.resize(count);
+    return value;
+}
+
+struct MediaRow {
+    int lastSequence = 0;
+    std::u16string cabinet, source;
+};
+
+// A temporary file that is deleted when it goes.
+struct TempFile {
+    std::u16string path;
+    TempFile() {
+        WCHAR folder[MAX_PATH], name[MAX_PATH];
+        if (GetTempPathW(MAX_PATH, folder) && GetTempFileNameW(folder, u"qlv", 0, name))
+            path = name;
+    }
+    ~TempFile() {
+        if (!path.empty())
+            DeleteFileW(path.c_str());
+    }
+};
+
+class CabinetLister {
+  public:
+    CabinetLister(const install::PackageContents& package, std::u16string packagePath,
+                  std::u16string sourceFolder)
+        : package_(package), packagePath_(std::move(packagePath)),
+          sourceFolder_(std::move(sourceFolder)) {}
+
+    // Members of a Media row's cabinet, and where it was found; listed once.
+    const std::map<std::u16string, long>& members(const MediaRow& row, std::string* where) {
+        auto key = row.cabinet + u"|" + row.source;
+        auto found = cache_.find(key);
+        if (found == cache_.end()) {
+            found = cache_.emplace(key, load(row)).first;
+            std::printf("cabinet %s:\n", found->second.where.c_str());
+            for (auto& [name, size] : found->second.members)
+                std::printf("     %-30s %ld bytes\n", toUtf8(name).c_str(), size);
+        }
+        *where = found->second.where;
+        return found->second.members;
+    }
+
+  private:
+    struct Listing {
+        std::map<std::u16string, long> members;
+        std::string where;
+    };
+
+    Listing load(const MediaRow& row) {
+        Listing listing;
+        if (!row.cabinet.empty() && row.cabinet[0] == u'#') {
+            std::u16string stream = row.cabinet.substr(1);
+            std::u16string holder = packagePath_;
+            if (!row.source.empty()) {
+                holder = package_.property(row.source);
+                if (holder.empty())
+                    throw InstallError("the Media row of " + toUtf8(row.cabinet) +
+                                       " names the property " + toUtf8(row.source) +
+                                       ", which the package does not have");
+            }
+            MsiHandle database;
+            if (MsiOpenDatabaseW(holder.c_str(), MSIDBOPEN_READONLY, database.out()) !=
+                ERROR_SUCCESS)
+                throw InstallError("cannot open " + toUtf8(holder));
+            TempFile copy;
+            install::saveStream(database.get(), stream, copy.path);
+            listing.members = install::listCabinet(copy.path);
+            listing.where = "stream " + toUtf8(stream) + " of " + toUtf8(holder);
+        } else {
+            std::u16string path = sourceFolder_ + row.cabinet;
+            listing.members = install::listCabinet(path);
+            listing.where = toUtf8(path);
+        }
+        return listing;
+    }
+
+    const install::PackageContents& package_;
+    std::u16string packagePath_, sourceFolder_;
+    std::map<std::u16string, Listing> cache_;
+};
+
+struct Tally {
+    int files = 0, differences = 0;
+    void fail(const std::u16string& path, const std::string& why) {
+        ++differences;
+        std::printf("DIFF %s: %s\n", toUtf8(path).c_str(), why.c_str());
+    }
+};
+
+void checkOnDisk(const std::u16string& path, const install::FileRow& file,
+                 const std::u16string& version, const std::u16string& language, Tally& tally,
+                 bool* ok) {
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        tally.fail(path, "missing on disk");
+        *ok = false;
+        return;
+    }
+    DWORD high = 0;
+    DWORD low = GetFileSize(handle, &high);
+    CloseHandle(handle);
+    unsigned long long size = (unsigned long long)high << 32 | low;
+    if (size != (unsigned long long)file.size) {
+        tally.fail(path, "size " + std::to_string(size) + " on disk, " +
+                             std::to_string(file.size) + " in the package");
+        *ok = false;
+    }
+    // A Version that does not start with a digit names a companion file.
+    if (version.empty() || version[0] < u'0' || version[0] > u'9')
+        return;
+    WCHAR diskVersion[64] = u"", diskLanguage[256] = u"";
+    DWORD versionSize = 64, languageSize = 256;
+    if (MsiGetFileVersionW(path.c_str(), diskVersion, &versionSize, diskLanguage, &languageSize) !=
+        ERROR_SUCCESS) {
+        tally.fail(path, "no version resource; the package says " + toUtf8(version));
+        *ok = false;
+        return;
+    }
+    if (version != diskVersion) {
+        tally.fail(path, "version " + toUtf8(diskVersion) + " on disk, " + toUtf8(version) +
+                             " in the package");
+        *ok = false;
+    }
+    if (!language.empty() && language != diskLanguage) {
+        tally.fail(path, "language " + toUtf8(diskLanguage) + " on disk, " + toUtf8(language) +
+                             " in the package");
+        *ok = false;
+    }
+}
+
+int verify(const std::u16string& product) {
+    UINT error = 0;
+    auto packagePath = productInfo(product, INSTALLPROPERTY_LOCALPACKAGE, &error);
+    if (!packagePath) {
+        std::fprintf(stderr, "qltmsi verify: %s is not an installed product (error %u)\n",
+                     toUtf8(product).c_str(), error);
+        return kExitFailure;
+    }
+    MsiHandle database;
+    if (MsiOpenDatabaseW(packagePath->c_str(), MSIDBOPEN_READONLY, database.out()) !=
+        ERROR_SUCCESS) {
+        std::fprintf(stderr, "qltmsi verify: cannot open the cached package %s\n",
+                     toUtf8(*packagePath).c_str());
+        return kExitFailure;
+    }
+    auto package = install::readPackage(database.get());
+    std::u16string sourceFolder = folderOf(*packagePath);
+    if (auto source = productInfo(product, INSTALLPROPERTY_INSTALLSOURCE, &error);
+        source && !source->empty())
+        sourceFolder = *source + (source->back() == u'\\' ? u"" : u"\\");
+    auto folders = install::resolveDirectories(package, {}, sourceFolder);
+
+    std::map<std::u16string, std::pair<std::u16string, std::u16string>> versions;
+    for (auto& row : rows(database.get(), u"SELECT `File`, `Version`, `Language` FROM `File`", 3))
+        versions[row[0]] = {row[1], row[2]};
+    std::vector<MediaRow> media;
+    for (auto& row : rows(database.get(),
+                          u"SELECT `LastSequence`, `Cabinet`, `Source` FROM `Media`", 3))
+        media.push_back({std::stoi(toUtf8(row[0])), row[1], row[2]});
+    std::sort(media.begin(), media.end(),
+              [](auto& a, auto& b) { return a.lastSequence < b.lastSequence; });
+
+    std::map<std::u16string, std::u16string> componentFolder;
+    for (auto& component : package.components)
+        componentFolder[component.key] = folders[component.directory].target;
+
+    CabinetLister cabinets(package, *packagePath, sourceFolder);
+    Tally tally;
+    std::vector<install::FileRow> files = package.files;
+    std::sort(files.begin(), files.end(), [](auto& a, auto& b) { return a.sequence < b.sequence; });
+    for (const auto& file : files) {
+        ++tally.files;
+        std::u16string path = componentFolder[file.component] + install::longName(file.fileName);
+        bool ok = true;
+        checkOnDisk(path, file, versions[file.key].first, versions[file.key].second, tally, &ok);
+
+        bool compressed = (file.attributes & install::kFileCompressed) ||
+                          (!(file.attributes & install::kFileNoncompressed) &&
+                           (package.sourceType & install::kSourceCompressed));
+        std::string where = "uncompressed source";
+        if (compressed) {
+            auto row = std::find_if(media.begin(), media.end(),
+                                    [&](auto& m) { return m.lastSequence >= file.sequence; });
+            if (row == media.end() || row->cabinet.empty()) {
+                tally.fail(path, "sequence " + std::to_string(file.sequence) +
+                                     " falls in no Media row with a cabinet");
+                ok = false;
+            } else {
+                auto& members = cabinets.members(*row, &where);
+                auto member = members.find(file.key);
+                if (member == members.end()) {
+                    tally.fail(path, "not in " + where);
+                    ok = false;
+                } else if (member->second != file.size) {
+                    tally.fail(path, "size " + std::to_string(member->second) + " in " + where +
+                                         ", " + std::to_string(file.size) + " in the package");
+                    ok = false;
+                }
+            }
+        }
+        if (ok)
+            std::printf("ok   %s (%d bytes, sequence %d, %s)\n", toUtf8(path).c_str(), file.size,
+                        file.sequence, where.c_str());
+    }
+    std::printf("%d files, %d differences\n", tally.files, tally.differences);
+    return tally.differences ? kExitFailure : kExitOk;
+}
+
+int run(const std::vector<std::string>& args) {
+    if (args.size() != 2 || args[0] != "--product") {
+        std::fputs("usage: qltmsi verify --product GUID\n", stderr);
+        return kExitUsage;
+    }
+    try {
+        return verify(toWide(args[1]));
+    } catch (const InstallError& error) {
+        std::fprintf(stderr, "qltmsi verify: %s\n", error.what());
+        return kExitFailure;
+    }
+}
+
+}  // namespace
+
+QLTMSI_COMMAND("verify", "check an installed product against its package", kHelp, run);
+
+}  // namespace qltmsi
