@@ -424,6 +424,7 @@ TEST_F(EndToEnd, RoundTripThroughEitherWayLeavesThePackageAsBefore) {
         ASSERT_EQ(commit.status, QLTMSI_SUCCESS) << LastMessage();
         QLTMsiClose(handle_);
         handle_ = -1;
+        EXPECT_EQ(TemporaryFiles(), std::vector<std::string>{});
         const std::string committedCabCache = CabCacheProperty();
         ASSERT_NE(MsiDump(installed_), before);
 
@@ -442,6 +443,33 @@ TEST_F(EndToEnd, RoundTripThroughEitherWayLeavesThePackageAsBefore) {
         EXPECT_EQ(MsiDump(installed_), before);
     }
     handle_ = QLTMsiOpen();
+}
+
+TEST_F(EndToEnd, EntryWhosePackageCodeNoLongerMatchesChangesNothing) {
+    InstallTrio("{3C5E7A90-1B2D-4F60-8A1C-2E3F40506074}");
+    ASSERT_EQ(Open(product_), QLTMSI_SUCCESS) << LastMessage();
+    ASSERT_EQ(Update(Installed("notes.txt"), NewFile("notes.txt", "other notes\n"), "notes.txt"),
+              0u);
+    const Commit commit = CommitWith(BackupFolder("mismatch"));
+    ASSERT_EQ(commit.status, QLTMSI_SUCCESS) << LastMessage();
+    const Dump committed = MsiDump(installed_);
+    const std::string cabCache = CabCacheProperty();
+
+    HKEY handle = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, EntryKey(commit.entry).c_str(), 0, KEY_ALL_ACCESS,
+                            &handle),
+              0);
+    const std::u16string other = u"{11111111-2222-3333-4444-555555555555}";
+    RegSetValueExW(handle, u"PackageGuid", 0, REG_SZ, reinterpret_cast<const BYTE*>(other.c_str()),
+                   static_cast<DWORD>((other.size() + 1) * 2));
+    RegCloseKey(handle);
+
+    // The entry point returns nothing, so the runner, like rundll32, cannot
+    // report the refusal in its status: the package and entry tell.
+    RunThroughRunner(commit.backupString);
+    EXPECT_EQ(MsiDump(installed_), committed);
+    EXPECT_TRUE(fs::is_regular_file(Native(Wide(cabCache))));
+    EXPECT_TRUE(EntryExists(commit.entry));
 }
 
 }  // namespace
