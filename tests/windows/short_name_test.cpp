@@ -12,6 +12,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "loaded_library.h"
 
@@ -62,6 +63,17 @@ FileRow ReadFileRow(const std::wstring &package, const wchar_t *key) {
     if (view) MsiCloseHandle(view);
     MsiCloseHandle(database);
     return row;
+}
+
+std::vector<char> ReadAll(const std::wstring &path) {
+    std::vector<char> bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return bytes;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.insert(bytes.end(), buffer, buffer + got);
+    CloseHandle(file);
+    return bytes;
 }
 
 std::wstring WriteReplacement(const wchar_t *name, const char *text) {
@@ -171,28 +183,30 @@ TEST_F(ShortNameProduct, FindsAMixedCaseNameByTheComponentDirectory) {
     EXPECT_EQ(row.size, 26);
 }
 
-// A new path of fewer than three characters, or none, removes the row; the
-// commit writes the removal without any cabinet work.
+// A new path of fewer than three characters, or none, removes the row. The
+// commit writes a removal only together with a file that reached the cabinet:
+// a commit with nothing to archive fails and leaves the package as it was.
 TEST_F(ShortNameProduct, ShortOrMissingNewPathRemovesTheRow) {
+    std::vector<char> before = ReadAll(cached);
+    ASSERT_EQ(lib.openDatabase(handle, kProductCode, nullptr, nullptr, nullptr, nullptr), 0u) << LastError();
+    EXPECT_EQ(lib.updateFile(handle, shortInstalled.c_str(), nullptr, nullptr), 0u) << LastError();
+    // The row is gone from the working copy: a second removal finds nothing.
+    EXPECT_EQ(lib.updateFile(handle, shortInstalled.c_str(), nullptr, nullptr), 259u);
+    EXPECT_EQ(LastError(), "File not found in the specified msi database");
+    EXPECT_EQ(lib.commitChanges(handle, nullptr), 4105u);
+    EXPECT_EQ(LastError(), "Error committing changes to msi database. The file \n\tmay be in use, or read-only.");
+    EXPECT_EQ(lib.closeDatabase(handle), 0u);
+    EXPECT_TRUE(ReadAll(cached) == before) << "a failed commit changed the installed package";
+
+    std::wstring replacement = WriteReplacement(L"shortnames_new.txt", "a longer replacement text\n");
     ASSERT_EQ(lib.openDatabase(handle, kProductCode, nullptr, nullptr, nullptr, nullptr), 0u) << LastError();
     EXPECT_EQ(lib.updateFile(handle, shortInstalled.c_str(), L"ab", nullptr), 0u) << LastError();
+    EXPECT_EQ(lib.updateFile(handle, longInstalled.c_str(), replacement.c_str(), L"Read Me First.txt"), 0u) << LastError();
     EXPECT_EQ(lib.commitChanges(handle, nullptr), 0u) << LastError();
     EXPECT_EQ(lib.closeDatabase(handle), 0u);
+    DeleteFileW(replacement.c_str());
     EXPECT_EQ(ReadFileRow(cached, L"ShortName").size, -1);
-    EXPECT_EQ(ReadFileRow(cached, L"LongName").size, 13);
-
-    ASSERT_EQ(lib.openDatabase(handle, kProductCode, nullptr, nullptr, nullptr, nullptr), 0u) << LastError();
-    EXPECT_EQ(lib.updateFile(handle, longInstalled.c_str(), nullptr, nullptr), 0u) << LastError();
-    // The row is gone from the working copy: a second removal finds nothing.
-    EXPECT_EQ(lib.updateFile(handle, longInstalled.c_str(), nullptr, nullptr), 9u);
-    EXPECT_EQ(LastError(), "File not found in the specified msi database");
-    EXPECT_EQ(lib.commitChanges(handle, nullptr), 0u) << LastError();
-    EXPECT_EQ(lib.closeDatabase(handle), 0u);
-    EXPECT_EQ(ReadFileRow(cached, L"LongName").size, -1);
-    // The system's installer still reads the package it was left with.
-    MSIHANDLE database = 0;
-    ASSERT_EQ(MsiOpenDatabaseW(cached.c_str(), MSIDBOPEN_READONLY, &database), 0u);
-    MsiCloseHandle(database);
+    EXPECT_EQ(ReadFileRow(cached, L"LongName").size, 26);
 }
 
 }  // namespace
