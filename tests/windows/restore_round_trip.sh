@@ -22,13 +22,18 @@ for f in "$before" "$committed" "$paths"; do
   [ -f "$f" ] || { echo "no $f: windows_dll_test did not commit with a backup" >&2; exit 1; }
 done
 
-# A 32-bit program's registry view and rundll32 are the WoW64 ones when the
-# prefix also runs 64-bit programs.
-sysdir='C:\windows\system32'
+# reg.exe and rundll32.exe must run with the DLL's bitness: a 64-bit DLL
+# only loads into a 64-bit rundll32, and each bitness sees its own registry
+# view. Debian's wine launcher starts programs named without a PE file to
+# inspect as 32-bit ones, so the 64-bit loader is named for the 64-bit DLL.
+launcher=wine
 case $processor in
-  i?86|x86) [ -d "$WINEPREFIX/drive_c/windows/syswow64" ] && sysdir='C:\windows\syswow64' ;;
+  x86_64|AMD64|amd64)
+    for candidate in /usr/lib/wine/wine64 "$(command -v wine64 || true)"; do
+      if [ -n "$candidate" ] && [ -x "$candidate" ]; then launcher=$candidate; break; fi
+    done ;;
 esac
-wine_reg() { wine "$sysdir\\reg.exe" "$@"; }
+wine_reg() { "$launcher" reg.exe "$@"; }
 
 installed_win=$(sed -n 1p "$paths" | tr -d '\r')
 cabcache_win=$(sed -n 2p "$paths" | tr -d '\r')
@@ -64,7 +69,7 @@ wine_reg add "$key" /v RevTransform /t REG_SZ /d "$(winepath -w "$transform")" /
 wine_reg add "$key" /v PackageGuid /t REG_SZ /d "$package_code" /f >/dev/null
 
 # The backup string, as a caller runs it.
-wine "$sysdir\\rundll32.exe" "$server,QltMsiBackupSvr" "$entry"
+"$launcher" rundll32.exe "$server,QltMsiBackupSvr" "$entry"
 
 if wine_reg query "$key" >/dev/null 2>&1; then
   echo "the undo entry is still there after the restore" >&2
