@@ -227,6 +227,13 @@ TEST_F(InstalledProduct, CommitWithBackupSucceedsWithoutTheUndoRecordWhereTransf
     CloseHandle(file);
     std::wstring backup = BesideProgram(L"backup");
     CreateDirectoryW(backup.c_str(), nullptr);
+    // Kept for the restore round trip, whose reverse transform the Linux
+    // build makes from this package and the committed one.
+    CopyFileW(cached, BesideProgram(L"before_commit_package.msi").c_str(), FALSE);
+    std::wstring cabCacheBefore = PropertyOf(cached, L"QuilletCabCache");
+    if (!cabCacheBefore.empty()) {
+        CopyFileW(cabCacheBefore.c_str(), BesideProgram(L"before_commit_cabcache.msi").c_str(), FALSE);
+    }
 
     UINT status = lib.openDatabase(handle, kProductCode, nullptr, nullptr, nullptr, nullptr);
     SKIP_IF_NOT_BUILT(status);
@@ -250,6 +257,17 @@ TEST_F(InstalledProduct, CommitWithBackupSucceedsWithoutTheUndoRecordWhereTransf
     // Kept for the check from Linux: the package and its cab cache as committed.
     CopyFileW(cached, BesideProgram(L"committed_package.msi").c_str(), FALSE);
     CopyFileW(cabCache.c_str(), BesideProgram(L"committed_cabcache.msi").c_str(), FALSE);
+    // Where the installed package, its cab cache and the cab cache before the
+    // commit (empty when there was none) live, for the round trip that
+    // restores them from Linux-made undo files.
+    HANDLE paths = CreateFileW(BesideProgram(L"committed_paths.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    std::string text;
+    for (const std::wstring &path : {std::wstring(cached), cabCache, cabCacheBefore}) {
+        for (wchar_t c : path) text += static_cast<char>(c);
+        text += '\n';
+    }
+    WriteFile(paths, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(paths);
 }
 
 }  // namespace
