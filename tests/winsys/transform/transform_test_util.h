@@ -18,37 +18,19 @@
 #include <string>
 #include <vector>
 
+#include "winsys/msi/msi_test_util.h"
 #include "msi/codepage.h"
 #include "msi/column_type.h"
 #include "msi/database.h"
 
 namespace trtest {
 
-inline std::u16string w(const std::string& s) { return std::u16string(s.begin(), s.end()); }
-inline std::string n(const std::u16string& s) { return std::string(s.begin(), s.end()); }
-
-class ScratchDir {
-public:
-    ScratchDir() {
-        char tmpl[] = "/tmp/qltmsi-mst-XXXXXX";
-        path_ = ::mkdtemp(tmpl);
-    }
-    ~ScratchDir() { std::filesystem::remove_all(path_); }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-inline void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
-}
-
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+// Scratch files and wide text come from the Installer API tests' helpers.
+using msitest::n;
+using msitest::readFile;
+using msitest::ScratchDir;
+using msitest::w;
+using msitest::writeFile;
 
 enum class Kind { String, Short, Long, Object };
 
