@@ -74,7 +74,9 @@ else
   cp "$source/examples/demo/v2/settings.ini" "$native_installed/settings.ini"
   check "verify after the patch" qltmsi verify --product "$product" >/dev/null
   check "verify lists the cab cache" bash -c "qltmsi verify --product '$product' | grep -q QuilletCab"
+  check "run refuses an unknown entry" bash -c "qltmsi run '${backup% *} nosuch' >/dev/null 2>&1; [[ \$? -eq 1 ]]"
   check "run the backup string" qltmsi run "$backup"
+  check "running it again finds no entry" bash -c "qltmsi run '$backup' >/dev/null 2>&1; [[ \$? -eq 1 ]]"
   check "File table restored" bash -c "diff <(qltmsi db dump '$work/original.msi' File) <(qltmsi db dump '$package' File)"
   check "defrag the restored package" qltmsi defrag "$package_native"
   check "db dump still reads it" bash -c "diff <(qltmsi db dump '$work/original.msi' File) <(qltmsi db dump '$package' File)"

@@ -22,18 +22,7 @@ for f in "$before" "$committed" "$paths"; do
   [ -f "$f" ] || { echo "no $f: windows_dll_test did not commit with a backup" >&2; exit 1; }
 done
 
-# reg.exe and rundll32.exe must run with the DLL's bitness: a 64-bit DLL
-# only loads into a 64-bit rundll32, and each bitness sees its own registry
-# view. Debian's wine launcher starts programs named without a PE file to
-# inspect as 32-bit ones, so the 64-bit loader is named for the 64-bit DLL.
-launcher=wine
-case $processor in
-  x86_64|AMD64|amd64)
-    for candidate in /usr/lib/wine/wine64 "$(command -v wine64 || true)"; do
-      if [ -n "$candidate" ] && [ -x "$candidate" ]; then launcher=$candidate; break; fi
-    done ;;
-esac
-wine_reg() { "$launcher" reg.exe "$@"; }
+. "$(dirname "$0")/wine_launcher.sh" "$processor"
 
 installed_win=$(sed -n 1p "$paths" | tr -d '\r')
 cabcache_win=$(sed -n 2p "$paths" | tr -d '\r')

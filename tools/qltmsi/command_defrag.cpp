@@ -27,7 +27,7 @@ int run(const std::vector<std::string>& args) {
         std::fputs("usage: qltmsi defrag PACKAGE\n", stderr);
         return kExitUsage;
     }
-    std::u16string package = windowsPathOf(args[0]);
+    WideString package = windowsPathOf(args[0]);
     QLTMSI_STATUS status = DefragMsiFile(package.c_str());
     if (status == QLTMSI_DEFRAG_DONE) {
         std::printf("compacted %s\n", toUtf8(package).c_str());

@@ -1,10 +1,10 @@
 // qltmsi install PACKAGE.msi [PROPERTY=VALUE...]
-#include <unistd.h>
 
 #include <cstdio>
 
 #include "cli_text.h"
 #include "command_table.h"
+#include "host/host.h"
 #include "install/install_package.h"
 #include "install/package_contents.h"
 
@@ -50,7 +50,7 @@ int run(const std::vector<std::string>& args) {
     }
     try {
         install::InstalledProduct product = install::installPackage(request);
-        if (isatty(STDOUT_FILENO))
+        if (host::isTerminal(stdout))
             std::printf("installed %s %s %s: %zu files, package cached as %s\n",
                         toUtf8(product.productCode).c_str(), toUtf8(product.productName).c_str(),
                         toUtf8(product.productVersion).c_str(), product.fileCount,

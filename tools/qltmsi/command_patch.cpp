@@ -1,7 +1,6 @@
 // qltmsi patch: replaces and removes files inside an installed product's
 // cached package, through the library's exports and nothing else, so that
 // what a person sees here is what any program linking the library gets.
-#include <unistd.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -11,6 +10,7 @@
 
 #include "cli_text.h"
 #include "command_table.h"
+#include "host/host.h"
 #include "include/qltmsi.h"
 
 namespace qltmsi {
@@ -45,17 +45,17 @@ constexpr std::string_view kHelp =
     "      --backup /tmp/undo\n";
 
 struct Replacement {
-    std::u16string installed;
-    std::u16string newFile;  // empty: remove
-    std::u16string newName;  // the name the package records after the update
+    WideString installed;
+    WideString newFile;  // empty: remove
+    WideString newName;  // the name the package records after the update
 };
 
 struct PatchRequest {
-    std::u16string product;
-    std::u16string packageCode;
-    std::u16string transform;
+    WideString product;
+    WideString packageCode;
+    WideString transform;
     std::vector<Replacement> changes;
-    std::optional<std::u16string> backupDirectory;
+    std::optional<WideString> backupDirectory;
 };
 
 int usageError(const char* what) {
@@ -83,8 +83,8 @@ std::optional<Replacement> parseReplace(const std::string& text) {
     }
     // The library needs the name the package is to record; by default the
     // file keeps the name it is installed under.
-    std::u16string installed = windowsPathOf(text.substr(0, equals));
-    std::u16string name = newName.empty() ? fileNameOf(installed) : toWide(newName);
+    WideString installed = windowsPathOf(text.substr(0, equals));
+    WideString name = newName.empty() ? fileNameOf(installed) : toWide(newName);
     return Replacement{installed, windowsPathOf(newPart), name};
 }
 
@@ -214,8 +214,8 @@ bool preflight(const PatchRequest& request) {
 }
 
 int patch(QLTMSI_HANDLE handle, const PatchRequest& request) {
-    const char16_t* first = nullptr;
-    const char16_t* second = nullptr;
+    const WCHAR* first = nullptr;
+    const WCHAR* second = nullptr;
     if (!request.packageCode.empty()) {
         first = request.packageCode.c_str();
         if (!request.transform.empty())
@@ -246,7 +246,7 @@ int patch(QLTMSI_HANDLE handle, const PatchRequest& request) {
                         toUtf8(change.newFile).c_str());
     }
 
-    const char16_t* backup = request.backupDirectory ? request.backupDirectory->c_str() : nullptr;
+    const WCHAR* backup = request.backupDirectory ? request.backupDirectory->c_str() : nullptr;
     status = QLTMsiCommitChanges(handle, backup);
     if (status != QLTMSI_SUCCESS)
         return reportFailure(handle, "writing the package", status);
@@ -269,7 +269,7 @@ int run(const std::vector<std::string>& args) {
         return exitCode;
     if (!preflight(*request))
         return kExitFailure;
-    progress = ProgressDisplay{isatty(STDERR_FILENO) == 1};
+    progress = ProgressDisplay{host::isTerminal(stderr)};
 
     QLTMSI_HANDLE handle = QLTMsiOpen();
     if (handle == QLTMSI_HANDLE_ALREADY_OPEN) {

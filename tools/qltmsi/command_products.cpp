@@ -1,4 +1,5 @@
 // qltmsi products: the installed products, one a line.
+#include <windows.h>
 #include <msi.h>
 
 #include <cstdio>
@@ -18,11 +19,11 @@ constexpr std::string_view kHelp =
     "they are the products 'qltmsi install' put in place, which is not a full\n"
     "installer (see 'qltmsi install --help').\n";
 
-std::u16string productInfo(const WCHAR* product, const WCHAR* property) {
+WideString productInfo(const WCHAR* product, const WCHAR* property) {
     DWORD count = 0;
     if (MsiGetProductInfoW(product, property, nullptr, &count) != ERROR_SUCCESS)
         return {};
-    std::u16string value(count + 1, u'\0');
+    WideString value(count + 1, TEXT('\0'));
     count += 1;
     if (MsiGetProductInfoW(product, property, value.data(), &count) != ERROR_SUCCESS)
         return {};

@@ -8,6 +8,7 @@
 
 #include "cli_text.h"
 #include "command_table.h"
+#include "undo_entries.h"
 
 namespace qltmsi {
 
@@ -23,32 +24,7 @@ constexpr std::string_view kHelp =
     "removed, 1 when the entry is unknown or the restore stopped (the package\n"
     "and the entry are then as they were).\n";
 
-constexpr const char16_t* kServerKey = u"Software\\Brambleway\\Quillet";
-constexpr const char16_t* kUndoKey = u"Software\\Brambleway\\Quillet\\MsiRegUndo\\";
-
 using EntryPoint = void(CALLBACK*)(HWND, HINSTANCE, LPSTR, int);
-
-bool entryExists(const std::string& entry) {
-    std::u16string path = std::u16string(kUndoKey) + toWide(entry);
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
-
-std::u16string registeredServer() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServerKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return {};
-    WCHAR path[MAX_PATH + 1] = {};
-    DWORD size = MAX_PATH * sizeof(WCHAR);
-    DWORD type = 0;
-    LONG result = RegQueryValueExW(key, u"MsiBackupServer", nullptr, &type,
-                                   reinterpret_cast<LPBYTE>(path), &size);
-    RegCloseKey(key);
-    return result == ERROR_SUCCESS && type == REG_SZ ? std::u16string(path) : std::u16string();
-}
 
 int run(const std::vector<std::string>& args) {
     if (args.size() != 1) {
@@ -56,11 +32,11 @@ int run(const std::vector<std::string>& args) {
         return kExitUsage;
     }
     const std::string& entry = args[0];
-    if (entry.empty() || entry.find('\\') != std::string::npos || !entryExists(entry)) {
+    if (!undoEntryExists(entry)) {
         std::fprintf(stderr, "qltmsi restore: no undo entry '%s'\n", entry.c_str());
         return kExitFailure;
     }
-    std::u16string server = registeredServer();
+    WideString server = registeredBackupServer();
     if (server.empty()) {
         std::fputs("qltmsi restore: no backup server is registered\n", stderr);
         return kExitFailure;
@@ -70,6 +46,8 @@ int run(const std::vector<std::string>& args) {
                                  GetProcAddress(library, "QltMsiBackupSvr")))
                            : nullptr;
     if (!restore) {
+        if (library)
+            FreeLibrary(library);
         std::fprintf(stderr, "qltmsi restore: cannot run the backup server %s\n",
                      toUtf8(server).c_str());
         return kExitFailure;
@@ -77,7 +55,7 @@ int run(const std::vector<std::string>& args) {
     std::string text = entry;
     restore(nullptr, nullptr, text.data(), 10);
     FreeLibrary(library);
-    if (entryExists(entry)) {
+    if (undoEntryExists(entry)) {
         std::fprintf(stderr,
                      "qltmsi restore: the restore of entry '%s' stopped; the package and the "
                      "entry are unchanged\n",

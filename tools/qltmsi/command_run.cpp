@@ -1,8 +1,8 @@
 // qltmsi run: runs a backup string the way Windows runs a command line. A
 // POSIX shell would strip the backslashes of its unquoted C:\ path, so the
 // string is split here by the rules Windows programs use for their command
-// line and handed to the program it names, without a shell.
-#include <unistd.h>
+// line and handed to the program it names, without a shell. rundll32 says
+// nothing of how the restore went; whether its undo entry is gone does.
 
 #include <cstdio>
 #include <iostream>
@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "command_table.h"
+#include "host/host.h"
+#include "undo_entries.h"
 
 namespace qltmsi {
 
@@ -25,8 +27,11 @@ constexpr std::string_view kHelp =
     "exactly as Windows would split it: words are separated by spaces and tabs,\n"
     "double quotes group, backslashes are kept. With no argument (or '-') the\n"
     "string is read from standard input. The line feed that ends it is not part\n"
-    "of the command. Only rundll32 is run; it is looked for beside this program,\n"
-    "then on PATH.\n";
+    "of the command. Only rundll32 is run; it is looked for where Windows looks\n"
+    "(on POSIX hosts: beside this program, then on PATH).\n"
+    "Exit codes: 0 rundll32 ran and the undo entry the string names is gone;\n"
+    "1 rundll32 could not start or failed, or the entry is still there (the\n"
+    "restore stopped and left the package as it was); 2 usage error.\n";
 
 // The argument rules of Windows programs' command lines: white space
 // separates; inside double quotes it does not; 2n backslashes before a quote
@@ -81,20 +86,6 @@ bool isRundll32(const std::string& program) {
     return name == "rundll32" || name == "rundll32.exe";
 }
 
-// rundll32 beside this program, as Windows looks in the starting program's
-// directory first; otherwise the name alone, for PATH.
-std::string findRundll32() {
-    char self[4096];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n > 0) {
-        std::string path(self, static_cast<size_t>(n));
-        std::string beside = path.substr(0, path.rfind('/') + 1) + "rundll32";
-        if (access(beside.c_str(), X_OK) == 0)
-            return beside;
-    }
-    return "rundll32";
-}
-
 int run(const std::vector<std::string>& args) {
     std::string line;
     if (args.empty() || (args.size() == 1 && args[0] == "-")) {
@@ -119,16 +110,28 @@ int run(const std::vector<std::string>& args) {
                      words[0].c_str());
         return kExitUsage;
     }
-    std::string program = findRundll32();
-    std::vector<char*> argv;
-    argv.push_back(program.data());
-    for (size_t i = 1; i < words.size(); ++i)
-        argv.push_back(words[i].data());
-    argv.push_back(nullptr);
-    std::fflush(nullptr);
-    execvp(program.c_str(), argv.data());
-    std::perror("qltmsi run: cannot start rundll32");
-    return kExitFailure;
+    // The entry is the string's last word; one that is not there would make
+    // rundll32 return having done nothing, which must not read as a restore.
+    const std::string& entry = words.back();
+    if (words.size() < 3 || !undoEntryExists(entry)) {
+        std::fprintf(stderr, "qltmsi run: no undo entry '%s'\n", entry.c_str());
+        return kExitFailure;
+    }
+    int status = host::runRundll32(line, words);
+    if (status < 0)
+        return kExitFailure;
+    if (status != 0) {
+        std::fprintf(stderr, "qltmsi run: rundll32 ended with status %d\n", status);
+        return kExitFailure;
+    }
+    if (undoEntryExists(entry)) {
+        std::fprintf(stderr,
+                     "qltmsi run: the restore of entry '%s' stopped; the package and the entry "
+                     "are unchanged\n",
+                     entry.c_str());
+        return kExitFailure;
+    }
+    return kExitOk;
 }
 
 }  // namespace

@@ -39,12 +39,12 @@ constexpr std::string_view kHelp =
     "example:\n"
     "  qltmsi verify --product {6D1F2E3A-4B5C-4D6E-9F70-8192A3B4C5D6}\n";
 
-std::u16string field(MSIHANDLE record, UINT index) {
+WideString field(MSIHANDLE record, UINT index) {
     DWORD count = 0;
-    WCHAR probe[1] = u"";
+    WCHAR probe[1] = TEXT("");
     if (MsiRecordGetStringW(record, index, probe, &count) == ERROR_SUCCESS)
         return {};
-    std::u16string text(count + 1, u'\0');
+    WideString text(count + 1, TEXT('\0'));
     count += 1;
     MsiRecordGetStringW(record, index, text.data(), &count);
     text.resize(count);
@@ -52,18 +52,18 @@ std::u16string field(MSIHANDLE record, UINT index) {
 }
 
 // Rows of a query as text fields (integers come back as their digits).
-std::vector<std::vector<std::u16string>> rows(MSIHANDLE database, const char16_t* sql,
+std::vector<std::vector<WideString>> rows(MSIHANDLE database, const WCHAR* sql,
                                               UINT columns) {
     MsiHandle view;
     if (MsiDatabaseOpenViewW(database, sql, view.out()) != ERROR_SUCCESS ||
         MsiViewExecute(view.get(), 0) != ERROR_SUCCESS)
         throw InstallError("cannot read the package (" + toUtf8(sql) + ")");
-    std::vector<std::vector<std::u16string>> result;
+    std::vector<std::vector<WideString>> result;
     for (;;) {
         MsiHandle record;
         if (MsiViewFetch(view.get(), record.out()) != ERROR_SUCCESS)
             break;
-        std::vector<std::u16string> row;
+        std::vector<WideString> row;
         for (UINT i = 1; i <= columns; ++i)
             row.push_back(field(record.get(), i));
         result.push_back(std::move(row));
@@ -71,14 +71,14 @@ std::vector<std::vector<std::u16string>> rows(MSIHANDLE database, const char16_t
     return result;
 }
 
-std::optional<std::u16string> productInfo(const std::u16string& product, const WCHAR* property,
+std::optional<WideString> productInfo(const WideString& product, const WCHAR* property,
                                           UINT* error) {
     DWORD count = 0;
-    WCHAR probe[1] = u"";
+    WCHAR probe[1] = TEXT("");
     *error = MsiGetProductInfoW(product.c_str(), property, probe, &count);
     if (*error != ERROR_MORE_DATA && *error != ERROR_SUCCESS)
         return std::nullopt;
-    std::u16string value(count + 1, u'\0');
+    WideString value(count + 1, TEXT('\0'));
     count += 1;
     *error = MsiGetProductInfoW(product.c_str(), property, value.data(), &count);
     if (*error != ERROR_SUCCESS)
@@ -87,17 +87,44 @@ std::optional<std::u16string> productInfo(const std::u16string& product, const W
     return value;
 }
 
+// Where the installer put a component, from the path it registered for the
+// component's key path: the folder of a key file, or the key folder itself.
+// The Directory table alone cannot say it: a folder property may have been
+// set at install time, and a 32-bit product on a 64-bit system goes under
+// another Program Files. Nothing for a component not installed locally or
+// keyed by a registry value.
+std::optional<WideString> installedFolder(const WideString& product,
+                                          const install::ComponentRow& component,
+                                          const install::PackageContents& package) {
+    if (component.componentId.empty() || (component.attributes & install::kComponentRegistryKeyPath))
+        return std::nullopt;
+    WCHAR path[MAX_PATH + 1] = TEXT("");
+    DWORD length = MAX_PATH + 1;
+    if (MsiGetComponentPathW(product.c_str(), component.componentId.c_str(), path, &length) !=
+            INSTALLSTATE_LOCAL ||
+        length == 0)
+        return std::nullopt;
+    WideString registered(path, length);
+    bool keyedByFile = component.keyPath && std::any_of(package.files.begin(), package.files.end(),
+                                                        [&](const install::FileRow& file) {
+                                                            return file.key == *component.keyPath;
+                                                        });
+    if (keyedByFile)
+        return folderOf(registered);
+    return registered.back() == TEXT('\\') ? registered : registered + TEXT('\\');
+}
+
 struct MediaRow {
     int lastSequence = 0;
-    std::u16string cabinet, source;
+    WideString cabinet, source;
 };
 
 // A temporary file that is deleted when it goes.
 struct TempFile {
-    std::u16string path;
+    WideString path;
     TempFile() {
         WCHAR folder[MAX_PATH], name[MAX_PATH];
-        if (GetTempPathW(MAX_PATH, folder) && GetTempFileNameW(folder, u"qlv", 0, name))
+        if (GetTempPathW(MAX_PATH, folder) && GetTempFileNameW(folder, TEXT("qlv"), 0, name))
             path = name;
     }
     ~TempFile() {
@@ -108,14 +135,14 @@ struct TempFile {
 
 class CabinetLister {
   public:
-    CabinetLister(const install::PackageContents& package, std::u16string packagePath,
-                  std::u16string sourceFolder)
+    CabinetLister(const install::PackageContents& package, WideString packagePath,
+                  WideString sourceFolder)
         : package_(package), packagePath_(std::move(packagePath)),
           sourceFolder_(std::move(sourceFolder)) {}
 
     // Members of a Media row's cabinet, and where it was found; listed once.
-    const std::map<std::u16string, long>& members(const MediaRow& row, std::string* where) {
-        auto key = row.cabinet + u"|" + row.source;
+    const std::map<WideString, long>& members(const MediaRow& row, std::string* where) {
+        auto key = row.cabinet + TEXT("|") + row.source;
         auto found = cache_.find(key);
         if (found == cache_.end()) {
             found = cache_.emplace(key, load(row)).first;
@@ -129,15 +156,15 @@ class CabinetLister {
 
   private:
     struct Listing {
-        std::map<std::u16string, long> members;
+        std::map<WideString, long> members;
         std::string where;
     };
 
     Listing load(const MediaRow& row) {
         Listing listing;
-        if (!row.cabinet.empty() && row.cabinet[0] == u'#') {
-            std::u16string stream = row.cabinet.substr(1);
-            std::u16string holder = packagePath_;
+        if (!row.cabinet.empty() && row.cabinet[0] == TEXT('#')) {
+            WideString stream = row.cabinet.substr(1);
+            WideString holder = packagePath_;
             if (!row.source.empty()) {
                 holder = package_.property(row.source);
                 if (holder.empty())
@@ -154,7 +181,7 @@ class CabinetLister {
             listing.members = install::listCabinet(copy.path);
             listing.where = "stream " + toUtf8(stream) + " of " + toUtf8(holder);
         } else {
-            std::u16string path = sourceFolder_ + row.cabinet;
+            WideString path = sourceFolder_ + row.cabinet;
             listing.members = install::listCabinet(path);
             listing.where = toUtf8(path);
         }
@@ -162,20 +189,20 @@ class CabinetLister {
     }
 
     const install::PackageContents& package_;
-    std::u16string packagePath_, sourceFolder_;
-    std::map<std::u16string, Listing> cache_;
+    WideString packagePath_, sourceFolder_;
+    std::map<WideString, Listing> cache_;
 };
 
 struct Tally {
     int files = 0, differences = 0;
-    void fail(const std::u16string& path, const std::string& why) {
+    void fail(const WideString& path, const std::string& why) {
         ++differences;
         std::printf("DIFF %s: %s\n", toUtf8(path).c_str(), why.c_str());
     }
 };
 
-void checkOnDisk(const std::u16string& path, const install::FileRow& file,
-                 const std::u16string& version, const std::u16string& language, Tally& tally,
+void checkOnDisk(const WideString& path, const install::FileRow& file,
+                 const WideString& version, const WideString& language, Tally& tally,
                  bool* ok) {
     HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, 0, nullptr);
@@ -194,9 +221,9 @@ void checkOnDisk(const std::u16string& path, const install::FileRow& file,
         *ok = false;
     }
     // A Version that does not start with a digit names a companion file.
-    if (version.empty() || version[0] < u'0' || version[0] > u'9')
+    if (version.empty() || version[0] < TEXT('0') || version[0] > TEXT('9'))
         return;
-    WCHAR diskVersion[64] = u"", diskLanguage[256] = u"";
+    WCHAR diskVersion[64] = TEXT(""), diskLanguage[256] = TEXT("");
     DWORD versionSize = 64, languageSize = 256;
     if (MsiGetFileVersionW(path.c_str(), diskVersion, &versionSize, diskLanguage, &languageSize) !=
         ERROR_SUCCESS) {
@@ -216,7 +243,7 @@ void checkOnDisk(const std::u16string& path, const install::FileRow& file,
     }
 }
 
-int verify(const std::u16string& product) {
+int verify(const WideString& product) {
     UINT error = 0;
     auto packagePath = productInfo(product, INSTALLPROPERTY_LOCALPACKAGE, &error);
     if (!packagePath) {
@@ -232,25 +259,26 @@ int verify(const std::u16string& product) {
         return kExitFailure;
     }
     auto package = install::readPackage(database.get());
-    std::u16string sourceFolder = folderOf(*packagePath);
+    WideString sourceFolder = folderOf(*packagePath);
     if (auto source = productInfo(product, INSTALLPROPERTY_INSTALLSOURCE, &error);
         source && !source->empty())
-        sourceFolder = *source + (source->back() == u'\\' ? u"" : u"\\");
+        sourceFolder = *source + (source->back() == TEXT('\\') ? TEXT("") : TEXT("\\"));
     auto folders = install::resolveDirectories(package, {}, sourceFolder);
 
-    std::map<std::u16string, std::pair<std::u16string, std::u16string>> versions;
-    for (auto& row : rows(database.get(), u"SELECT `File`, `Version`, `Language` FROM `File`", 3))
+    std::map<WideString, std::pair<WideString, WideString>> versions;
+    for (auto& row : rows(database.get(), TEXT("SELECT `File`, `Version`, `Language` FROM `File`"), 3))
         versions[row[0]] = {row[1], row[2]};
     std::vector<MediaRow> media;
     for (auto& row : rows(database.get(),
-                          u"SELECT `LastSequence`, `Cabinet`, `Source` FROM `Media`", 3))
+                          TEXT("SELECT `LastSequence`, `Cabinet`, `Source` FROM `Media`"), 3))
         media.push_back({std::stoi(toUtf8(row[0])), row[1], row[2]});
     std::sort(media.begin(), media.end(),
               [](auto& a, auto& b) { return a.lastSequence < b.lastSequence; });
 
-    std::map<std::u16string, std::u16string> componentFolder;
+    std::map<WideString, WideString> componentFolder;
     for (auto& component : package.components)
-        componentFolder[component.key] = folders[component.directory].target;
+        componentFolder[component.key] = installedFolder(product, component, package)
+                                             .value_or(folders[component.directory].target);
 
     CabinetLister cabinets(package, *packagePath, sourceFolder);
     Tally tally;
@@ -258,7 +286,7 @@ int verify(const std::u16string& product) {
     std::sort(files.begin(), files.end(), [](auto& a, auto& b) { return a.sequence < b.sequence; });
     for (const auto& file : files) {
         ++tally.files;
-        std::u16string path = componentFolder[file.component] + install::longName(file.fileName);
+        WideString path = componentFolder[file.component] + install::longName(file.fileName);
         bool ok = true;
         checkOnDisk(path, file, versions[file.key].first, versions[file.key].second, tally, &ok);
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "command_table.h"
+#include "host/host.h"
 
 namespace {
 
@@ -20,9 +21,10 @@ int usage(FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2)
+    std::vector<std::string> words = qltmsi::host::arguments(argc, argv);
+    if (words.empty())
         return usage(stderr);
-    std::string name = argv[1];
+    std::string name = words[0];
     if (name == "--help" || name == "-h" || name == "help")
         return usage(stdout);
     const qltmsi::Command* command = qltmsi::findCommand(name);
@@ -30,7 +32,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "qltmsi: unknown command '%s'\n", name.c_str());
         return usage(stderr);
     }
-    std::vector<std::string> args(argv + 2, argv + argc);
+    std::vector<std::string> args(words.begin() + 1, words.end());
     if (qltmsi::wantsHelp(args)) {
         std::fwrite(command->help.data(), 1, command->help.size(), stdout);
         return qltmsi::kExitOk;

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <fdi.h>
+#include <fcntl.h>
 #include <io.h>
 
 #include <cstdlib>
@@ -20,7 +21,7 @@ namespace {
 // Compression types of cabinet folders (the low nibble of typeCompress).
 constexpr unsigned kCompressNone = 0, kCompressMszip = 1, kCompressQuantum = 2, kCompressLzx = 3;
 
-std::vector<unsigned char> readHead(const std::u16string& path, DWORD size) {
+std::vector<unsigned char> readHead(const WideString& path, DWORD size) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
@@ -35,7 +36,7 @@ std::vector<unsigned char> readHead(const std::u16string& path, DWORD size) {
 
 // Refuses, with a message naming it, a compression FDI here cannot undo; a
 // damaged header is left to FDI to report.
-void checkCompression(const std::u16string& path) {
+void checkCompression(const WideString& path) {
     auto head = readHead(path, 64 * 1024);
     auto u16 = [&](size_t at) {
         return at + 2 <= head.size() ? unsigned(head[at] | head[at + 1] << 8) : 0u;
@@ -73,11 +74,11 @@ void checkCompression(const std::u16string& path) {
 }
 
 struct Extraction {
-    const std::map<std::u16string, std::u16string>* targets;
-    std::set<std::u16string> written;
-    std::u16string current;
+    const std::map<WideString, WideString>* targets;
+    std::set<WideString> written;
+    WideString current;
     std::string failure;
-    std::map<std::u16string, long>* listing = nullptr;  // set: only list members
+    std::map<WideString, long>* listing = nullptr;  // set: only list members
 };
 
 FNALLOC(allocate) {
@@ -89,7 +90,7 @@ FNFREE(release) {
 
 FNOPEN(openFile) {
     (void)pmode;
-    std::u16string path = toWide(pszFile);
+    WideString path = toWide(pszFile);
     DWORD access = (oflag & (_O_WRONLY | _O_RDWR)) ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
     DWORD creation =
         (oflag & _O_CREAT) ? ((oflag & _O_EXCL) ? CREATE_NEW : CREATE_ALWAYS) : OPEN_EXISTING;
@@ -121,7 +122,7 @@ FNFDINOTIFY(notify) {
     auto* job = static_cast<Extraction*>(pfdin->pv);
     switch (fdint) {
         case fdintCOPY_FILE: {
-            std::u16string member = toWide(pfdin->psz1);
+            WideString member = toWide(pfdin->psz1);
             if (job->listing) {
                 (*job->listing)[member] = pfdin->cb;
                 return 0;
@@ -168,15 +169,15 @@ struct CabinetModule {
 
 }  // namespace
 
-std::vector<std::u16string> createFolders(const std::u16string& folder) {
-    std::vector<std::u16string> created;
-    std::u16string path;
+std::vector<WideString> createFolders(const WideString& folder) {
+    std::vector<WideString> created;
+    WideString path;
     for (size_t i = 0; i < folder.size(); ++i) {
         path += folder[i];
         bool end = i + 1 == folder.size();
-        if ((folder[i] == u'\\' || end) && path.size() > 3) {
-            std::u16string name = path;
-            if (name.back() == u'\\')
+        if ((folder[i] == TEXT('\\') || end) && path.size() > 3) {
+            WideString name = path;
+            if (name.back() == TEXT('\\'))
                 name.pop_back();
             if (CreateDirectoryW(name.c_str(), nullptr))
                 created.push_back(name);
@@ -189,7 +190,7 @@ std::vector<std::u16string> createFolders(const std::u16string& folder) {
 
 namespace {
 
-void runFdi(const std::u16string& cabinetPath, Extraction& job) {
+void runFdi(const WideString& cabinetPath, Extraction& job) {
     CabinetModule cabinet;
     using Create = decltype(&FDICreate);
     using Copy = decltype(&FDICopy);
@@ -218,17 +219,17 @@ void runFdi(const std::u16string& cabinetPath, Extraction& job) {
 
 }  // namespace
 
-std::set<std::u16string> extractCabinet(const std::u16string& cabinetPath,
-                                        const std::map<std::u16string, std::u16string>& targets) {
+std::set<WideString> extractCabinet(const WideString& cabinetPath,
+                                        const std::map<WideString, WideString>& targets) {
     checkCompression(cabinetPath);
     Extraction job{&targets, {}, {}, {}};
     runFdi(cabinetPath, job);
     return job.written;
 }
 
-std::map<std::u16string, long> listCabinet(const std::u16string& cabinetPath) {
-    std::map<std::u16string, long> members;
-    std::map<std::u16string, std::u16string> none;
+std::map<WideString, long> listCabinet(const WideString& cabinetPath) {
+    std::map<WideString, long> members;
+    std::map<WideString, WideString> none;
     Extraction job{&none, {}, {}, {}, &members};
     runFdi(cabinetPath, job);
     return members;

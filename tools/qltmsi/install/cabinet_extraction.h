@@ -7,21 +7,23 @@
 #include <string>
 #include <vector>
 
+#include "cli_text.h"
+
 namespace qltmsi::install {
 
 // Writes each cabinet member named in targets (member name -> Windows path
 // of the file to create) and returns the names written. Members not named
 // are skipped. Throws InstallError for a cabinet that is missing, damaged,
 // compressed in a way we do not read (LZX, Quantum), or spans cabinets.
-std::set<std::u16string> extractCabinet(const std::u16string& cabinetPath,
-                                        const std::map<std::u16string, std::u16string>& targets);
+std::set<WideString> extractCabinet(const WideString& cabinetPath,
+                                        const std::map<WideString, WideString>& targets);
 
 // The members of a cabinet and their sizes, read through FDI without
 // writing anything. Throws InstallError as extractCabinet does.
-std::map<std::u16string, long> listCabinet(const std::u16string& cabinetPath);
+std::map<WideString, long> listCabinet(const WideString& cabinetPath);
 
 // Creates a folder and the folders above it (Windows path); returns those it
 // created, outermost first.
-std::vector<std::u16string> createFolders(const std::u16string& folder);
+std::vector<WideString> createFolders(const WideString& folder);
 
 }  // namespace qltmsi::install

@@ -13,93 +13,93 @@ namespace qltmsi::install {
 
 namespace {
 
-std::u16string withSlash(std::u16string path) {
-    if (!path.empty() && path.back() != u'\\')
-        path += u'\\';
+WideString withSlash(WideString path) {
+    if (!path.empty() && path.back() != TEXT('\\'))
+        path += TEXT('\\');
     return path;
 }
 
-std::u16string userName() {
+WideString userName() {
     const char* user = std::getenv("USER");
     return toWide(user && *user ? user : "user");
 }
 
 // The target and source parts of a DefaultDir value, each still "short|long".
-std::pair<std::u16string, std::u16string> splitDefaultDir(const std::u16string& defaultDir) {
-    size_t colon = defaultDir.find(u':');
-    if (colon == std::u16string::npos)
+std::pair<WideString, WideString> splitDefaultDir(const WideString& defaultDir) {
+    size_t colon = defaultDir.find(TEXT(':'));
+    if (colon == WideString::npos)
         return {defaultDir, defaultDir};
     return {defaultDir.substr(0, colon), defaultDir.substr(colon + 1)};
 }
 
-std::u16string appendName(const std::u16string& parent, const std::u16string& name) {
-    if (name.empty() || name == u".")
+WideString appendName(const WideString& parent, const WideString& name) {
+    if (name.empty() || name == TEXT("."))
         return parent;
     return withSlash(parent + name);
 }
 
 }  // namespace
 
-std::map<std::u16string, std::u16string> standardFolders() {
-    std::u16string profile = u"C:\\users\\" + userName() + u"\\";
-    std::u16string common = u"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\";
-    WCHAR temp[MAX_PATH + 1] = u"";
+std::map<WideString, WideString> standardFolders() {
+    WideString profile = TEXT("C:\\users\\") + userName() + TEXT("\\");
+    WideString common = TEXT("C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\");
+    WCHAR temp[MAX_PATH + 1] = TEXT("");
     DWORD tempLength = GetTempPathW(MAX_PATH + 1, temp);
-    std::u16string tempFolder =
-        tempLength ? withSlash(std::u16string(temp, tempLength)) : u"C:\\windows\\Temp\\";
+    WideString tempFolder =
+        tempLength ? withSlash(WideString(temp, tempLength)) : TEXT("C:\\windows\\Temp\\");
     return {
-        {u"ProgramFilesFolder", u"C:\\Program Files\\"},
-        {u"ProgramFiles64Folder", u"C:\\Program Files\\"},
-        {u"CommonFilesFolder", u"C:\\Program Files\\Common Files\\"},
-        {u"CommonFiles64Folder", u"C:\\Program Files\\Common Files\\"},
-        {u"WindowsFolder", u"C:\\windows\\"},
-        {u"WindowsVolume", u"C:\\"},
-        {u"SystemFolder", u"C:\\windows\\system32\\"},
-        {u"System64Folder", u"C:\\windows\\system32\\"},
-        {u"System16Folder", u"C:\\windows\\system\\"},
-        {u"FontsFolder", u"C:\\windows\\Fonts\\"},
-        {u"TempFolder", tempFolder},
-        {u"CommonAppDataFolder", u"C:\\ProgramData\\"},
-        {u"AppDataFolder", profile + u"AppData\\Roaming\\"},
-        {u"LocalAppDataFolder", profile + u"AppData\\Local\\"},
-        {u"PersonalFolder", profile + u"Documents\\"},
-        {u"MyPicturesFolder", profile + u"Pictures\\"},
-        {u"FavoritesFolder", profile + u"Favorites\\"},
-        {u"DesktopFolder", u"C:\\users\\Public\\Desktop\\"},
-        {u"StartMenuFolder", common},
-        {u"ProgramMenuFolder", common + u"Programs\\"},
-        {u"StartupFolder", common + u"Programs\\Startup\\"},
-        {u"AdminToolsFolder", common + u"Programs\\Administrative Tools\\"},
-        {u"TemplateFolder", u"C:\\ProgramData\\Microsoft\\Windows\\Templates\\"},
-        {u"SendToFolder", profile + u"AppData\\Roaming\\Microsoft\\Windows\\SendTo\\"},
-        {u"RecentFolder", profile + u"AppData\\Roaming\\Microsoft\\Windows\\Recent\\"},
-        {u"NetHoodFolder", profile + u"AppData\\Roaming\\Microsoft\\Windows\\Network Shortcuts\\"},
-        {u"PrintHoodFolder",
-         profile + u"AppData\\Roaming\\Microsoft\\Windows\\Printer Shortcuts\\"},
+        {TEXT("ProgramFilesFolder"), TEXT("C:\\Program Files\\")},
+        {TEXT("ProgramFiles64Folder"), TEXT("C:\\Program Files\\")},
+        {TEXT("CommonFilesFolder"), TEXT("C:\\Program Files\\Common Files\\")},
+        {TEXT("CommonFiles64Folder"), TEXT("C:\\Program Files\\Common Files\\")},
+        {TEXT("WindowsFolder"), TEXT("C:\\windows\\")},
+        {TEXT("WindowsVolume"), TEXT("C:\\")},
+        {TEXT("SystemFolder"), TEXT("C:\\windows\\system32\\")},
+        {TEXT("System64Folder"), TEXT("C:\\windows\\system32\\")},
+        {TEXT("System16Folder"), TEXT("C:\\windows\\system\\")},
+        {TEXT("FontsFolder"), TEXT("C:\\windows\\Fonts\\")},
+        {TEXT("TempFolder"), tempFolder},
+        {TEXT("CommonAppDataFolder"), TEXT("C:\\ProgramData\\")},
+        {TEXT("AppDataFolder"), profile + TEXT("AppData\\Roaming\\")},
+        {TEXT("LocalAppDataFolder"), profile + TEXT("AppData\\Local\\")},
+        {TEXT("PersonalFolder"), profile + TEXT("Documents\\")},
+        {TEXT("MyPicturesFolder"), profile + TEXT("Pictures\\")},
+        {TEXT("FavoritesFolder"), profile + TEXT("Favorites\\")},
+        {TEXT("DesktopFolder"), TEXT("C:\\users\\Public\\Desktop\\")},
+        {TEXT("StartMenuFolder"), common},
+        {TEXT("ProgramMenuFolder"), common + TEXT("Programs\\")},
+        {TEXT("StartupFolder"), common + TEXT("Programs\\Startup\\")},
+        {TEXT("AdminToolsFolder"), common + TEXT("Programs\\Administrative Tools\\")},
+        {TEXT("TemplateFolder"), TEXT("C:\\ProgramData\\Microsoft\\Windows\\Templates\\")},
+        {TEXT("SendToFolder"), profile + TEXT("AppData\\Roaming\\Microsoft\\Windows\\SendTo\\")},
+        {TEXT("RecentFolder"), profile + TEXT("AppData\\Roaming\\Microsoft\\Windows\\Recent\\")},
+        {TEXT("NetHoodFolder"), profile + TEXT("AppData\\Roaming\\Microsoft\\Windows\\Network Shortcuts\\")},
+        {TEXT("PrintHoodFolder"),
+         profile + TEXT("AppData\\Roaming\\Microsoft\\Windows\\Printer Shortcuts\\")},
     };
 }
 
-std::map<std::u16string, DirectoryPaths> resolveDirectories(
-    const PackageContents& package, const std::map<std::u16string, std::u16string>& given,
-    const std::u16string& sourceRoot) {
-    std::map<std::u16string, const DirectoryRow*> rows;
+std::map<WideString, DirectoryPaths> resolveDirectories(
+    const PackageContents& package, const std::map<WideString, WideString>& given,
+    const WideString& sourceRoot) {
+    std::map<WideString, const DirectoryRow*> rows;
     for (const auto& row : package.directories)
         rows[row.key] = &row;
     const auto standard = standardFolders();
     const bool shortSourceNames = package.sourceType & kSourceShortNames;
-    auto lookUp = [](const std::map<std::u16string, std::u16string>& map,
-                     const std::u16string& key) {
+    auto lookUp = [](const std::map<WideString, WideString>& map,
+                     const WideString& key) {
         auto it = map.find(key);
-        return it == map.end() || it->second.empty() ? std::optional<std::u16string>() : it->second;
+        return it == map.end() || it->second.empty() ? std::optional<WideString>() : it->second;
     };
-    std::u16string rootDrive =
-        withSlash(lookUp(given, u"ROOTDRIVE")
-                      .value_or(lookUp(package.properties, u"ROOTDRIVE").value_or(u"C:\\")));
+    WideString rootDrive =
+        withSlash(lookUp(given, TEXT("ROOTDRIVE"))
+                      .value_or(lookUp(package.properties, TEXT("ROOTDRIVE")).value_or(TEXT("C:\\"))));
 
-    std::map<std::u16string, DirectoryPaths> resolved;
-    std::set<std::u16string> inProgress;
-    std::function<const DirectoryPaths&(const std::u16string&)> resolve =
-        [&](const std::u16string& key) -> const DirectoryPaths& {
+    std::map<WideString, DirectoryPaths> resolved;
+    std::set<WideString> inProgress;
+    std::function<const DirectoryPaths&(const WideString&)> resolve =
+        [&](const WideString& key) -> const DirectoryPaths& {
         if (auto done = resolved.find(key); done != resolved.end())
             return done->second;
         auto rowIt = rows.find(key);
@@ -109,14 +109,14 @@ std::map<std::u16string, DirectoryPaths> resolveDirectories(
             throw InstallError("the Directory table loops at '" + toUtf8(key) + "'");
         const DirectoryRow& row = *rowIt->second;
         auto [targetPart, sourcePart] = splitDefaultDir(row.defaultDir);
-        std::u16string sourceName = shortSourceNames ? shortName(sourcePart) : longName(sourcePart);
+        WideString sourceName = shortSourceNames ? shortName(sourcePart) : longName(sourcePart);
 
         DirectoryPaths paths;
         bool root = row.parent.empty() || row.parent == row.key;
         if (root) {
             paths.source = withSlash(sourceRoot);
             paths.target = rootDrive;
-            if (key != u"TARGETDIR")
+            if (key != TEXT("TARGETDIR"))
                 paths.target = appendName(rootDrive, longName(targetPart));
         } else {
             const DirectoryPaths& parent = resolve(row.parent);
@@ -125,8 +125,8 @@ std::map<std::u16string, DirectoryPaths> resolveDirectories(
         }
         if (auto value = lookUp(given, key))
             paths.target = withSlash(*value);
-        else if (key == u"TARGETDIR")
-            paths.target = withSlash(lookUp(package.properties, u"TARGETDIR").value_or(rootDrive));
+        else if (key == TEXT("TARGETDIR"))
+            paths.target = withSlash(lookUp(package.properties, TEXT("TARGETDIR")).value_or(rootDrive));
         else if (auto folder = lookUp(standard, key))
             paths.target = *folder;
         else if (auto property = lookUp(package.properties, key))

@@ -10,12 +10,12 @@
 namespace qltmsi::install {
 
 struct DirectoryPaths {
-    std::u16string target;  // Windows paths, ending in '\'
-    std::u16string source;
+    WideString target;  // Windows paths, ending in '\'
+    WideString source;
 };
 
 // The standard folder properties and where they point in the prefix.
-std::map<std::u16string, std::u16string> standardFolders();
+std::map<WideString, WideString> standardFolders();
 
 // Resolves every Directory row. A directory's target is, in order: a property
 // of that name given on the command line; for TARGETDIR, TARGETDIR or
@@ -23,8 +23,8 @@ std::map<std::u16string, std::u16string> standardFolders();
 // otherwise its parent's target plus the long target name of its DefaultDir
 // ("target:source", "short|long", "." for the parent itself). Sources follow
 // the source names from sourceRoot (the package's folder) down.
-std::map<std::u16string, DirectoryPaths> resolveDirectories(
-    const PackageContents& package, const std::map<std::u16string, std::u16string>& given,
-    const std::u16string& sourceRoot);
+std::map<WideString, DirectoryPaths> resolveDirectories(
+    const PackageContents& package, const std::map<WideString, WideString>& given,
+    const WideString& sourceRoot);
 
 }  // namespace qltmsi::install

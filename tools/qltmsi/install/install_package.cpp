@@ -19,8 +19,8 @@ namespace {
 
 struct PlannedFile {
     const FileRow* row;
-    std::u16string target;  // Windows path
-    std::u16string source;  // for uncompressed files
+    WideString target;  // Windows path
+    WideString source;  // for uncompressed files
     bool compressed;
 };
 
@@ -39,8 +39,8 @@ class Rollback {
                 DeleteFileW(it->path.c_str());
         }
     }
-    void track(const std::u16string& path) { created_.push_back({path, false}); }
-    void makeFolders(const std::u16string& folder) {
+    void track(const WideString& path) { created_.push_back({path, false}); }
+    void makeFolders(const WideString& folder) {
         for (auto& made : createFolders(folder))
             created_.push_back({made, true});
     }
@@ -48,33 +48,33 @@ class Rollback {
 
   private:
     struct Created {
-        std::u16string path;
+        WideString path;
         bool folder;
     };
     std::vector<Created> created_;
     bool committed_ = false;
 };
 
-std::u16string hexName() {
+WideString hexName() {
     std::random_device random;
-    std::u16string name;
+    WideString name;
     for (int i = 0; i < 8; ++i)
-        name += u"0123456789abcdef"[random() & 0xF];
-    return name + u".msi";
+        name += TEXT("0123456789abcdef")[random() & 0xF];
+    return name + TEXT(".msi");
 }
 
-bool exists(const std::u16string& path) {
+bool exists(const WideString& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 // A fresh name in the installer cache, like C:\windows\Installer\1a2b3c4d.msi.
-std::u16string cachePackage(const std::u16string& package, Rollback& rollback) {
+WideString cachePackage(const WideString& package, Rollback& rollback) {
     WCHAR windows[MAX_PATH + 1];
     UINT length = GetWindowsDirectoryW(windows, MAX_PATH + 1);
-    std::u16string cache = std::u16string(windows, length) + u"\\Installer\\";
+    WideString cache = WideString(windows, length) + TEXT("\\Installer\\");
     rollback.makeFolders(cache);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::u16string cached = cache + hexName();
+        WideString cached = cache + hexName();
         if (CopyFileW(package.c_str(), cached.c_str(), TRUE)) {
             rollback.track(cached);
             return cached;
@@ -94,23 +94,23 @@ const MediaRow* mediaOf(const PackageContents& package, int sequence) {
     return best;
 }
 
-std::u16string registryKeyPath(const RegistryRow& row, bool is64Bit) {
+WideString registryKeyPath(const RegistryRow& row, bool is64Bit) {
     // Root -1 means HKCU or HKLM by install type; these installs are per machine.
     int root = row.root < 0 ? 2 : row.root;
     if (is64Bit)
         root += 20;
-    std::u16string path = root < 10 ? u"0" : u"";
+    WideString path = root < 10 ? TEXT("0") : TEXT("");
     path += toWide(std::to_string(root));
-    path += u":\\" + row.key + u"\\";
+    path += TEXT(":\\") + row.key + TEXT("\\");
     if (row.name)
         path += *row.name;
     return path;
 }
 
 void layOutCompressed(MSIHANDLE database, const PackageContents& package,
-                      const std::u16string& packageFolder, const std::vector<PlannedFile>& plan,
+                      const WideString& packageFolder, const std::vector<PlannedFile>& plan,
                       Rollback& rollback) {
-    std::map<const MediaRow*, std::map<std::u16string, std::u16string>> byMedia;
+    std::map<const MediaRow*, std::map<WideString, WideString>> byMedia;
     for (const auto& file : plan) {
         if (!file.compressed)
             continue;
@@ -123,19 +123,19 @@ void layOutCompressed(MSIHANDLE database, const PackageContents& package,
     for (const auto& [media, targets] : byMedia) {
         for (const auto& [key, target] : targets)
             rollback.track(target);
-        std::u16string cabinet;
-        std::u16string temporary;
-        if (media->cabinet[0] == u'#') {
+        WideString cabinet;
+        WideString temporary;
+        if (media->cabinet[0] == TEXT('#')) {
             WCHAR folder[MAX_PATH + 1], name[MAX_PATH + 1];
             GetTempPathW(MAX_PATH + 1, folder);
-            if (!GetTempFileNameW(folder, u"qmc", 0, name))
+            if (!GetTempFileNameW(folder, TEXT("qmc"), 0, name))
                 throw InstallError("cannot make a temporary file");
             temporary = cabinet = name;
             saveStream(database, media->cabinet.substr(1), cabinet);
         } else {
             cabinet = packageFolder + media->cabinet;
         }
-        std::set<std::u16string> written;
+        std::set<WideString> written;
         try {
             written = extractCabinet(cabinet, targets);
         } catch (...) {
@@ -173,14 +173,14 @@ void applyFileAttributes(const std::vector<PlannedFile>& plan) {
             SetFileAttributesW(file.target.c_str(), DWORD(bits));
 }
 
-std::u16string chooseInstallLocation(const PackageContents& package, const InstallRequest& request,
-                                     const std::map<std::u16string, DirectoryPaths>& directories) {
-    if (auto it = request.properties.find(u"ARPINSTALLLOCATION"); it != request.properties.end())
+WideString chooseInstallLocation(const PackageContents& package, const InstallRequest& request,
+                                     const std::map<WideString, DirectoryPaths>& directories) {
+    if (auto it = request.properties.find(TEXT("ARPINSTALLLOCATION")); it != request.properties.end())
         return it->second;
-    if (auto value = package.property(u"ARPINSTALLLOCATION"); !value.empty())
+    if (auto value = package.property(TEXT("ARPINSTALLLOCATION")); !value.empty())
         return value;
-    for (const char16_t* name :
-         {u"INSTALLDIR", u"INSTALLLOCATION", u"APPLICATIONFOLDER", u"APPDIR"})
+    for (const WCHAR* name :
+         {TEXT("INSTALLDIR"), TEXT("INSTALLLOCATION"), TEXT("APPLICATIONFOLDER"), TEXT("APPDIR")})
         if (auto it = directories.find(name); it != directories.end())
             return it->second.target;
     if (!package.components.empty())
@@ -190,18 +190,18 @@ std::u16string chooseInstallLocation(const PackageContents& package, const Insta
 
 // True for a braced GUID: the product query refuses anything else as a
 // malformed argument before it looks for a product.
-bool isGuid(const std::u16string& text) {
+bool isGuid(const WideString& text) {
     return MsiGetProductInfoW(text.c_str(), INSTALLPROPERTY_PRODUCTNAME, nullptr, nullptr) !=
            ERROR_INVALID_PARAMETER;
 }
 
 // ProductLanguage's leading decimal digits (a language id fits 16 bits).
-DWORD languageId(std::u16string_view text) {
+DWORD languageId(WideView text) {
     DWORD id = 0;
-    for (char16_t c : text) {
-        if (c < u'0' || c > u'9' || id > 0xFFFF)
+    for (WCHAR c : text) {
+        if (c < TEXT('0') || c > TEXT('9') || id > 0xFFFF)
             break;
-        id = id * 10 + (c - u'0');
+        id = id * 10 + (c - TEXT('0'));
     }
     return id;
 }
@@ -209,7 +209,7 @@ DWORD languageId(std::u16string_view text) {
 }  // namespace
 
 InstalledProduct installPackage(const InstallRequest& request) {
-    const std::u16string& packagePath = request.packagePath;
+    const WideString& packagePath = request.packagePath;
     if (!exists(packagePath))
         throw InstallError("cannot find the package " + toUtf8(packagePath));
     MsiHandle database;
@@ -219,9 +219,9 @@ InstalledProduct installPackage(const InstallRequest& request) {
     PackageContents package = readPackage(database.get());
 
     InstalledProduct product;
-    product.productCode = package.property(u"ProductCode");
-    product.productName = package.property(u"ProductName");
-    product.productVersion = package.property(u"ProductVersion");
+    product.productCode = package.property(TEXT("ProductCode"));
+    product.productName = package.property(TEXT("ProductName"));
+    product.productVersion = package.property(TEXT("ProductVersion"));
     if (!isGuid(product.productCode))
         throw InstallError("the package's ProductCode '" + toUtf8(product.productCode) +
                            "' is not a GUID");
@@ -230,9 +230,9 @@ InstalledProduct installPackage(const InstallRequest& request) {
                            toUtf8(product.productName) +
                            ") is already installed; qltmsi install does not reinstall or upgrade");
 
-    const std::u16string packageFolder = folderOf(packagePath);
+    const WideString packageFolder = folderOf(packagePath);
     auto directories = resolveDirectories(package, request.properties, packageFolder);
-    std::map<std::u16string, const ComponentRow*> components;
+    std::map<WideString, const ComponentRow*> components;
     for (const auto& component : package.components) {
         if (!directories.count(component.directory))
             throw InstallError("the component " + toUtf8(component.key) +
@@ -243,7 +243,7 @@ InstalledProduct installPackage(const InstallRequest& request) {
     const bool packageCompressed = package.sourceType & kSourceCompressed;
     const bool shortSourceNames = package.sourceType & kSourceShortNames;
     std::vector<PlannedFile> plan;
-    std::map<std::u16string, std::u16string> fileTargets;
+    std::map<WideString, WideString> fileTargets;
     for (const auto& file : package.files) {
         auto component = components.find(file.component);
         if (component == components.end())
@@ -252,8 +252,8 @@ InstalledProduct installPackage(const InstallRequest& request) {
         bool compressed = (file.attributes & kFileCompressed)      ? true
                           : (file.attributes & kFileNoncompressed) ? false
                                                                    : packageCompressed;
-        std::u16string target = folder.target + longName(file.fileName);
-        std::u16string source =
+        WideString target = folder.target + longName(file.fileName);
+        WideString source =
             folder.source + (shortSourceNames ? shortName(file.fileName) : longName(file.fileName));
         plan.push_back({&file, target, source, compressed});
         fileTargets[file.key] = target;
@@ -272,14 +272,14 @@ InstalledProduct installPackage(const InstallRequest& request) {
     registration.packageCode = package.packageCode;
     registration.productName = product.productName;
     registration.productVersion = product.productVersion;
-    registration.manufacturer = package.property(u"Manufacturer");
-    registration.language = languageId(package.property(u"ProductLanguage"));
+    registration.manufacturer = package.property(TEXT("Manufacturer"));
+    registration.language = languageId(package.property(TEXT("ProductLanguage")));
     registration.localPackage = product.localPackage;
     product.installLocation = chooseInstallLocation(package, request, directories);
     registration.installLocation = product.installLocation;
     registration.installSource = packageFolder;
     registration.packageName = fileNameOf(packagePath);
-    if (auto upgrade = package.property(u"UpgradeCode"); isGuid(upgrade))
+    if (auto upgrade = package.property(TEXT("UpgradeCode")); isGuid(upgrade))
         registration.upgradeCode = upgrade;
     uint64_t totalSize = 0;
     for (const auto& file : package.files)
@@ -288,7 +288,7 @@ InstalledProduct installPackage(const InstallRequest& request) {
     for (const auto& component : package.components) {
         if (component.componentId.empty())
             continue;  // unregistered by design
-        std::u16string keyPath;
+        WideString keyPath;
         if (!component.keyPath || component.keyPath->empty()) {
             keyPath = directories.at(component.directory).target;
         } else if (component.attributes & kComponentRegistryKeyPath) {

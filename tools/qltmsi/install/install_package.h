@@ -7,16 +7,18 @@
 #include <map>
 #include <string>
 
+#include "cli_text.h"
+
 namespace qltmsi::install {
 
 struct InstallRequest {
-    std::u16string packagePath;                           // Windows path
-    std::map<std::u16string, std::u16string> properties;  // PROPERTY=VALUE from the command line
+    WideString packagePath;                           // Windows path
+    std::map<WideString, WideString> properties;  // PROPERTY=VALUE from the command line
 };
 
 struct InstalledProduct {
-    std::u16string productCode, productName, productVersion;
-    std::u16string localPackage, installLocation;
+    WideString productCode, productName, productVersion;
+    WideString localPackage, installLocation;
     size_t fileCount = 0;
 };
 

@@ -1,6 +1,7 @@
 // Reads the tables qltmsi install needs through the installer's SQL.
 #include "install/package_contents.h"
 
+#include <objbase.h>  // VT_ property types
 #include <msidefs.h>
 
 #include <functional>
@@ -12,20 +13,20 @@ namespace qltmsi::install {
 
 namespace {
 
-std::u16string field(MSIHANDLE record, UINT index) {
+WideString field(MSIHANDLE record, UINT index) {
     DWORD count = 0;
-    WCHAR probe[1] = u"";
+    WCHAR probe[1] = TEXT("");
     UINT r = MsiRecordGetStringW(record, index, probe, &count);
     if (r == ERROR_SUCCESS)
         return {};
-    std::u16string text(count + 1, u'\0');
+    WideString text(count + 1, TEXT('\0'));
     count += 1;
     MsiRecordGetStringW(record, index, text.data(), &count);
     text.resize(count);
     return text;
 }
 
-std::optional<std::u16string> optionalField(MSIHANDLE record, UINT index) {
+std::optional<WideString> optionalField(MSIHANDLE record, UINT index) {
     if (MsiRecordIsNull(record, index))
         return std::nullopt;
     return field(record, index);
@@ -38,7 +39,7 @@ int integer(MSIHANDLE record, UINT index) {
 
 // Runs a query and hands each row to the visitor. A table the package does
 // not have is no error for the optional tables.
-void eachRow(MSIHANDLE database, const char16_t* sql, bool optional,
+void eachRow(MSIHANDLE database, const WCHAR* sql, bool optional,
              const std::function<void(MSIHANDLE)>& visit) {
     MsiHandle view;
     UINT r = MsiDatabaseOpenViewW(database, sql, view.out());
@@ -84,53 +85,53 @@ void readSummary(MSIHANDLE database, PackageContents& package) {
 
 }  // namespace
 
-std::u16string longName(std::u16string_view name) {
-    size_t bar = name.find(u'|');
-    return std::u16string(bar == std::u16string_view::npos ? name : name.substr(bar + 1));
+WideString longName(WideView name) {
+    size_t bar = name.find(TEXT('|'));
+    return WideString(bar == WideView::npos ? name : name.substr(bar + 1));
 }
 
-std::u16string shortName(std::u16string_view name) {
-    size_t bar = name.find(u'|');
-    return std::u16string(bar == std::u16string_view::npos ? name : name.substr(0, bar));
+WideString shortName(WideView name) {
+    size_t bar = name.find(TEXT('|'));
+    return WideString(bar == WideView::npos ? name : name.substr(0, bar));
 }
 
 PackageContents readPackage(MSIHANDLE database) {
     PackageContents package;
     readSummary(database, package);
-    eachRow(database, u"SELECT `Property`, `Value` FROM `Property`", false,
+    eachRow(database, TEXT("SELECT `Property`, `Value` FROM `Property`"), false,
             [&](MSIHANDLE r) { package.properties[field(r, 1)] = field(r, 2); });
-    eachRow(database, u"SELECT `Directory`, `Directory_Parent`, `DefaultDir` FROM `Directory`",
+    eachRow(database, TEXT("SELECT `Directory`, `Directory_Parent`, `DefaultDir` FROM `Directory`"),
             false, [&](MSIHANDLE r) {
                 package.directories.push_back({field(r, 1), field(r, 2), field(r, 3)});
             });
     eachRow(database,
-            u"SELECT `Component`, `ComponentId`, `Directory_`, `Attributes`, `KeyPath` FROM "
-            u"`Component`",
+            TEXT("SELECT `Component`, `ComponentId`, `Directory_`, `Attributes`, `KeyPath` FROM ")
+            TEXT("`Component`"),
             false, [&](MSIHANDLE r) {
                 package.components.push_back(
                     {field(r, 1), field(r, 2), field(r, 3), integer(r, 4), optionalField(r, 5)});
             });
     eachRow(database,
-            u"SELECT `File`, `Component_`, `FileName`, `FileSize`, `Attributes`, `Sequence` FROM "
-            u"`File`",
+            TEXT("SELECT `File`, `Component_`, `FileName`, `FileSize`, `Attributes`, `Sequence` FROM ")
+            TEXT("`File`"),
             true, [&](MSIHANDLE r) {
                 package.files.push_back({field(r, 1), field(r, 2), field(r, 3), integer(r, 4),
                                          integer(r, 5), integer(r, 6)});
             });
-    eachRow(database, u"SELECT `DiskId`, `LastSequence`, `Cabinet` FROM `Media`", true,
+    eachRow(database, TEXT("SELECT `DiskId`, `LastSequence`, `Cabinet` FROM `Media`"), true,
             [&](MSIHANDLE r) {
                 package.media.push_back({integer(r, 1), integer(r, 2), field(r, 3)});
             });
-    eachRow(database, u"SELECT `Registry`, `Root`, `Key`, `Name` FROM `Registry`", true,
+    eachRow(database, TEXT("SELECT `Registry`, `Root`, `Key`, `Name` FROM `Registry`"), true,
             [&](MSIHANDLE r) {
                 package.registry[field(r, 1)] = {integer(r, 2), field(r, 3), optionalField(r, 4)};
             });
     return package;
 }
 
-void saveStream(MSIHANDLE database, const std::u16string& name, const std::u16string& path) {
+void saveStream(MSIHANDLE database, const WideString& name, const WideString& path) {
     MsiHandle view, query, record;
-    if (MsiDatabaseOpenViewW(database, u"SELECT `Data` FROM `_Streams` WHERE `Name` = ?",
+    if (MsiDatabaseOpenViewW(database, TEXT("SELECT `Data` FROM `_Streams` WHERE `Name` = ?"),
                              view.out()) != ERROR_SUCCESS)
         throw InstallError("cannot read the package's streams");
     *query.out() = MsiCreateRecord(1);

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "cli_text.h"
+
 namespace qltmsi::install {
 
 // A failure with the message the user sees.
@@ -38,17 +40,17 @@ class MsiHandle {
 };
 
 struct DirectoryRow {
-    std::u16string key, parent, defaultDir;  // parent empty for a root
+    WideString key, parent, defaultDir;  // parent empty for a root
 };
 
 struct ComponentRow {
-    std::u16string key, componentId, directory;
+    WideString key, componentId, directory;
     int attributes = 0;
-    std::optional<std::u16string> keyPath;
+    std::optional<WideString> keyPath;
 };
 
 struct FileRow {
-    std::u16string key, component, fileName;
+    WideString key, component, fileName;
     int size = 0;
     int attributes = 0;
     int sequence = 0;
@@ -57,13 +59,13 @@ struct FileRow {
 struct MediaRow {
     int diskId = 0;
     int lastSequence = 0;
-    std::u16string cabinet;  // "#stream", a file name beside the package, or empty
+    WideString cabinet;  // "#stream", a file name beside the package, or empty
 };
 
 struct RegistryRow {
     int root = 0;
-    std::u16string key;
-    std::optional<std::u16string> name;
+    WideString key;
+    std::optional<WideString> name;
 };
 
 // Summary word-count bits.
@@ -77,29 +79,29 @@ inline constexpr int kComponentRegistryKeyPath = 0x4;
 inline constexpr int kComponent64Bit = 0x100;
 
 struct PackageContents {
-    std::map<std::u16string, std::u16string> properties;
-    std::u16string packageCode;
+    std::map<WideString, WideString> properties;
+    WideString packageCode;
     int sourceType = 0;
     std::vector<DirectoryRow> directories;
     std::vector<ComponentRow> components;
     std::vector<FileRow> files;
     std::vector<MediaRow> media;
-    std::map<std::u16string, RegistryRow> registry;  // by Registry key
+    std::map<WideString, RegistryRow> registry;  // by Registry key
 
-    std::u16string property(const std::u16string& name) const {
+    WideString property(const WideString& name) const {
         auto it = properties.find(name);
-        return it == properties.end() ? std::u16string() : it->second;
+        return it == properties.end() ? WideString() : it->second;
     }
 };
 
 PackageContents readPackage(MSIHANDLE database);
 
 // Copies the _Streams row named to a file (Windows path).
-void saveStream(MSIHANDLE database, const std::u16string& name, const std::u16string& path);
+void saveStream(MSIHANDLE database, const WideString& name, const WideString& path);
 
 // The long name of a "short|long" file or folder name (the name itself when
 // it has no '|').
-std::u16string longName(std::u16string_view name);
-std::u16string shortName(std::u16string_view name);
+WideString longName(WideView name);
+WideString shortName(WideView name);
 
 }  // namespace qltmsi::install
