@@ -128,6 +128,13 @@ check "restore refuses another package code" test $status -eq 1
 check "the refusal names the stop" grep -q "stopped" <<<"$out"
 check "the refusal leaves the package" cmp -s "$package" "$work/before_refusal.msi"
 check "the refusal leaves the entry" entry_present r1
+# The same refusal through the system's rundll32: nothing changes, so the
+# child's registry trace shows that the entry point itself ran and read the
+# entry (rundll32 alone never opens it).
+WINEDEBUG=trace+reg "$launcher" rundll32.exe "$server,QltMsiBackupSvr" r1 2>"$work/rundll32_trace.txt"
+check "rundll32 ran the entry point" grep -q 'MsiRegUndo\\\\r1"' "$work/rundll32_trace.txt"
+check "its refusal leaves the package" cmp -s "$package" "$work/before_refusal.msi"
+check "its refusal leaves the entry" entry_present r1
 wine_reg add 'HKLM\Software\Brambleway\Quillet\MsiRegUndo\r1' /v PackageGuid /t REG_SZ /d "$(package_code "$package")" /f >/dev/null
 cab_cache=$(msiinfo export "$package" Property | tr -d '\r' | awk -F'\t' '$1 == "QuilletCabCache" { print $2 }')
 check "the patched package names its cab cache" test -f "$(realpath "$(winepath -u "$cab_cache")")"
