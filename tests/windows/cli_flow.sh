@@ -15,7 +15,7 @@ if [[ ! -x $maker ]]; then
   echo "no $maker: build the default preset first" >&2
   exit 77
 fi
-. "$source/tests/windows/wine_launcher.sh" "$processor"
+. "$source/tests/windows/wine_launcher.sh"
 product='{6D1F2E3A-4B5C-4D6E-9F70-8192A3B4C5D6}'
 work=$bin/cli_flow
 rm -rf "$work"

@@ -22,7 +22,7 @@ for f in "$before" "$committed" "$paths"; do
   [ -f "$f" ] || { echo "no $f: windows_dll_test did not commit with a backup" >&2; exit 1; }
 done
 
-. "$(dirname "$0")/wine_launcher.sh" "$processor"
+. "$(dirname "$0")/wine_launcher.sh"
 
 installed_win=$(sed -n 1p "$paths" | tr -d '\r')
 cabcache_win=$(sed -n 2p "$paths" | tr -d '\r')
