@@ -1,4 +1,5 @@
-// Path arguments, error codes, attributes, times and sharing for the file calls.
+// Path arguments, error codes, attributes, times and share checks for the
+// file calls.
 #include "kernel/file_support.h"
 
 #include <fcntl.h>
@@ -8,9 +9,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
+#include "kernel/share_modes.h"
 #include "kernel/text.h"
 #include "paths/paths.h"
 
@@ -230,136 +231,23 @@ FILETIME creationTimeOf(const std::string& native, int fd, const struct stat& st
     return toFileTime(changeOlder ? c : m);
 }
 
-namespace {
-
-std::mutex shareLock;
-std::vector<ShareEntry*> shareEntries;
-
-constexpr DWORD readRight = 0x0001, writeRight = 0x0002, deleteRight = 0x00010000;
-constexpr DWORD rights[3] = {readRight, writeRight, deleteRight};
-constexpr DWORD shareFlags[3] = {FILE_SHARE_READ, FILE_SHARE_WRITE, FILE_SHARE_DELETE};
-constexpr off_t lockBase = static_cast<off_t>(1) << 62;  // beyond any file's data
-
-off_t holdsByte(int right) {
-    return lockBase + right;
-}
-off_t deniesByte(int right) {
-    return lockBase + 3 + right;
-}
-
-bool ofdLock(int fd, short type, off_t start) {
-    struct flock fl {};
-    fl.l_type = type;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = start;
-    fl.l_len = 1;
-    return fcntl(fd, F_OFD_SETLK, &fl) == 0;
-}
-
-// Whether another open file description holds a lock on the byte.
-bool lockedByOthers(int fd, off_t start) {
-    struct flock fl {};
-    fl.l_type = F_WRLCK;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = start;
-    fl.l_len = 1;
-    return fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
-}
-
-// Conflicts with the handles of every process, seen through `fd`.
-bool othersConflict(int fd, DWORD access, DWORD share) {
-    for (int i = 0; i < 3; ++i) {
-        if ((access & rights[i]) && lockedByOthers(fd, deniesByte(i)))
-            return true;
-        if (!(share & shareFlags[i]) && lockedByOthers(fd, holdsByte(i)))
-            return true;
-    }
-    return false;
-}
-
-bool conflicts(DWORD accessA, DWORD shareA, DWORD accessB, DWORD shareB) {
-    auto denies = [](DWORD access, DWORD share) {
-        return ((access & readRight) && !(share & FILE_SHARE_READ)) ||
-               ((access & writeRight) && !(share & FILE_SHARE_WRITE)) ||
-               ((access & deleteRight) && !(share & FILE_SHARE_DELETE));
-    };
-    return denies(accessA, shareB) || denies(accessB, shareA);
-}
-
-bool inProcessConflict(dev_t device, ino_t inode, DWORD access, DWORD share) {
-    for (const ShareEntry* other : shareEntries)
-        if (other->device == device && other->inode == inode &&
-            conflicts(access, share, other->access, other->share))
-            return true;
-    return false;
-}
-
-}  // namespace
-
 DWORD reduceAccess(DWORD access) {
     DWORD reduced = 0;
     if (access & (GENERIC_READ | GENERIC_ALL | GENERIC_EXECUTE | 0x0001 /*FILE_READ_DATA*/ |
                   0x0020 /*FILE_EXECUTE*/))
-        reduced |= readRight;
+        reduced |= share::kReadData;
     if (access &
         (GENERIC_WRITE | GENERIC_ALL | 0x0002 /*FILE_WRITE_DATA*/ | 0x0004 /*FILE_APPEND_DATA*/))
-        reduced |= writeRight;
+        reduced |= share::kWriteData;
     if (access & (GENERIC_ALL | 0x00010000 /*DELETE*/))
-        reduced |= deleteRight;
+        reduced |= share::kDelete;
     return reduced;
 }
 
-bool registerShare(ShareEntry* entry, const std::string& native) {
-    {
-        std::lock_guard guard(shareLock);
-        if (inProcessConflict(entry->device, entry->inode, entry->access, entry->share))
-            return false;
-        shareEntries.push_back(entry);
-    }
-    // Handles without data access take no part in sharing.
-    if (entry->access == 0)
-        return true;
-    // Read locks need a readable descriptor; a file this process cannot read
-    // is shared within the process only.
-    entry->lockFd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (entry->lockFd < 0)
-        return true;
-    for (int i = 0; i < 3; ++i) {
-        if (entry->access & rights[i])
-            ofdLock(entry->lockFd, F_RDLCK, holdsByte(i));
-        if (!(entry->share & shareFlags[i]))
-            ofdLock(entry->lockFd, F_RDLCK, deniesByte(i));
-    }
-    if (othersConflict(entry->lockFd, entry->access, entry->share)) {
-        unregisterShare(entry);
-        return false;
-    }
-    return true;
-}
-
-void unregisterShare(ShareEntry* entry) {
-    if (entry->lockFd >= 0) {
-        close(entry->lockFd);  // drops its locks
-        entry->lockFd = -1;
-    }
-    std::lock_guard guard(shareLock);
-    std::erase(shareEntries, entry);
-}
-
 bool shareAllows(const std::string& native, const struct stat& st, DWORD access, DWORD share) {
-    {
-        std::lock_guard guard(shareLock);
-        if (inProcessConflict(st.st_dev, st.st_ino, access, share))
-            return false;
-    }
     if (!S_ISREG(st.st_mode))
         return true;
-    int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0)
-        return true;
-    bool conflict = othersConflict(fd, access, share);
-    close(fd);
-    return !conflict;
+    return share::check(native.c_str(), access, share) == ERROR_SUCCESS;
 }
 
 BOOL copyFileAtomically(const std::string& from, const std::string& to, bool failIfExists) {
@@ -370,6 +258,14 @@ BOOL copyFileAtomically(const std::string& from, const std::string& to, bool fai
     if (fstat(source, &st) != 0) {
         close(source);
         return failFromErrno(from);
+    }
+    // Reading the source is an open of it that shares everything (as Windows
+    // copies), so only an open that denies readers keeps it from starting.
+    constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    share::Claim reading;
+    if (share::claim(source, share::kReadData, shareAll, &reading) != ERROR_SUCCESS) {
+        close(source);
+        return failWith(ERROR_SHARING_VIOLATION);
     }
     size_t slash = to.rfind('/');
     std::string directory = slash == std::string::npos ? "."
@@ -425,6 +321,17 @@ BOOL copyFileAtomically(const std::string& from, const std::string& to, bool fai
         return abandon(errno);
     close(source);
     close(target);
+    // Replacing the target deletes it: that right is held until the rename,
+    // so no open that denies deletion can start in between.
+    int replaced =
+        failIfExists ? -1 : open(to.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    share::Claim deleting;
+    if (replaced >= 0 &&
+        share::claim(replaced, share::kDelete, shareAll, &deleting) != ERROR_SUCCESS) {
+        close(replaced);
+        unlink(temporary.c_str());
+        return failWith(ERROR_SHARING_VIOLATION);
+    }
     int placed;
     if (failIfExists) {
         // Never replaces: a target that appeared meanwhile is kept.
@@ -437,8 +344,10 @@ BOOL copyFileAtomically(const std::string& from, const std::string& to, bool fai
     } else {
         placed = rename(temporary.c_str(), to.c_str());
     }
+    int saved = errno;
+    if (replaced >= 0)
+        close(replaced);
     if (placed != 0) {
-        int saved = errno;
         unlink(temporary.c_str());
         SetLastError(errorFromErrno(saved, to));
         return FALSE;

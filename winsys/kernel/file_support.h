@@ -1,7 +1,8 @@
 // Shared pieces of the file calls: native paths from Windows arguments,
 // errno to Windows codes, attributes (read-only from the mode; hidden,
 // system and archive in the user.DOSATTRIB extended attribute, as Wine and
-// Samba keep them), FILETIME conversion, and the in-process share table.
+// Samba keep them), FILETIME conversion, and share checks for the calls
+// that act on a file by name.
 #pragma once
 
 #include <sys/stat.h>
@@ -37,23 +38,9 @@ struct timespec fromFileTime(const FILETIME& ft);
 // Creation time: the birth time where the file system keeps one.
 FILETIME creationTimeOf(const std::string& native, int fd, const struct stat& st);
 
-// Access and sharing of an open file, checked as Windows checks them between
-// all handles: within the process through a table, and between processes
-// through open-file-description locks on bytes far past any file data (a
-// handle read-locks one byte per right it holds and one per right it denies
-// others; a new handle locks first and then looks for conflicting locks, so
-// two racing opens can both fail but never both succeed).
-struct ShareEntry {
-    dev_t device;
-    ino_t inode;
-    DWORD access;  // reduced to FILE_READ_DATA / FILE_WRITE_DATA / DELETE
-    DWORD share;
-    int lockFd = -1;  // holds this handle's cross-process locks
-};
+// The rights of a desired access that take part in sharing, as
+// share::kReadData, kWriteData and kDelete (see kernel/share_modes.h).
 DWORD reduceAccess(DWORD access);
-// Registers an open; false (a sharing violation) when it conflicts with one.
-bool registerShare(ShareEntry* entry, const std::string& native);
-void unregisterShare(ShareEntry* entry);
 // Whether an operation needing `access` and allowing `share` may act on the
 // file now (delete, move, copy).
 bool shareAllows(const std::string& native, const struct stat& st, DWORD access, DWORD share);

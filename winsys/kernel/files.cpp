@@ -10,6 +10,7 @@
 
 #include "kernel/file_support.h"
 #include "kernel/handles.h"
+#include "kernel/share_modes.h"
 #include "kernel/text.h"
 
 namespace {
@@ -19,19 +20,18 @@ using namespace winsys::kernel;
 struct FileObject : KernelObject {
     int fd = -1;
     std::string path;
-    ShareEntry share{};
-    bool shared = false;
+    DWORD access = 0;  // reduced: share::kReadData, kWriteData, kDelete
+    winsys::share::Claim claim;
     bool deleteOnClose = false;
     ~FileObject() override {
-        if (shared)
-            unregisterShare(&share);
+        claim.release();
         if (deleteOnClose)
             unlink(path.c_str());
         if (fd >= 0)
             close(fd);
     }
-    bool canRead() const { return share.access & 0x0001; }
-    bool canWrite() const { return share.access & 0x0002; }
+    bool canRead() const { return access & winsys::share::kReadData; }
+    bool canWrite() const { return access & winsys::share::kWriteData; }
 };
 
 std::shared_ptr<FileObject> fileFromHandle(HANDLE handle) {
@@ -53,7 +53,7 @@ HANDLE createFile(const std::optional<std::string>& native, DWORD access, DWORD 
     if (creation < CREATE_NEW || creation > TRUNCATE_EXISTING)
         return failHandle(ERROR_INVALID_PARAMETER);
     const DWORD reduced = reduceAccess(access);
-    if (creation == TRUNCATE_EXISTING && !(reduced & 0x0002))
+    if (creation == TRUNCATE_EXISTING && !(reduced & winsys::share::kWriteData))
         return failHandle(ERROR_INVALID_PARAMETER);
 
     struct stat st;
@@ -66,13 +66,15 @@ HANDLE createFile(const std::optional<std::string>& native, DWORD access, DWORD 
         if (creation == CREATE_NEW)
             return failHandle(ERROR_FILE_EXISTS);
         bool replaces = creation == CREATE_ALWAYS || creation == TRUNCATE_EXISTING;
-        if (isReadOnly(st) && ((reduced & 0x0002) || replaces))
+        if (isReadOnly(st) && ((reduced & winsys::share::kWriteData) || replaces))
             return failHandle(ERROR_ACCESS_DENIED);
     } else if (creation == OPEN_EXISTING || creation == TRUNCATE_EXISTING) {
         return failHandle(errorFromErrno(ENOENT, *native));
     }
 
-    int mode = (reduced & 0x0002) ? ((reduced & 0x0001) ? O_RDWR : O_WRONLY) : O_RDONLY;
+    const bool writes = reduced & winsys::share::kWriteData;
+    const bool reads = reduced & winsys::share::kReadData;
+    int mode = writes ? (reads ? O_RDWR : O_WRONLY) : O_RDONLY;
     int openFlags = mode | O_CLOEXEC;
     if (!exists)
         openFlags |= O_CREAT | O_EXCL;
@@ -93,15 +95,14 @@ HANDLE createFile(const std::optional<std::string>& native, DWORD access, DWORD 
     auto file = std::make_shared<FileObject>();
     file->fd = fd;
     file->path = *native;
-    file->share = ShareEntry{st.st_dev, st.st_ino, reduced, share};
-    if (!registerShare(&file->share, *native)) {
+    file->access = reduced;
+    if (DWORD refused = winsys::share::claim(fd, reduced, share, &file->claim)) {
         file->fd = -1;
         close(fd);
         if (!exists)
             unlink(native->c_str());
-        return failHandle(ERROR_SHARING_VIOLATION);
+        return failHandle(refused);
     }
-    file->shared = true;
     file->deleteOnClose = flags & FILE_FLAG_DELETE_ON_CLOSE;
     if (exists && (creation == CREATE_ALWAYS || creation == TRUNCATE_EXISTING) &&
         ftruncate(fd, 0) != 0)

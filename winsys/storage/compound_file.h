@@ -77,7 +77,7 @@ public:
 
 // Access and sharing of an open file. Sharing follows CreateFileW: the bits
 // say what other opens of the same file (in any process, through winsys) may
-// do while this one is open; see share_lock.h for the scheme.
+// do while this one is open; see kernel/share_modes.h for the scheme.
 enum class Access { Read, ReadWrite };
 inline constexpr unsigned kShareRead = 1;   // FILE_SHARE_READ
 inline constexpr unsigned kShareWrite = 2;  // FILE_SHARE_WRITE

@@ -1,7 +1,7 @@
 // Native file access for compound files.
 #include "storage/native_file.h"
 
-#include "storage/share_lock.h"
+#include "kernel/share_modes.h"
 
 #include <winerror.h>
 
@@ -47,7 +47,9 @@ HRESULT NativeFile::adopt(int fd, const std::string& path, bool write, unsigned 
         return STG_E_ACCESSDENIED;
     }
     std::shared_ptr<NativeFile> file(new NativeFile(fd, path, uint64_t(st.st_size)));
-    DWORD locked = share::acquire(fd, true, write, share);
+    // The claim's locks live on fd itself (always open for reading here).
+    share::Claim claim;
+    DWORD locked = share::claim(fd, share::kReadData | (write ? share::kWriteData : 0), share, &claim);
     if (locked == ERROR_SHARING_VIOLATION) return STG_E_SHAREVIOLATION;
     if (locked != ERROR_SUCCESS) return STG_E_LOCKVIOLATION;
     *out = std::move(file);

@@ -13,7 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,7 +25,8 @@ namespace {
 
 std::u16string windowsPath(const std::string& native) {
     std::u16string out = u"Z:";
-    for (char c : native) out.push_back(c == '/' ? u'\\' : char16_t(static_cast<unsigned char>(c)));
+    for (char c : native)
+        out.push_back(c == '/' ? u'\\' : char16_t(static_cast<unsigned char>(c)));
     return out;
 }
 
@@ -40,7 +43,8 @@ const HandleKind kHandles[] = {
     {"read sharing read+write", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE},
     {"read sharing read", GENERIC_READ, FILE_SHARE_READ},
     {"write sharing all", GENERIC_WRITE, kShareAll},
-    {"read+write sharing read+write", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE},
+    {"read+write sharing read+write", GENERIC_READ | GENERIC_WRITE,
+     FILE_SHARE_READ | FILE_SHARE_WRITE},
     {"delete sharing all", kDeleteAccess, kShareAll},
     {"no access sharing nothing", 0, 0},
 };
@@ -59,15 +63,17 @@ const PackageMode kModes[] = {
 // Whether a package open and a handle may be open together (the same answer
 // whichever comes first).
 bool together(const PackageMode& mode, const HandleKind& handle) {
-    if (handle.access & (GENERIC_WRITE | kDeleteAccess)) return false;  // the package shares neither
-    if (mode.writes && handle.access && !(handle.share & FILE_SHARE_WRITE)) return false;
+    if (handle.access & (GENERIC_WRITE | kDeleteAccess))
+        return false;  // the package shares neither
+    if (mode.writes && handle.access && !(handle.share & FILE_SHARE_WRITE))
+        return false;
     return true;
 }
 
 // Runs `hold` in a forked process, which keeps whatever it opened until
 // finish(); ready() is what `hold` returned.
 class Holder {
-public:
+  public:
     explicit Holder(const std::function<bool()>& hold) {
         int toParent[2], toChild[2];
         EXPECT_EQ(pipe(toParent), 0);
@@ -92,21 +98,22 @@ public:
     ~Holder() { finish(); }
     bool opened() const { return opened_; }
     void finish() {
-        if (go_ < 0) return;
+        if (go_ < 0)
+            return;
         close(go_);  // the child reads end of file and exits
         go_ = -1;
         int status = 0;
         waitpid(pid_, &status, 0);
     }
 
-private:
+  private:
     pid_t pid_ = -1;
     int go_ = -1;
     bool opened_ = false;
 };
 
 class ShareModes : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         setenv("QLTMSI_PREFIX", (dir.path() / "prefix").c_str(), 1);
         MSIHANDLE db = 0;
@@ -122,19 +129,23 @@ protected:
         return MsiOpenDatabaseW(package.c_str(), persist, &db) == ERROR_SUCCESS ? db : 0;
     }
     HANDLE openHandle(const HandleKind& kind) const {
-        return CreateFileW(package.c_str(), kind.access, kind.share, nullptr, OPEN_EXISTING, 0, nullptr);
+        return CreateFileW(package.c_str(), kind.access, kind.share, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
     }
     // Whether the handle can be opened now, and the error when it cannot.
     bool handleOpens(const HandleKind& kind, DWORD* error = nullptr) const {
         HANDLE h = openHandle(kind);
-        if (error) *error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
-        if (h == INVALID_HANDLE_VALUE) return false;
+        if (error)
+            *error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+        if (h == INVALID_HANDLE_VALUE)
+            return false;
         CloseHandle(h);
         return true;
     }
     bool packageOpens(const PackageMode& mode) const {
         MSIHANDLE db = openPackage(mode.persist);
-        if (db) MsiCloseHandle(db);
+        if (db)
+            MsiCloseHandle(db);
         return db != 0;
     }
 
@@ -151,7 +162,8 @@ TEST_F(ShareModes, APackageOpenGuardsItsFileAgainstHandlesOfThisProcess) {
             bool opens = handleOpens(kind, &error);
             EXPECT_EQ(opens, together(mode, kind)) << mode.name << " then " << kind.name;
             if (!opens) {
-                EXPECT_EQ(error, DWORD(ERROR_SHARING_VIOLATION)) << mode.name << " then " << kind.name;
+                EXPECT_EQ(error, DWORD(ERROR_SHARING_VIOLATION))
+                    << mode.name << " then " << kind.name;
             }
         }
         MsiCloseHandle(db);
@@ -163,12 +175,15 @@ TEST_F(ShareModes, HandlesOfThisProcessGuardTheFileAgainstPackageOpens) {
         HANDLE h = openHandle(kind);
         ASSERT_NE(h, INVALID_HANDLE_VALUE) << kind.name;
         for (const PackageMode& mode : kModes)
-            EXPECT_EQ(packageOpens(mode), together(mode, kind)) << kind.name << " then " << mode.name;
+            EXPECT_EQ(packageOpens(mode), together(mode, kind))
+                << kind.name << " then " << mode.name;
         CloseHandle(h);
     }
 }
 
 TEST_F(ShareModes, APackageOpenInAnotherProcessGuardsItsFile) {
+    const std::u16string copy = windowsPath(dir.file("copy.msi"));
+    ASSERT_TRUE(CopyFileW(package.c_str(), copy.c_str(), TRUE));
     for (const PackageMode& mode : kModes) {
         Holder holder([&] { return openPackage(mode.persist) != 0; });
         ASSERT_TRUE(holder.opened()) << mode.name;
@@ -177,18 +192,16 @@ TEST_F(ShareModes, APackageOpenInAnotherProcessGuardsItsFile) {
             bool opens = handleOpens(kind, &error);
             EXPECT_EQ(opens, together(mode, kind)) << mode.name << " elsewhere, then " << kind.name;
             if (!opens) {
-                EXPECT_EQ(error, DWORD(ERROR_SHARING_VIOLATION)) << mode.name << " elsewhere, then " << kind.name;
+                EXPECT_EQ(error, DWORD(ERROR_SHARING_VIOLATION))
+                    << mode.name << " elsewhere, then " << kind.name;
             }
         }
         SetLastError(0);
         EXPECT_FALSE(DeleteFileW(package.c_str())) << mode.name;
         EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
         // Replacing it by a copy would delete it too.
-        const std::u16string copy = windowsPath(dir.file("copy.msi"));
-        ASSERT_TRUE(CopyFileW(package.c_str(), copy.c_str(), TRUE));
         EXPECT_FALSE(CopyFileW(copy.c_str(), package.c_str(), FALSE)) << mode.name;
         EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
-        ASSERT_TRUE(DeleteFileW(copy.c_str()));
     }
     // The locks went with the process.
     EXPECT_TRUE(handleOpens(kHandles[4]));
@@ -199,7 +212,8 @@ TEST_F(ShareModes, HandlesInAnotherProcessGuardTheFileAgainstPackageOpens) {
         Holder holder([&] { return openHandle(kind) != INVALID_HANDLE_VALUE; });
         ASSERT_TRUE(holder.opened()) << kind.name;
         for (const PackageMode& mode : kModes)
-            EXPECT_EQ(packageOpens(mode), together(mode, kind)) << kind.name << " elsewhere, then " << mode.name;
+            EXPECT_EQ(packageOpens(mode), together(mode, kind))
+                << kind.name << " elsewhere, then " << mode.name;
     }
 }
 
@@ -207,8 +221,8 @@ TEST_F(ShareModes, ANewPackageIsGuardedFromItsCreationAndAfterItsCommits) {
     const std::u16string fresh = windowsPath(dir.file("new.msi"));
     auto writerElsewhere = [&](const std::u16string& path) {
         Holder writer([&] {
-            return CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr) !=
-                   INVALID_HANDLE_VALUE;
+            return CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0,
+                               nullptr) != INVALID_HANDLE_VALUE;
         });
         return writer.opened();
     };
@@ -224,7 +238,9 @@ TEST_F(ShareModes, ANewPackageIsGuardedFromItsCreationAndAfterItsCommits) {
     db = openPackage(MSIDBOPEN_TRANSACT);
     ASSERT_NE(db, 0u);
     MSIHANDLE view = 0;
-    ASSERT_EQ(MsiDatabaseOpenViewW(db, u"CREATE TABLE `T` (`K` SHORT NOT NULL PRIMARY KEY `K`)", &view), 0u);
+    ASSERT_EQ(
+        MsiDatabaseOpenViewW(db, u"CREATE TABLE `T` (`K` SHORT NOT NULL PRIMARY KEY `K`)", &view),
+        0u);
     ASSERT_EQ(MsiViewExecute(view, 0), 0u);
     MsiCloseHandle(view);
     ASSERT_EQ(MsiDatabaseCommit(db), 0u);
@@ -232,6 +248,55 @@ TEST_F(ShareModes, ANewPackageIsGuardedFromItsCreationAndAfterItsCommits) {
     EXPECT_FALSE(DeleteFileW(package.c_str()));
     MsiCloseHandle(db);
     EXPECT_TRUE(writerElsewhere(package));
+}
+
+// Opens that race for the same file from several processes: the check and
+// the taking are one step, so exactly one exclusive open wins each round
+// (never none, never two).
+TEST_F(ShareModes, RacingExclusiveOpensLetExactlyOneIn) {
+    constexpr int kRounds = 20, kRacers = 6;
+    for (int round = 0; round < kRounds; ++round) {
+        int start[2], results[2], release[2];
+        ASSERT_EQ(pipe(start), 0);
+        ASSERT_EQ(pipe(results), 0);
+        ASSERT_EQ(pipe(release), 0);
+        pid_t racers[kRacers];
+        for (pid_t& pid : racers) {
+            pid = fork();
+            if (pid == 0) {
+                close(start[1]);
+                close(results[0]);
+                close(release[1]);
+                char byte;
+                (void)!read(start[0], &byte, 1);  // end of file: go
+                HANDLE h = CreateFileW(package.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                       OPEN_EXISTING, 0, nullptr);
+                byte = h != INVALID_HANDLE_VALUE                   ? 'y'
+                       : GetLastError() == ERROR_SHARING_VIOLATION ? 'n'
+                                                                   : '?';
+                (void)!write(results[1], &byte, 1);
+                (void)!read(release[0], &byte, 1);
+                _exit(0);
+            }
+        }
+        close(start[0]);
+        close(results[1]);
+        close(release[0]);
+        close(start[1]);
+        std::string seen;
+        char byte;
+        while (seen.size() < kRacers && read(results[0], &byte, 1) == 1)
+            seen.push_back(byte);
+        close(results[0]);
+        close(release[1]);
+        for (pid_t pid : racers)
+            waitpid(pid, nullptr, 0);
+        ASSERT_EQ(seen.size(), size_t(kRacers));
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), 'y'), 1)
+            << "round " << round << ": " << seen;
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), '?'), 0)
+            << "round " << round << ": " << seen;
+    }
 }
 
 }  // namespace
