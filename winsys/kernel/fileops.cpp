@@ -68,7 +68,7 @@ BOOL copyFile(const std::optional<std::string>& from, const std::optional<std::s
         return failFromErrno(*from);
     if (S_ISDIR(source.st_mode))
         return failWith(ERROR_ACCESS_DENIED);
-    if (!shareAllows(*from, source, 0x0001, FILE_SHARE_READ))
+    if (!shareAllows(*from, source, 0x0001, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
         return failWith(ERROR_SHARING_VIOLATION);
     struct stat target;
     if (stat(to->c_str(), &target) == 0) {
