@@ -41,12 +41,24 @@ BOOL setAttributes(const std::optional<std::string>& native, DWORD attributes) {
     return TRUE;
 }
 
-BOOL deleteFile(const std::optional<std::string>& native) {
-    if (!native)
-        return FALSE;
+// The entry a name stands for, not following a last link (deleting or
+// removing acts on the link); nothing, with the error set, when there is none.
+std::optional<struct stat> entryOf(const std::optional<std::string>& native) {
     struct stat st;
-    if (lstat(native->c_str(), &st) != 0)
-        return failFromErrno(*native);
+    if (!native)
+        return std::nullopt;
+    if (lstat(native->c_str(), &st) != 0) {
+        failFromErrno(*native);
+        return std::nullopt;
+    }
+    return st;
+}
+
+BOOL deleteFile(const std::optional<std::string>& native) {
+    auto entry = entryOf(native);
+    if (!entry)
+        return FALSE;
+    const struct stat& st = *entry;
     if (S_ISDIR(st.st_mode))
         return failWith(ERROR_ACCESS_DENIED);
     if (!S_ISLNK(st.st_mode) && isReadOnly(st))
@@ -192,12 +204,10 @@ BOOL createDirectory(LPCWSTR name, const std::optional<std::string>& native) {
 }
 
 BOOL removeDirectory(const std::optional<std::string>& native) {
-    if (!native)
+    auto entry = entryOf(native);
+    if (!entry)
         return FALSE;
-    struct stat st;
-    if (lstat(native->c_str(), &st) != 0)
-        return failFromErrno(*native);
-    if (!S_ISDIR(st.st_mode))
+    if (!S_ISDIR(entry->st_mode))
         return failWith(ERROR_DIRECTORY);
     if (rmdir(native->c_str()) != 0) {
         if (errno == EEXIST)
