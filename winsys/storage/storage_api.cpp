@@ -334,15 +334,23 @@ private:
     size_t next_ = 0;
 };
 
+// The argument checks both Create calls make before they look at the file.
+template <class Object>
+HRESULT refuseCreate(const OLECHAR* name, DWORD mode, Object** out) {
+    if (!out) return STG_E_INVALIDPOINTER;
+    *out = nullptr;
+    if (!name) return STG_E_INVALIDNAME;
+    if ((mode & 3) == STGM_READ) return STG_E_INVALIDFLAG;
+    return S_OK;
+}
+
 class Storage final : public ComObject<IStorage, IID_IStorage> {
 public:
     Storage(std::shared_ptr<OpenFile> open, EntryId id, DWORD mode) : open_(std::move(open)), id_(id), mode_(mode) {}
 
     HRESULT STDMETHODCALLTYPE CreateStream(const OLECHAR* name, DWORD mode, DWORD, DWORD, IStream** out) override {
-        if (!out) return STG_E_INVALIDPOINTER;
-        *out = nullptr;
-        if (!name) return STG_E_INVALIDNAME;
-        if ((mode & 3) == STGM_READ) return STG_E_INVALIDFLAG;
+        HRESULT refused = refuseCreate(name, mode, out);
+        if (FAILED(refused)) return refused;
         CompoundFile& file = *open_->file;
         EntryId existing;
         if (SUCCEEDED(file.find(id_, nameOf(name), &existing))) {
@@ -374,10 +382,8 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE CreateStorage(const OLECHAR* name, DWORD mode, DWORD, DWORD, IStorage** out) override {
-        if (!out) return STG_E_INVALIDPOINTER;
-        *out = nullptr;
-        if (!name) return STG_E_INVALIDNAME;
-        if ((mode & 3) == STGM_READ) return STG_E_INVALIDFLAG;
+        HRESULT refused = refuseCreate(name, mode, out);
+        if (FAILED(refused)) return refused;
         CompoundFile& file = *open_->file;
         EntryId existing;
         if (SUCCEEDED(file.find(id_, nameOf(name), &existing))) {
