@@ -27,6 +27,11 @@ wine_part_started=$SECONDS
 for preset in mingw-i686 mingw-x86_64; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
-  ctest --preset "$preset"
+  status=0
+  ctest --preset "$preset" || status=$?
+  # The Windows programs' own summary lines, which CTest keeps in its log.
+  grep -hE '^\[  (PASSED|FAILED)  \] [0-9]+ test|[0-9]+ passed, [0-9]+ failed' \
+    "build/$preset/Testing/Temporary/LastTest.log" | sed "s/^/$preset: /" || true
+  [[ $status -eq 0 ]] || exit "$status"
 done
 echo "Wine part (mingw-i686 and mingw-x86_64, build and tests): $((SECONDS - wine_part_started)) s"

@@ -2,30 +2,10 @@
 #include "library_test_support.h"
 
 #include "api/messages.h"
+#include "expected_messages.h"
 
 namespace library_test {
 namespace {
-
-const char* const kTexts[] = {
-    "Invalid msi handle provided to function.",
-    "An invalid parameter was supplied to an msi function.",
-    "The specified msi product could not be opened",
-    "Error creating copy of specified msi database.",
-    "Error creating archive for modified files.",
-    "Error opening msi database. The file may be in use.",
-    "Error committing changes to msi database. The file \n\tmay be in use, or read-only.",
-    "Failed to insert stream into msi database.",
-    "File not found in the specified msi database",
-    "Error archiving modified file.",
-    "Error updating file in msi database.",
-    "Error creating unpatch transform.",
-    "Backup transform failed.",
-    "User supplied transform failed to apply properly.",
-    "Error setting the new package GUID",
-    "The msi database installed does not match the \n\trequired package identifier",
-    "Error archiving patch file in msi database",
-    "Committing MSI database changes. This could take several minutes...\n\n",
-};
 
 class Messages : public LibraryTest {};
 
@@ -37,16 +17,16 @@ TEST_F(Messages, EveryRecordedNumberLoadsItsExactText) {
         context.lastMessageId = id;
         const char* text = LoadMessageText(context);
         ASSERT_EQ(text, context.messageText.data());
-        EXPECT_STREQ(text, kTexts[id - 1]) << "message " << id;
+        EXPECT_STREQ(text, kExpectedMessages[id - 1]) << "message " << id;
     }
 }
 
 TEST_F(Messages, TheExportGivesTheLatestFailureUntilAnotherIsRecorded) {
     const int handle = QLTMsiOpen();
     QLTMsiOpenDatabase(handle, nullptr, nullptr, nullptr, nullptr, nullptr);
-    EXPECT_STREQ(QLTMsiGetLastErrorStrA(handle), kTexts[1]);
+    EXPECT_STREQ(QLTMsiGetLastErrorStrA(handle), kExpectedMessages[1]);
     libraryState.currentContext->lastMessageId = kMessageCommit;
-    EXPECT_STREQ(QLTMsiGetLastErrorStrA(handle), kTexts[6]) << "loaded anew at every call";
+    EXPECT_STREQ(QLTMsiGetLastErrorStrA(handle), kExpectedMessages[6]) << "loaded anew at every call";
 }
 
 }  // namespace

@@ -362,6 +362,43 @@ static void probe_text(void) {
                      WideCharToMultiByte(CP_UTF8, 0, TEXT("\u20AC"), -1, NULL, 0, NULL, NULL));
 }
 
+/* Malformed UTF-8: the code units of the lenient conversion, then what the
+ * strict flag answers. */
+static void malformed_utf8(const char *label, const char *bytes, int length) {
+    WCHAR wide[16];
+    int n, i, strict;
+    DWORD strictError;
+    printf("mb2wc.malformed.%s:", label);
+    n = MultiByteToWideChar(CP_UTF8, 0, bytes, length, wide, 16);
+    for (i = 0; i < n; ++i) printf(" %X", (unsigned)wide[i]);
+    SetLastError(0xDEAD);
+    strict = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, length, wide, 16);
+    strictError = GetLastError();
+    printf(" | strict %d error %lu\n", strict, (unsigned long)strictError);
+}
+
+#define MALFORMED(label, bytes) malformed_utf8(label, bytes, (int)sizeof(bytes) - 1)
+
+static void probe_malformed_utf8(void) {
+    MALFORMED("stray-continuation", "a\x80" "b");
+    MALFORMED("never-occurs", "a\xFF" "b");
+    MALFORMED("overlong-2", "\xC0\x80");
+    MALFORMED("lead-above-f4", "\xF5\x80\x80\x80");
+    MALFORMED("five-byte", "\xF8\x88\x80\x80\x80");
+    MALFORMED("cut-2-at-end", "a\xC3");
+    MALFORMED("cut-3-at-end", "a\xE2\x82");
+    MALFORMED("cut-4-at-end", "a\xF0\x9F\x98");
+    MALFORMED("cut-3-by-ascii", "\xE2\x82" "A");
+    MALFORMED("cut-4-by-ascii", "\xF0\x9F" "A");
+    MALFORMED("cut-by-lead", "\xE2\xC3\xA9");
+    MALFORMED("overlong-3", "\xE0\x80\x80");
+    MALFORMED("overlong-4", "\xF0\x80\x80\x80");
+    MALFORMED("surrogate", "\xED\xA0\x80");
+    MALFORMED("above-10ffff", "\xF4\x90\x80\x80");
+    MALFORMED("largest", "\xF4\x8F\xBF\xBF");
+    malformed_utf8("cut-before-terminator", "a\xF0", -1);
+}
+
 /* ---- mutexes --------------------------------------------------------------- */
 
 struct mutex_look {
@@ -651,6 +688,7 @@ int main(void) {
     probe_find();
     probe_short_names();
     probe_text();
+    probe_malformed_utf8();
     probe_mutexes();
     probe_bad_paths();
     probe_narrow();

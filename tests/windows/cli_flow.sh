@@ -89,6 +89,8 @@ check "the package changed" bash -c "! cmp -s '$package' '$work/original.msi'"
 size=$(stat -c %s "$source/examples/demo/v2/notes.txt")
 check "File row has the new size" bash -c \
   "msiinfo export '$package' File | tr -d '\r' | grep -P '^notes.txt\t' | grep -qw $size"
+check "db dump shows the new size" bash -c \
+  "wine '$bin/qltmsi.exe' db dump '$package_win' File | tr -d '\r' | grep -P '^notes.txt\t' | grep -qw $size"
 check "replace without a backup" qltmsi patch --product "$product" \
   --replace "$installed\\settings.ini=$v2\\settings.ini"
 cp "$source/examples/demo/v2/notes.txt" "$source/examples/demo/v2/settings.ini" "$installed_native/"

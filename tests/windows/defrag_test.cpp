@@ -11,6 +11,7 @@
 #include <string>
 
 #include "loaded_library.h"
+#include "test_files.h"
 
 namespace qltmsi_windows_test {
 namespace {
@@ -19,10 +20,8 @@ constexpr UINT kDefragDone = 0;
 constexpr UINT kDefragNothingChanged = 1;
 
 std::wstring ScratchCopyOfSample() {
-    std::wstring dll = LibraryPath();
-    std::wstring directory = dll.substr(0, dll.rfind(L'\\') + 1);
-    std::wstring copy = directory + L"defrag_scratch.msi";
-    if (!CopyFileW((directory + L"sample_product.msi").c_str(), copy.c_str(), FALSE)) return {};
+    std::wstring copy = BesideProgram(L"defrag_scratch.msi");
+    if (!CopyFileW(BesideProgram(L"sample_product.msi").c_str(), copy.c_str(), FALSE)) return {};
     return copy;
 }
 

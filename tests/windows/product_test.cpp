@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "loaded_library.h"
+#include "test_files.h"
 
 namespace qltmsi_windows_test {
 namespace {
@@ -33,26 +34,10 @@ constexpr UINT kNotBuiltYet = ERROR_CALL_NOT_IMPLEMENTED;
         if ((status) == kNotBuiltYet) GTEST_SKIP() << "the library answers 120: not built yet"; \
     } while (0)
 
-std::wstring BesideProgram(const wchar_t *name) {
-    std::wstring path = LibraryPath();
-    return path.substr(0, path.rfind(L'\\') + 1) + name;
-}
-
 class InstalledProduct : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        std::wstring package = BesideProgram(L"sample_product.msi");
-        if (GetFileAttributesW(package.c_str()) == INVALID_FILE_ATTRIBUTES) {
-            installStatus = ERROR_FILE_NOT_FOUND;
-            return;
-        }
-        MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
-        // A product left by an earlier run in the same prefix goes first, so
-        // every run starts from the package as built.
-        if (MsiQueryProductStateW(kProductCode) == INSTALLSTATE_DEFAULT) {
-            MsiConfigureProductW(kProductCode, INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT);
-        }
-        installStatus = MsiInstallProductW(package.c_str(), L"ALLUSERS=1");
+        installStatus = InstallFresh(L"sample_product.msi", kProductCode);
     }
 
     void SetUp() override {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "loaded_library.h"
+#include "test_files.h"
 
 namespace qltmsi_windows_test {
 namespace {
@@ -21,22 +22,6 @@ namespace {
 constexpr wchar_t kProductCode[] = L"{6A1F0C3E-2B7D-4E58-9C41-3D8E5F0A7B21}";
 constexpr wchar_t kUndoKey[] = L"Software\\Brambleway\\Quillet\\MsiRegUndo";
 constexpr wchar_t kEntryName[] = L"wine1";
-
-std::wstring ProgramDirectory() {
-    std::wstring path = LibraryPath();
-    return path.substr(0, path.rfind(L'\\') + 1);
-}
-
-std::vector<char> ReadAll(const std::wstring &path) {
-    std::vector<char> bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return bytes;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.insert(bytes.end(), buffer, buffer + got);
-    CloseHandle(file);
-    return bytes;
-}
 
 // Runs "rundll32 <library>,QltMsiBackupSvr <entry>" and waits for it, as a
 // caller runs the backup string it was handed.
@@ -81,7 +66,7 @@ void WriteEntry(const std::wstring &entry, const std::wstring &packageCode, cons
 class RestoreThroughRundll32 : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::wstring package = ProgramDirectory() + L"sample_product.msi";
+        std::wstring package = BesideProgram(L"sample_product.msi");
         if (GetFileAttributesW(package.c_str()) == INVALID_FILE_ATTRIBUTES) GTEST_SKIP() << "sample_product.msi was not built (no wixl)";
         MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
         if (MsiQueryProductStateW(kProductCode) != INSTALLSTATE_DEFAULT) {
@@ -115,7 +100,7 @@ protected:
 };
 
 TEST_F(RestoreThroughRundll32, PackageCodeThatNoLongerMatchesStopsBeforeAnythingChanges) {
-    WriteEntry(kEntryName, L"{00000000-1111-2222-3333-444444444444}", ProgramDirectory() + L"reverse.mst");
+    WriteEntry(kEntryName, L"{00000000-1111-2222-3333-444444444444}", BesideProgram(L"reverse.mst"));
     ExpectRefused();
 }
 
@@ -125,7 +110,7 @@ TEST_F(RestoreThroughRundll32, EntryWithoutItsTransformStops) {
 }
 
 TEST_F(RestoreThroughRundll32, TransformThatIsMissingStops) {
-    WriteEntry(kEntryName, packageCode, ProgramDirectory() + L"no such reverse.mst");
+    WriteEntry(kEntryName, packageCode, BesideProgram(L"no such reverse.mst"));
     ExpectRefused();
 }
 
@@ -139,7 +124,7 @@ TEST_F(RestoreThroughRundll32, EntryThatDoesNotExistChangesNothing) {
 // transform generation. When that changes, the undo record and a full
 // restore round trip become testable on this platform.
 TEST(SystemInstaller, GeneratesNoTransforms) {
-    std::wstring directory = ProgramDirectory();
+    std::wstring directory = BesideProgram(L"");
     std::wstring first = directory + L"transform_a.msi";
     std::wstring second = directory + L"transform_b.msi";
     std::wstring sample = directory + L"sample_product.msi";

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "loaded_library.h"
+#include "test_files.h"
 
 namespace qltmsi_windows_test {
 namespace {
@@ -22,11 +23,6 @@ namespace {
 // The codes of products/shortnames.wxs.
 constexpr wchar_t kProductCode[] = L"{8D2E4B61-7C39-4A05-B1F8-6E2C9A7D3F40}";
 constexpr wchar_t kTextsComponent[] = L"{A4C6E8F0-2B1D-4F3E-9A5C-7D8B6E4F2A10}";
-
-std::wstring BesideProgram(const wchar_t *name) {
-    std::wstring path = LibraryPath();
-    return path.substr(0, path.rfind(L'\\') + 1) + name;
-}
 
 std::wstring AfterLastSeparator(const std::wstring &path) { return path.substr(path.rfind(L'\\') + 1); }
 
@@ -65,17 +61,6 @@ FileRow ReadFileRow(const std::wstring &package, const wchar_t *key) {
     return row;
 }
 
-std::vector<char> ReadAll(const std::wstring &path) {
-    std::vector<char> bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return bytes;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.insert(bytes.end(), buffer, buffer + got);
-    CloseHandle(file);
-    return bytes;
-}
-
 std::wstring WriteReplacement(const wchar_t *name, const char *text) {
     std::wstring path = BesideProgram(name);
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -88,16 +73,7 @@ std::wstring WriteReplacement(const wchar_t *name, const char *text) {
 class ShortNameProduct : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        std::wstring package = BesideProgram(L"shortnames_product.msi");
-        if (GetFileAttributesW(package.c_str()) == INVALID_FILE_ATTRIBUTES) {
-            installStatus = ERROR_FILE_NOT_FOUND;
-            return;
-        }
-        MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
-        if (MsiQueryProductStateW(kProductCode) == INSTALLSTATE_DEFAULT) {
-            MsiConfigureProductW(kProductCode, INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT);
-        }
-        installStatus = MsiInstallProductW(package.c_str(), L"ALLUSERS=1");
+        installStatus = InstallFresh(L"shortnames_product.msi", kProductCode);
         if (installStatus != 0) return;
         wchar_t buffer[MAX_PATH + 1] = {};
         DWORD length = MAX_PATH + 1;

@@ -40,8 +40,7 @@ WideString fileNameOf(WideView path) {
 
 WideString folderOf(WideView path) {
     size_t slash = path.find_last_of(TEXT("\\/"));
-    return slash == WideView::npos ? WideString()
-                                              : WideString(path.substr(0, slash + 1));
+    return slash == WideView::npos ? WideString() : WideString(path.substr(0, slash + 1));
 }
 
 }  // namespace qltmsi

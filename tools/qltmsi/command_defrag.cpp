@@ -37,7 +37,8 @@ int run(const std::vector<std::string>& args) {
         std::printf("%s is already compact (or could not be compacted)\n", toUtf8(package).c_str());
         return kExitOk;
     }
-    std::fprintf(stderr, "qltmsi defrag: %s: status %u\n", toUtf8(package).c_str(), unsigned(status));
+    std::fprintf(stderr, "qltmsi defrag: %s: status %u\n", toUtf8(package).c_str(),
+                 unsigned(status));
     return kExitFailure;
 }
 

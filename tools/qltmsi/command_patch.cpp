@@ -255,8 +255,8 @@ int patch(QLTMSI_HANDLE handle, const PatchRequest& request) {
     if (request.backupDirectory) {
         std::string text = backupString(handle, &status);
         if (status != QLTMSI_SUCCESS)
-            return reportFailure(
-                handle, "the package was patched, but no undo record was made", status);
+            return reportFailure(handle, "the package was patched, but no undo record was made",
+                                 status);
         std::printf("%s\n", text.c_str());
     }
     return kExitOk;

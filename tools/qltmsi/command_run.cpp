@@ -29,9 +29,10 @@ constexpr std::string_view kHelp =
     "string is read from standard input. The line feed that ends it is not part\n"
     "of the command. Only rundll32 is run; it is looked for where Windows looks\n"
     "(on POSIX hosts: beside this program, then on PATH).\n"
-    "Exit codes: 0 rundll32 ran and the undo entry the string names is gone;\n"
-    "1 rundll32 could not start or failed, or the entry is still there (the\n"
-    "restore stopped and left the package as it was); 2 usage error.\n";
+    "Exit codes: 0 rundll32 ran (and, for a backup string's QltMsiBackupSvr,\n"
+    "the undo entry it names is gone); 1 the entry is unknown, rundll32 could\n"
+    "not start or failed, or the entry is still there (the restore stopped and\n"
+    "left the package as it was); 2 usage error.\n";
 
 // The argument rules of Windows programs' command lines: white space
 // separates; inside double quotes it does not; 2n backslashes before a quote
@@ -110,10 +111,12 @@ int run(const std::vector<std::string>& args) {
                      words[0].c_str());
         return kExitUsage;
     }
-    // The entry is the string's last word; one that is not there would make
-    // rundll32 return having done nothing, which must not read as a restore.
+    // A backup string's restore reports nothing; its undo entry (the last
+    // word) tells. One that is not there would make rundll32 return having
+    // done nothing, which must not read as a restore.
+    const bool restores = words.size() >= 3 && words[1].ends_with(",QltMsiBackupSvr");
     const std::string& entry = words.back();
-    if (words.size() < 3 || !undoEntryExists(entry)) {
+    if (restores && !undoEntryExists(entry)) {
         std::fprintf(stderr, "qltmsi run: no undo entry '%s'\n", entry.c_str());
         return kExitFailure;
     }
@@ -124,7 +127,7 @@ int run(const std::vector<std::string>& args) {
         std::fprintf(stderr, "qltmsi run: rundll32 ended with status %d\n", status);
         return kExitFailure;
     }
-    if (undoEntryExists(entry)) {
+    if (restores && undoEntryExists(entry)) {
         std::fprintf(stderr,
                      "qltmsi run: the restore of entry '%s' stopped; the package and the entry "
                      "are unchanged\n",

@@ -52,8 +52,7 @@ WideString field(MSIHANDLE record, UINT index) {
 }
 
 // Rows of a query as text fields (integers come back as their digits).
-std::vector<std::vector<WideString>> rows(MSIHANDLE database, const WCHAR* sql,
-                                              UINT columns) {
+std::vector<std::vector<WideString>> rows(MSIHANDLE database, const WCHAR* sql, UINT columns) {
     MsiHandle view;
     if (MsiDatabaseOpenViewW(database, sql, view.out()) != ERROR_SUCCESS ||
         MsiViewExecute(view.get(), 0) != ERROR_SUCCESS)
@@ -72,7 +71,7 @@ std::vector<std::vector<WideString>> rows(MSIHANDLE database, const WCHAR* sql,
 }
 
 std::optional<WideString> productInfo(const WideString& product, const WCHAR* property,
-                                          UINT* error) {
+                                      UINT* error) {
     DWORD count = 0;
     WCHAR probe[1] = TEXT("");
     *error = MsiGetProductInfoW(product.c_str(), property, probe, &count);
@@ -96,7 +95,8 @@ std::optional<WideString> productInfo(const WideString& product, const WCHAR* pr
 std::optional<WideString> installedFolder(const WideString& product,
                                           const install::ComponentRow& component,
                                           const install::PackageContents& package) {
-    if (component.componentId.empty() || (component.attributes & install::kComponentRegistryKeyPath))
+    if (component.componentId.empty() ||
+        (component.attributes & install::kComponentRegistryKeyPath))
         return std::nullopt;
     WCHAR path[MAX_PATH + 1] = TEXT("");
     DWORD length = MAX_PATH + 1;
@@ -137,7 +137,8 @@ class CabinetLister {
   public:
     CabinetLister(const install::PackageContents& package, WideString packagePath,
                   WideString sourceFolder)
-        : package_(package), packagePath_(std::move(packagePath)),
+        : package_(package),
+          packagePath_(std::move(packagePath)),
           sourceFolder_(std::move(sourceFolder)) {}
 
     // Members of a Media row's cabinet, and where it was found; listed once.
@@ -201,9 +202,8 @@ struct Tally {
     }
 };
 
-void checkOnDisk(const WideString& path, const install::FileRow& file,
-                 const WideString& version, const WideString& language, Tally& tally,
-                 bool* ok) {
+void checkOnDisk(const WideString& path, const install::FileRow& file, const WideString& version,
+                 const WideString& language, Tally& tally, bool* ok) {
     HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
@@ -216,8 +216,8 @@ void checkOnDisk(const WideString& path, const install::FileRow& file,
     CloseHandle(handle);
     unsigned long long size = (unsigned long long)high << 32 | low;
     if (size != (unsigned long long)file.size) {
-        tally.fail(path, "size " + std::to_string(size) + " on disk, " +
-                             std::to_string(file.size) + " in the package");
+        tally.fail(path, "size " + std::to_string(size) + " on disk, " + std::to_string(file.size) +
+                             " in the package");
         *ok = false;
     }
     // A Version that does not start with a digit names a companion file.
@@ -266,11 +266,12 @@ int verify(const WideString& product) {
     auto folders = install::resolveDirectories(package, {}, sourceFolder);
 
     std::map<WideString, std::pair<WideString, WideString>> versions;
-    for (auto& row : rows(database.get(), TEXT("SELECT `File`, `Version`, `Language` FROM `File`"), 3))
+    for (auto& row :
+         rows(database.get(), TEXT("SELECT `File`, `Version`, `Language` FROM `File`"), 3))
         versions[row[0]] = {row[1], row[2]};
     std::vector<MediaRow> media;
-    for (auto& row : rows(database.get(),
-                          TEXT("SELECT `LastSequence`, `Cabinet`, `Source` FROM `Media`"), 3))
+    for (auto& row :
+         rows(database.get(), TEXT("SELECT `LastSequence`, `Cabinet`, `Source` FROM `Media`"), 3))
         media.push_back({std::stoi(toUtf8(row[0])), row[1], row[2]});
     std::sort(media.begin(), media.end(),
               [](auto& a, auto& b) { return a.lastSequence < b.lastSequence; });

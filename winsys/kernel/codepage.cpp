@@ -19,39 +19,6 @@ int failWith(DWORD code) {
     return 0;
 }
 
-// One decoded code point of UTF-8 input, or nothing for a malformed byte.
-bool decodeOne(const unsigned char* s, size_t size, size_t& i, char32_t& cp) {
-    unsigned char lead = s[i];
-    if (lead < 0x80) {
-        cp = lead;
-        ++i;
-        return true;
-    }
-    size_t extra;
-    char32_t minimum;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        extra = 1, cp = lead & 0x1F, minimum = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        extra = 2, cp = lead & 0x0F, minimum = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        extra = 3, cp = lead & 0x07, minimum = 0x10000;
-    } else {
-        ++i;
-        return false;
-    }
-    size_t k = 1;
-    for (; k <= extra && i + k < size && (s[i + k] & 0xC0) == 0x80; ++k)
-        cp = (cp << 6) | (s[i + k] & 0x3F);
-    if (k <= extra || cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        // A truncated or invalid sequence counts as one bad character
-        // covering the bytes that looked like its continuation.
-        i += k;
-        return false;
-    }
-    i += extra + 1;
-    return true;
-}
-
 }  // namespace
 
 extern "C" {
@@ -72,17 +39,13 @@ WINSYS_EXPORT int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR 
     if (flags & ~allowed)
         return failWith(ERROR_INVALID_FLAGS);
 
-    size_t size = srcLen == -1 ? strlen(src) + 1 : static_cast<size_t>(srcLen);
-    const auto* bytes = reinterpret_cast<const unsigned char*>(src);
+    const std::string_view text(src, srcLen == -1 ? strlen(src) + 1 : static_cast<size_t>(srcLen));
     std::u16string out;
-    out.reserve(size);
-    for (size_t i = 0; i < size;) {
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
         char32_t cp;
-        if (!decodeOne(bytes, size, i, cp)) {
-            if (flags & MB_ERR_INVALID_CHARS)
-                return failWith(ERROR_NO_UNICODE_TRANSLATION);
-            cp = 0xFFFD;
-        }
+        if (!winsys::text::decodeUtf8(text, i, cp) && (flags & MB_ERR_INVALID_CHARS))
+            return failWith(ERROR_NO_UNICODE_TRANSLATION);
         winsys::text::appendUtf16(out, cp);
     }
     if (dstLen == 0)

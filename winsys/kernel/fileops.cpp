@@ -41,18 +41,45 @@ BOOL setAttributes(const std::optional<std::string>& native, DWORD attributes) {
     return TRUE;
 }
 
-BOOL deleteFile(const std::optional<std::string>& native) {
-    if (!native)
-        return FALSE;
+// Whether every open handle on the file lets it be deleted (or renamed over).
+bool othersAllowDeleting(const std::string& native, const struct stat& st) {
+    return shareAllows(native, st, deleteAccess,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+}
+
+// After a failed look-up of a copy's or move's target: true when the name is
+// simply free, else false with the error set (its directory missing, say).
+bool targetIsFree(const std::string& to) {
+    if (errno != ENOENT)
+        return failFromErrno(to);
+    if (errorFromErrno(ENOENT, to) == ERROR_PATH_NOT_FOUND)
+        return failWith(ERROR_PATH_NOT_FOUND);
+    return true;
+}
+
+// The entry a name stands for, not following a last link (deleting or
+// removing acts on the link); nothing, with the error set, when there is none.
+std::optional<struct stat> entryOf(const std::optional<std::string>& native) {
     struct stat st;
-    if (lstat(native->c_str(), &st) != 0)
-        return failFromErrno(*native);
+    if (!native)
+        return std::nullopt;
+    if (lstat(native->c_str(), &st) != 0) {
+        failFromErrno(*native);
+        return std::nullopt;
+    }
+    return st;
+}
+
+BOOL deleteFile(const std::optional<std::string>& native) {
+    auto entry = entryOf(native);
+    if (!entry)
+        return FALSE;
+    const struct stat& st = *entry;
     if (S_ISDIR(st.st_mode))
         return failWith(ERROR_ACCESS_DENIED);
     if (!S_ISLNK(st.st_mode) && isReadOnly(st))
         return failWith(ERROR_ACCESS_DENIED);
-    if (!shareAllows(*native, st, deleteAccess,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
+    if (!othersAllowDeleting(*native, st))
         return failWith(ERROR_SHARING_VIOLATION);
     if (unlink(native->c_str()) != 0)
         return failFromErrno(*native);
@@ -83,13 +110,10 @@ BOOL copyFile(const std::optional<std::string>& from, const std::optional<std::s
             (attributesOf(*to, target) & FILE_ATTRIBUTE_HIDDEN))
             return failWith(ERROR_ACCESS_DENIED);
         // The copy is renamed over the target: handles on it must allow deletion.
-        if (!shareAllows(*to, target, deleteAccess,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
+        if (!othersAllowDeleting(*to, target))
             return failWith(ERROR_SHARING_VIOLATION);
-    } else if (errno != ENOENT) {
-        return failFromErrno(*to);
-    } else if (errorFromErrno(ENOENT, *to) == ERROR_PATH_NOT_FOUND) {
-        return failWith(ERROR_PATH_NOT_FOUND);
+    } else if (!targetIsFree(*to)) {
+        return FALSE;
     }
     return copyFileAtomically(*from, *to, failIfExists);
 }
@@ -113,8 +137,7 @@ BOOL moveFile(const std::optional<std::string>& from, const std::optional<std::s
     struct stat source;
     if (lstat(from->c_str(), &source) != 0)
         return failFromErrno(*from);
-    if (!shareAllows(*from, source, deleteAccess,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
+    if (!othersAllowDeleting(*from, source))
         return failWith(ERROR_SHARING_VIOLATION);
     const bool replace = flags & MOVEFILE_REPLACE_EXISTING;
     struct stat target;
@@ -137,14 +160,11 @@ BOOL moveFile(const std::optional<std::string>& from, const std::optional<std::s
                 return failWith(ERROR_ALREADY_EXISTS);
             if (S_ISDIR(target.st_mode) || S_ISDIR(source.st_mode) || isReadOnly(target))
                 return failWith(ERROR_ACCESS_DENIED);
-            if (!shareAllows(*to, target, deleteAccess,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
+            if (!othersAllowDeleting(*to, target))
                 return failWith(ERROR_SHARING_VIOLATION);
         }
-    } else if (errno != ENOENT) {
-        return failFromErrno(*to);
-    } else if (errorFromErrno(ENOENT, *to) == ERROR_PATH_NOT_FOUND) {
-        return failWith(ERROR_PATH_NOT_FOUND);
+    } else if (!targetIsFree(*to)) {
+        return FALSE;
     }
 
     int moved = replace
@@ -192,12 +212,10 @@ BOOL createDirectory(LPCWSTR name, const std::optional<std::string>& native) {
 }
 
 BOOL removeDirectory(const std::optional<std::string>& native) {
-    if (!native)
+    auto entry = entryOf(native);
+    if (!entry)
         return FALSE;
-    struct stat st;
-    if (lstat(native->c_str(), &st) != 0)
-        return failFromErrno(*native);
-    if (!S_ISDIR(st.st_mode))
+    if (!S_ISDIR(entry->st_mode))
         return failWith(ERROR_DIRECTORY);
     if (rmdir(native->c_str()) != 0) {
         if (errno == EEXIST)

@@ -89,25 +89,19 @@ HANDLE failHandle(DWORD code) {
     return INVALID_HANDLE_VALUE;
 }
 
-bool fill(const FoundEntry& entry, WIN32_FIND_DATAW* data) {
-    if (entry.name.size() >= MAX_PATH)
-        return false;
-    *data = WIN32_FIND_DATAW{};
-    data->dwFileAttributes = entry.attributes;
-    data->ftCreationTime = entry.creation;
-    data->ftLastAccessTime = entry.access;
-    data->ftLastWriteTime = entry.write;
-    data->nFileSizeHigh = static_cast<DWORD>(entry.size >> 32);
-    data->nFileSizeLow = static_cast<DWORD>(entry.size);
-    entry.name.copy(data->cFileName, entry.name.size());
-    return true;
+const std::u16string& nameFor(const FoundEntry& entry, WIN32_FIND_DATAW*) {
+    return entry.name;
+}
+std::string nameFor(const FoundEntry& entry, WIN32_FIND_DATAA*) {
+    return text::toUtf8(entry.name);
 }
 
-bool fill(const FoundEntry& entry, WIN32_FIND_DATAA* data) {
-    std::string name = text::toUtf8(entry.name);
+template <class Data>
+bool fill(const FoundEntry& entry, Data* data) {
+    const auto& name = nameFor(entry, data);
     if (name.size() >= MAX_PATH)
         return false;
-    *data = WIN32_FIND_DATAA{};
+    *data = Data{};
     data->dwFileAttributes = entry.attributes;
     data->ftCreationTime = entry.creation;
     data->ftLastAccessTime = entry.access;

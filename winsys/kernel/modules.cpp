@@ -18,6 +18,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "kernel/text.h"
@@ -185,7 +186,9 @@ HMODULE loadModule(const std::u16string& name) {
     return base;
 }
 
-DWORD copyOut(const std::u16string& text, LPWSTR buffer, DWORD size) {
+// Shared by the A and W forms, which differ only in the width of the text.
+template <class Char>
+DWORD copyOut(std::basic_string_view<Char> text, Char* buffer, DWORD size) {
     if (!buffer || size == 0) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
@@ -294,7 +297,7 @@ WINSYS_EXPORT DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWO
         SetLastError(ERROR_MOD_NOT_FOUND);
         return 0;
     }
-    return copyOut(winsys::paths::toWindows(*file), buffer, size);
+    return copyOut<char16_t>(winsys::paths::toWindows(*file), buffer, size);
 }
 
 WINSYS_EXPORT DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
@@ -303,21 +306,7 @@ WINSYS_EXPORT DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWOR
         SetLastError(ERROR_MOD_NOT_FOUND);
         return 0;
     }
-    std::string text = winsys::text::toUtf8(winsys::paths::toWindows(*file));
-    if (!buffer || size == 0) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    if (text.size() >= size) {
-        text.copy(buffer, size - 1);
-        buffer[size - 1] = 0;
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return size;
-    }
-    text.copy(buffer, text.size());
-    buffer[text.size()] = 0;
-    SetLastError(ERROR_SUCCESS);
-    return static_cast<DWORD>(text.size());
+    return copyOut<char>(winsys::text::toUtf8(winsys::paths::toWindows(*file)), buffer, size);
 }
 
 WINSYS_EXPORT HMODULE WINAPI GetModuleHandleW(LPCWSTR name) {

@@ -17,6 +17,24 @@ int length(const Char* s) {
 }
 
 template <class Char>
+Char* copy(Char* dst, const Char* src) {
+    if (!dst || !src)
+        return nullptr;
+    int n = length(src);
+    for (int i = 0; i <= n; ++i)
+        dst[i] = src[i];
+    return dst;
+}
+
+template <class Char>
+Char* append(Char* dst, const Char* src) {
+    if (!dst || !src)
+        return nullptr;
+    copy(dst + length(dst), src);
+    return dst;
+}
+
+template <class Char>
 Char* copyBounded(Char* dst, const Char* src, int max) {
     if (!dst || !src || max <= 0)
         return dst;
@@ -68,20 +86,10 @@ WINSYS_EXPORT int WINAPI lstrlenA(LPCSTR s) {
 }
 
 WINSYS_EXPORT LPWSTR WINAPI lstrcpyW(LPWSTR dst, LPCWSTR src) {
-    if (!dst || !src)
-        return nullptr;
-    int n = length(src);
-    for (int i = 0; i <= n; ++i)
-        dst[i] = src[i];
-    return dst;
+    return copy(dst, src);
 }
 WINSYS_EXPORT LPSTR WINAPI lstrcpyA(LPSTR dst, LPCSTR src) {
-    if (!dst || !src)
-        return nullptr;
-    int n = length(src);
-    for (int i = 0; i <= n; ++i)
-        dst[i] = src[i];
-    return dst;
+    return copy(dst, src);
 }
 
 WINSYS_EXPORT LPWSTR WINAPI lstrcpynW(LPWSTR dst, LPCWSTR src, int max) {
@@ -92,16 +100,10 @@ WINSYS_EXPORT LPSTR WINAPI lstrcpynA(LPSTR dst, LPCSTR src, int max) {
 }
 
 WINSYS_EXPORT LPWSTR WINAPI lstrcatW(LPWSTR dst, LPCWSTR src) {
-    if (!dst || !src)
-        return nullptr;
-    lstrcpyW(dst + length(dst), src);
-    return dst;
+    return append(dst, src);
 }
 WINSYS_EXPORT LPSTR WINAPI lstrcatA(LPSTR dst, LPCSTR src) {
-    if (!dst || !src)
-        return nullptr;
-    lstrcpyA(dst + length(dst), src);
-    return dst;
+    return append(dst, src);
 }
 
 WINSYS_EXPORT int WINAPI lstrcmpW(LPCWSTR a, LPCWSTR b) {

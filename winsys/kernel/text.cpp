@@ -1,6 +1,6 @@
-// UTF-8 <-> UTF-16 for winsys internals. Malformed input never stops a
-// conversion: bad sequences and lone surrogates become U+FFFD, as the
-// system's own lenient conversions do.
+// UTF-8 <-> UTF-16 for winsys internals and for the code-page calls built on
+// them. Malformed input never stops a lenient conversion: bad sequences and
+// lone surrogates become U+FFFD, as the system's own conversions do.
 #include "text.h"
 
 namespace winsys::text {
@@ -9,48 +9,44 @@ namespace {
 
 constexpr char32_t replacement = 0xFFFD;
 
-// Decodes one UTF-8 sequence at s[i], advancing i; malformed bytes give
-// U+FFFD and consume one byte.
-char32_t decodeUtf8(std::string_view s, size_t& i) {
-    const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-    unsigned char lead = byte(i);
-    if (lead < 0x80) {
-        ++i;
-        return lead;
-    }
-    size_t extra;
-    char32_t cp;
-    char32_t minimum;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        extra = 1, cp = lead & 0x1F, minimum = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        extra = 2, cp = lead & 0x0F, minimum = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        extra = 3, cp = lead & 0x07, minimum = 0x10000;
-    } else {
-        ++i;
-        return replacement;
-    }
-    if (i + extra >= s.size()) {
-        ++i;
-        return replacement;
-    }
-    for (size_t k = 1; k <= extra; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) {
-            ++i;
-            return replacement;
-        }
-        cp = (cp << 6) | (byte(i + k) & 0x3F);
-    }
-    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        ++i;
-        return replacement;
-    }
-    i += extra + 1;
-    return cp;
-}
-
 }  // namespace
+
+bool decodeUtf8(std::string_view s, size_t& at, char32_t& codePoint) {
+    const auto lead = static_cast<unsigned char>(s[at++]);
+    if (lead < 0x80) {
+        codePoint = lead;
+        return true;
+    }
+    // The second byte's range is what rules out overlongs (E0, F0),
+    // surrogates (ED) and values above U+10FFFF (F4).
+    size_t extra;
+    unsigned char low = 0x80, high = 0xBF;
+    char32_t cp;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        extra = 1, cp = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        extra = 2, cp = lead & 0x0F;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        extra = 3, cp = lead & 0x07;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        codePoint = replacement;
+        return false;
+    }
+    for (; extra > 0; --extra, low = 0x80, high = 0xBF) {
+        if (at >= s.size() || static_cast<unsigned char>(s[at]) < low ||
+            static_cast<unsigned char>(s[at]) > high) {
+            codePoint = replacement;
+            return false;
+        }
+        cp = (cp << 6) | (static_cast<unsigned char>(s[at++]) & 0x3F);
+    }
+    codePoint = cp;
+    return true;
+}
 
 std::string toUtf8(std::u16string_view wide) {
     std::string out;
@@ -98,20 +94,21 @@ void appendUtf16(std::u16string& out, char32_t cp) {
 }
 
 bool isValidUtf8(std::string_view narrow) {
-    for (size_t i = 0; i < narrow.size();) {
-        size_t before = i;
-        char32_t cp = decodeUtf8(narrow, i);
-        if (cp == replacement && !(i - before == 3 && narrow.substr(before, 3) == "\xEF\xBF\xBD"))
+    char32_t cp;
+    for (size_t i = 0; i < narrow.size();)
+        if (!decodeUtf8(narrow, i, cp))
             return false;
-    }
     return true;
 }
 
 std::u16string toUtf16(std::string_view narrow) {
     std::u16string out;
     out.reserve(narrow.size());
-    for (size_t i = 0; i < narrow.size();)
-        appendUtf16(out, decodeUtf8(narrow, i));
+    char32_t cp;
+    for (size_t i = 0; i < narrow.size();) {
+        decodeUtf8(narrow, i, cp);
+        appendUtf16(out, cp);
+    }
     return out;
 }
 

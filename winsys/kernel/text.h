@@ -11,6 +11,14 @@ namespace winsys::text {
 std::string toUtf8(std::u16string_view wide);
 std::u16string toUtf16(std::string_view narrow);
 
+// Decodes the UTF-8 sequence at narrow[at], moving at past it. A malformed
+// sequence gives U+FFFD and false; it covers the longest start of a
+// well-formed sequence (at least one byte), so a truncated character is one
+// U+FFFD while each stray or impossible byte is one of its own, and the byte
+// that broke a sequence is left for the next call. Overlongs, encoded
+// surrogates and values above U+10FFFF are malformed from their second byte.
+bool decodeUtf8(std::string_view narrow, size_t& at, char32_t& codePoint);
+
 void appendUtf8(std::string& out, char32_t codePoint);
 void appendUtf16(std::u16string& out, char32_t codePoint);
 

@@ -96,6 +96,35 @@ STATSTG statOf(const EntryInfo& info, DWORD mode, DWORD flags, HRESULT* hr) {
     return st;
 }
 
+// The IUnknown part of every object here: a count of references, and the
+// interfaces the object answers to besides IUnknown.
+template <class Interface, const IID&... answers>
+class ComObject : public Interface {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        if (sameGuid(riid, IID_IUnknown) || (sameGuid(riid, answers) || ...)) {
+            *ppv = this;
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        ULONG left = --refs_;
+        if (left == 0) delete this;
+        return left;
+    }
+
+protected:
+    virtual ~ComObject() = default;
+
+private:
+    std::atomic<ULONG> refs_{1};
+};
+
 // Bytes of a stream being written through IStream: kept in memory and put
 // in place as the stream's content.
 class GrowingBytes final : public ByteSource {
@@ -112,27 +141,10 @@ public:
     }
 };
 
-class Stream final : public IStream {
+class Stream final : public ComObject<IStream, IID_IStream, IID_ISequentialStream> {
 public:
     Stream(std::shared_ptr<OpenFile> open, EntryId parent, EntryId id, DWORD mode)
         : open_(std::move(open)), parent_(parent), id_(id), mode_(mode) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (sameGuid(riid, IID_IUnknown) || sameGuid(riid, IID_IStream) || sameGuid(riid, IID_ISequentialStream)) {
-            *ppv = this;
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
 
     HRESULT STDMETHODCALLTYPE Read(void* pv, ULONG cb, ULONG* pcbRead) override {
         if (pcbRead) *pcbRead = 0;
@@ -275,30 +287,13 @@ private:
     DWORD mode_;
     uint64_t position_ = 0;
     std::shared_ptr<GrowingBytes> buffer_;
-    std::atomic<ULONG> refs_{1};
 };
 
-class Enumerator final : public IEnumSTATSTG {
+class Enumerator final : public ComObject<IEnumSTATSTG, IID_IEnumSTATSTG> {
 public:
     Enumerator(std::shared_ptr<OpenFile> open, std::vector<EntryInfo> items)
         : open_(std::move(open)), items_(std::move(items)) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (sameGuid(riid, IID_IUnknown) || sameGuid(riid, IID_IEnumSTATSTG)) {
-            *ppv = this;
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE Next(ULONG count, STATSTG* out, ULONG* fetched) override {
         if (!out) return STG_E_INVALIDPOINTER;
         if (fetched) *fetched = 0;
@@ -337,35 +332,25 @@ private:
     std::shared_ptr<OpenFile> open_;
     std::vector<EntryInfo> items_;
     size_t next_ = 0;
-    std::atomic<ULONG> refs_{1};
 };
 
-class Storage final : public IStorage {
+// The argument checks both Create calls make before they look at the file.
+template <class Object>
+HRESULT refuseCreate(const OLECHAR* name, DWORD mode, Object** out) {
+    if (!out) return STG_E_INVALIDPOINTER;
+    *out = nullptr;
+    if (!name) return STG_E_INVALIDNAME;
+    if ((mode & 3) == STGM_READ) return STG_E_INVALIDFLAG;
+    return S_OK;
+}
+
+class Storage final : public ComObject<IStorage, IID_IStorage> {
 public:
     Storage(std::shared_ptr<OpenFile> open, EntryId id, DWORD mode) : open_(std::move(open)), id_(id), mode_(mode) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (sameGuid(riid, IID_IUnknown) || sameGuid(riid, IID_IStorage)) {
-            *ppv = this;
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
-
     HRESULT STDMETHODCALLTYPE CreateStream(const OLECHAR* name, DWORD mode, DWORD, DWORD, IStream** out) override {
-        if (!out) return STG_E_INVALIDPOINTER;
-        *out = nullptr;
-        if (!name) return STG_E_INVALIDNAME;
-        if ((mode & 3) == STGM_READ) return STG_E_INVALIDFLAG;
+        HRESULT refused = refuseCreate(name, mode, out);
+        if (FAILED(refused)) return refused;
         CompoundFile& file = *open_->file;
         EntryId existing;
         if (SUCCEEDED(file.find(id_, nameOf(name), &existing))) {
@@ -397,10 +382,8 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE CreateStorage(const OLECHAR* name, DWORD mode, DWORD, DWORD, IStorage** out) override {
-        if (!out) return STG_E_INVALIDPOINTER;
-        *out = nullptr;
-        if (!name) return STG_E_INVALIDNAME;
-        if ((mode & 3) == STGM_READ) return STG_E_INVALIDFLAG;
+        HRESULT refused = refuseCreate(name, mode, out);
+        if (FAILED(refused)) return refused;
         CompoundFile& file = *open_->file;
         EntryId existing;
         if (SUCCEEDED(file.find(id_, nameOf(name), &existing))) {
@@ -573,7 +556,6 @@ private:
     std::shared_ptr<OpenFile> open_;
     EntryId id_;
     DWORD mode_;
-    std::atomic<ULONG> refs_{1};
 };
 
 HRESULT nativePathOf(const WCHAR* name, std::string* out) {

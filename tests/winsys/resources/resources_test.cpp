@@ -11,6 +11,8 @@
 #include <fstream>
 #include <string>
 
+#include "expected_messages.h"
+
 namespace {
 
 HMODULE loadModule(const char* path, const char* symbol) {
@@ -46,33 +48,12 @@ std::string narrowWindowsPath(const std::string& native) {
     return out;
 }
 
-const char* const kLibraryMessages[] = {
-    "Invalid msi handle provided to function.",
-    "An invalid parameter was supplied to an msi function.",
-    "The specified msi product could not be opened",
-    "Error creating copy of specified msi database.",
-    "Error creating archive for modified files.",
-    "Error opening msi database. The file may be in use.",
-    "Error committing changes to msi database. The file \n\tmay be in use, or read-only.",
-    "Failed to insert stream into msi database.",
-    "File not found in the specified msi database",
-    "Error archiving modified file.",
-    "Error updating file in msi database.",
-    "Error creating unpatch transform.",
-    "Backup transform failed.",
-    "User supplied transform failed to apply properly.",
-    "Error setting the new package GUID",
-    "The msi database installed does not match the \n\trequired package identifier",
-    "Error archiving patch file in msi database",
-    "Committing MSI database changes. This could take several minutes...\n\n",
-};
-
 void expectLibraryMessages(HMODULE module) {
     for (UINT id = 1; id <= 18; ++id) {
         char text[300];
         int length = LoadStringA(module, id, text, 300);
-        EXPECT_STREQ(text, kLibraryMessages[id - 1]) << "message " << id;
-        EXPECT_EQ(length, static_cast<int>(std::strlen(kLibraryMessages[id - 1])));
+        EXPECT_STREQ(text, kExpectedMessages[id - 1]) << "message " << id;
+        EXPECT_EQ(length, static_cast<int>(std::strlen(kExpectedMessages[id - 1])));
     }
     char text[300];
     EXPECT_EQ(LoadStringA(module, 19, text, 300), 0);

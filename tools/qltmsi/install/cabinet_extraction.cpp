@@ -220,7 +220,7 @@ void runFdi(const WideString& cabinetPath, Extraction& job) {
 }  // namespace
 
 std::set<WideString> extractCabinet(const WideString& cabinetPath,
-                                        const std::map<WideString, WideString>& targets) {
+                                    const std::map<WideString, WideString>& targets) {
     checkCompression(cabinetPath);
     Extraction job{&targets, {}, {}, {}};
     runFdi(cabinetPath, job);

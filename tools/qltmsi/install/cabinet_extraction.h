@@ -16,7 +16,7 @@ namespace qltmsi::install {
 // are skipped. Throws InstallError for a cabinet that is missing, damaged,
 // compressed in a way we do not read (LZX, Quantum), or spans cabinets.
 std::set<WideString> extractCabinet(const WideString& cabinetPath,
-                                        const std::map<WideString, WideString>& targets);
+                                    const std::map<WideString, WideString>& targets);
 
 // The members of a cabinet and their sizes, read through FDI without
 // writing anything. Throws InstallError as extractCabinet does.

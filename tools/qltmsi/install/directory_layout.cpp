@@ -73,7 +73,8 @@ std::map<WideString, WideString> standardFolders() {
         {TEXT("TemplateFolder"), TEXT("C:\\ProgramData\\Microsoft\\Windows\\Templates\\")},
         {TEXT("SendToFolder"), profile + TEXT("AppData\\Roaming\\Microsoft\\Windows\\SendTo\\")},
         {TEXT("RecentFolder"), profile + TEXT("AppData\\Roaming\\Microsoft\\Windows\\Recent\\")},
-        {TEXT("NetHoodFolder"), profile + TEXT("AppData\\Roaming\\Microsoft\\Windows\\Network Shortcuts\\")},
+        {TEXT("NetHoodFolder"),
+         profile + TEXT("AppData\\Roaming\\Microsoft\\Windows\\Network Shortcuts\\")},
         {TEXT("PrintHoodFolder"),
          profile + TEXT("AppData\\Roaming\\Microsoft\\Windows\\Printer Shortcuts\\")},
     };
@@ -87,14 +88,13 @@ std::map<WideString, DirectoryPaths> resolveDirectories(
         rows[row.key] = &row;
     const auto standard = standardFolders();
     const bool shortSourceNames = package.sourceType & kSourceShortNames;
-    auto lookUp = [](const std::map<WideString, WideString>& map,
-                     const WideString& key) {
+    auto lookUp = [](const std::map<WideString, WideString>& map, const WideString& key) {
         auto it = map.find(key);
         return it == map.end() || it->second.empty() ? std::optional<WideString>() : it->second;
     };
-    WideString rootDrive =
-        withSlash(lookUp(given, TEXT("ROOTDRIVE"))
-                      .value_or(lookUp(package.properties, TEXT("ROOTDRIVE")).value_or(TEXT("C:\\"))));
+    WideString rootDrive = withSlash(
+        lookUp(given, TEXT("ROOTDRIVE"))
+            .value_or(lookUp(package.properties, TEXT("ROOTDRIVE")).value_or(TEXT("C:\\"))));
 
     std::map<WideString, DirectoryPaths> resolved;
     std::set<WideString> inProgress;
@@ -126,7 +126,8 @@ std::map<WideString, DirectoryPaths> resolveDirectories(
         if (auto value = lookUp(given, key))
             paths.target = withSlash(*value);
         else if (key == TEXT("TARGETDIR"))
-            paths.target = withSlash(lookUp(package.properties, TEXT("TARGETDIR")).value_or(rootDrive));
+            paths.target =
+                withSlash(lookUp(package.properties, TEXT("TARGETDIR")).value_or(rootDrive));
         else if (auto folder = lookUp(standard, key))
             paths.target = *folder;
         else if (auto property = lookUp(package.properties, key))

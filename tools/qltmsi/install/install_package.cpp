@@ -174,8 +174,9 @@ void applyFileAttributes(const std::vector<PlannedFile>& plan) {
 }
 
 WideString chooseInstallLocation(const PackageContents& package, const InstallRequest& request,
-                                     const std::map<WideString, DirectoryPaths>& directories) {
-    if (auto it = request.properties.find(TEXT("ARPINSTALLLOCATION")); it != request.properties.end())
+                                 const std::map<WideString, DirectoryPaths>& directories) {
+    if (auto it = request.properties.find(TEXT("ARPINSTALLLOCATION"));
+        it != request.properties.end())
         return it->second;
     if (auto value = package.property(TEXT("ARPINSTALLLOCATION")); !value.empty())
         return value;

@@ -12,7 +12,7 @@
 namespace qltmsi::install {
 
 struct InstallRequest {
-    WideString packagePath;                           // Windows path
+    WideString packagePath;                       // Windows path
     std::map<WideString, WideString> properties;  // PROPERTY=VALUE from the command line
 };
 

@@ -106,18 +106,19 @@ PackageContents readPackage(MSIHANDLE database) {
             });
     eachRow(database,
             TEXT("SELECT `Component`, `ComponentId`, `Directory_`, `Attributes`, `KeyPath` FROM ")
-            TEXT("`Component`"),
+                TEXT("`Component`"),
             false, [&](MSIHANDLE r) {
                 package.components.push_back(
                     {field(r, 1), field(r, 2), field(r, 3), integer(r, 4), optionalField(r, 5)});
             });
-    eachRow(database,
-            TEXT("SELECT `File`, `Component_`, `FileName`, `FileSize`, `Attributes`, `Sequence` FROM ")
+    eachRow(
+        database,
+        TEXT("SELECT `File`, `Component_`, `FileName`, `FileSize`, `Attributes`, `Sequence` FROM ")
             TEXT("`File`"),
-            true, [&](MSIHANDLE r) {
-                package.files.push_back({field(r, 1), field(r, 2), field(r, 3), integer(r, 4),
-                                         integer(r, 5), integer(r, 6)});
-            });
+        true, [&](MSIHANDLE r) {
+            package.files.push_back({field(r, 1), field(r, 2), field(r, 3), integer(r, 4),
+                                     integer(r, 5), integer(r, 6)});
+        });
     eachRow(database, TEXT("SELECT `DiskId`, `LastSequence`, `Cabinet` FROM `Media`"), true,
             [&](MSIHANDLE r) {
                 package.media.push_back({integer(r, 1), integer(r, 2), field(r, 3)});
