@@ -1,11 +1,9 @@
 // Share modes between a package held open by the Installer API and the file
 // calls (CreateFileW, DeleteFileW, CopyFileW), both ways, in one process and
-// between processes. The expected answers are the ones Wine's Installer and
-// kernel give for the same sequences: every Installer open shares reading
-// only (neither writing nor deletion); a read-only open reads, the others
-// (transact, direct, create) read and write. Handles that ask for no data
-// access take no part.
+// between processes, with the answers of share_modes_cases.h (which the
+// Wine test checks against Wine).
 #include "cfb_test_util.h"
+#include "share_modes_cases.h"
 
 #include <msi.h>
 #include <msiquery.h>
@@ -20,6 +18,7 @@
 #include <unistd.h>
 
 using namespace cfbtest;
+using namespace sharetest;
 
 namespace {
 
@@ -28,46 +27,6 @@ std::u16string windowsPath(const std::string& native) {
     for (char c : native)
         out.push_back(c == '/' ? u'\\' : char16_t(static_cast<unsigned char>(c)));
     return out;
-}
-
-struct HandleKind {
-    const char* name;
-    DWORD access;
-    DWORD share;
-};
-
-constexpr DWORD kDeleteAccess = 0x00010000;  // DELETE, which winsys's headers leave out
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-const HandleKind kHandles[] = {
-    {"read sharing all", GENERIC_READ, kShareAll},
-    {"read sharing read+write", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE},
-    {"read sharing read", GENERIC_READ, FILE_SHARE_READ},
-    {"write sharing all", GENERIC_WRITE, kShareAll},
-    {"read+write sharing read+write", GENERIC_READ | GENERIC_WRITE,
-     FILE_SHARE_READ | FILE_SHARE_WRITE},
-    {"delete sharing all", kDeleteAccess, kShareAll},
-    {"no access sharing nothing", 0, 0},
-};
-
-struct PackageMode {
-    const char* name;
-    LPCWSTR persist;
-    bool writes;
-};
-const PackageMode kModes[] = {
-    {"read-only", MSIDBOPEN_READONLY, false},
-    {"transact", MSIDBOPEN_TRANSACT, true},
-    {"direct", MSIDBOPEN_DIRECT, true},
-};
-
-// Whether a package open and a handle may be open together (the same answer
-// whichever comes first).
-bool together(const PackageMode& mode, const HandleKind& handle) {
-    if (handle.access & (GENERIC_WRITE | kDeleteAccess))
-        return false;  // the package shares neither
-    if (mode.writes && handle.access && !(handle.share & FILE_SHARE_WRITE))
-        return false;
-    return true;
 }
 
 // Runs `hold` in a forked process, which keeps whatever it opened until
