@@ -6,7 +6,7 @@
 //
 // An open records what it may do and what it denies others as shared
 // open-file-description locks (F_OFD_SETLK, F_RDLCK) on single bytes far
-// past any real data of the file:
+// past any real data of the file, from kLockBase = 2^62:
 //
 //   kLockBase + 0, 1, 2   held by every open with read, write, delete access
 //   kLockBase + 3, 4, 5   held by every open that denies readers, writers,
@@ -23,7 +23,8 @@
 // open has its own description. The locks belong to that description and
 // vanish when its last descriptor is closed, also when a process dies.
 // A file that replaces another by rename gets its opener's locks before the
-// rename, so the new file is never unguarded.
+// rename, so the new file is never unguarded (a compound-file commit), and
+// a copy that replaces a file holds delete access on it until the rename.
 //
 // Shared locks need a descriptor open for reading: an open without read
 // access locks through a read-only twin of its descriptor, and an open of a
