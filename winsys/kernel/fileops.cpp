@@ -160,8 +160,10 @@ BOOL moveFile(const std::optional<std::string>& from, const std::optional<std::s
                 return failWith(ERROR_ALREADY_EXISTS);
             if (S_ISDIR(target.st_mode) || S_ISDIR(source.st_mode) || isReadOnly(target))
                 return failWith(ERROR_ACCESS_DENIED);
+            // Renaming over a file that is open is refused as access denied,
+            // not as a sharing violation (the target is not being opened).
             if (!othersAllowDeleting(*to, target))
-                return failWith(ERROR_SHARING_VIOLATION);
+                return failWith(ERROR_ACCESS_DENIED);
         }
     } else if (!targetIsFree(*to)) {
         return FALSE;

@@ -161,6 +161,10 @@ TEST_F(ShareModes, APackageOpenInAnotherProcessGuardsItsFile) {
         // Replacing it by a copy would delete it too.
         EXPECT_FALSE(CopyFileW(copy.c_str(), package.c_str(), FALSE)) << mode.name;
         EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
+        // Renaming over it is refused as Wine and Windows refuse it.
+        EXPECT_FALSE(MoveFileExW(copy.c_str(), package.c_str(), MOVEFILE_REPLACE_EXISTING))
+            << mode.name;
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
     }
     // The locks went with the process.
     EXPECT_TRUE(handleOpens(kHandles[4]));
