@@ -29,3 +29,26 @@ macro(qltmsi_add_child_directories)
     endif()
   endforeach()
 endmacro()
+
+# qltmsi_add_wine_probe(TEST test DEFINE macro SOURCE file.c [LIBS ...])
+# A small Windows program, built with mingw when it is present, that the
+# GoogleTest `test` runs under Wine to hold winsys's answers against Wine's.
+# The test gets the probe's path as the macro (empty without mingw, when the
+# test skips its Wine half).
+function(qltmsi_add_wine_probe)
+  cmake_parse_arguments(P "" "TEST;DEFINE;SOURCE" "LIBS" ${ARGN})
+  find_program(QLTMSI_MINGW32_CC i686-w64-mingw32-gcc)
+  set(probe "")
+  if(QLTMSI_MINGW32_CC)
+    get_filename_component(name ${P_SOURCE} NAME_WE)
+    set(probe ${CMAKE_CURRENT_BINARY_DIR}/${name}.exe)
+    list(TRANSFORM P_LIBS PREPEND -l OUTPUT_VARIABLE libs)
+    add_custom_command(OUTPUT ${probe}
+      COMMAND ${QLTMSI_MINGW32_CC} -O1 -static -o ${probe} ${CMAKE_CURRENT_SOURCE_DIR}/${P_SOURCE} ${libs}
+      DEPENDS ${P_SOURCE}
+      COMMENT "Building the Wine probe ${name}")
+    add_custom_target(${P_TEST}_probe DEPENDS ${probe})
+    add_dependencies(${P_TEST} ${P_TEST}_probe)
+  endif()
+  target_compile_definitions(${P_TEST} PRIVATE ${P_DEFINE}="${probe}")
+endfunction()
