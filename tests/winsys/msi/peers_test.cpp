@@ -13,24 +13,13 @@
 #include "msi/database.h"
 #include "msi/idt.h"
 #include "msi_test_util.h"
+#include "shell_output.h"
 
 using namespace msitest;
 
 namespace {
 
 bool have(const char* tool) { return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0; }
-
-std::string shell(const std::string& command, int* status = nullptr) {
-    std::string out;
-    FILE* p = ::popen(command.c_str(), "r");
-    if (!p) return out;
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    int st = ::pclose(p);
-    if (status) *status = st;
-    return out;
-}
 
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
@@ -55,14 +44,14 @@ std::string ourDump(const std::string& package, const std::string& table) {
 std::string peerDump(const std::string& package, const std::string& table) {
     // msiinfo writes binary cells as files under the current directory.
     std::string dir = package.substr(0, package.rfind('/'));
-    std::string out = shell("cd '" + dir + "' && msiinfo export '" + package + "' '" + table + "' 2>/dev/null");
+    std::string out = shellOutput("cd '" + dir + "' && msiinfo export '" + package + "' '" + table + "' 2>/dev/null");
     while (!out.empty() && out.back() == '\0') out.pop_back();  // msiinfo ends _ForceCodepage with a NUL
     return out;
 }
 
 // Every table msiinfo lists dumps identically.
 void expectSameDumps(const std::string& package) {
-    auto tables = lines(shell("msiinfo tables '" + package + "'"));
+    auto tables = lines(shellOutput("msiinfo tables '" + package + "'"));
     ASSERT_GT(tables.size(), 2u);
     for (const auto& t : tables) EXPECT_EQ(ourDump(package, t), peerDump(package, t)) << package << " table " << t;
 }
@@ -82,23 +71,23 @@ TEST_F(Peers, WixlPackagesDumpAsMsiinfoDumpsThem) {
     for (size_t i = 0; i < data.size(); ++i) data[i] = char(i * 31);
     writeFile(dir.file("data.bin"), data);
     int st;
-    shell("cd '" + dir.path() + "' && wixl -o p.msi '" SOURCE_DIR "/../../data/msi/product.wxs' 2>&1", &st);
+    shellOutput("cd '" + dir.path() + "' && wixl -o p.msi '" SOURCE_DIR "/../../data/msi/product.wxs' 2>&1", &st);
     ASSERT_EQ(st, 0);
-    shell("cd '" + dir.path() + "' && wixl -a x64 -o x.msi '" SOURCE_DIR "/../../data/msi/x64.wxs' 2>&1", &st);
+    shellOutput("cd '" + dir.path() + "' && wixl -a x64 -o x.msi '" SOURCE_DIR "/../../data/msi/x64.wxs' 2>&1", &st);
     ASSERT_EQ(st, 0);
     expectSameDumps(dir.file("p.msi"));
     expectSameDumps(dir.file("x.msi"));
     // The dump tool prints the same, and lists what msiinfo lists.
     std::string tool = QLTMSI_DB;
-    EXPECT_EQ(shell(tool + " dump '" + dir.file("p.msi") + "' File Binary"),
+    EXPECT_EQ(shellOutput(tool + " dump '" + dir.file("p.msi") + "' File Binary"),
               peerDump(dir.file("p.msi"), "File") + peerDump(dir.file("p.msi"), "Binary"));
-    EXPECT_EQ(shell(tool + " tables '" + dir.file("p.msi") + "'"), shell("msiinfo tables '" + dir.file("p.msi") + "'"));
-    EXPECT_EQ(shell(tool + " streams '" + dir.file("p.msi") + "'"), shell("msiinfo streams '" + dir.file("p.msi") + "'"));
+    EXPECT_EQ(shellOutput(tool + " tables '" + dir.file("p.msi") + "'"), shellOutput("msiinfo tables '" + dir.file("p.msi") + "'"));
+    EXPECT_EQ(shellOutput(tool + " streams '" + dir.file("p.msi") + "'"), shellOutput("msiinfo streams '" + dir.file("p.msi") + "'"));
     // Code page 0 with Windows-1252 bytes reads as a Western system reads it.
     MSIHANDLE db = open(dir.file("p.msi"), MSIDBOPEN_READONLY);
     EXPECT_EQ(rows(db, u"SELECT `Value` FROM `Property` WHERE `Property` = 'GREETING'"),
               std::vector<std::string>{"Gr\xfc\xdf" "e aus K\xf6ln \x14 caf\xe9"});
-    EXPECT_EQ(shell("msiinfo extract '" + dir.file("p.msi") + "' Binary.blob1"), data);
+    EXPECT_EQ(shellOutput("msiinfo extract '" + dir.file("p.msi") + "' Binary.blob1"), data);
     MsiCloseHandle(db);
 }
 
@@ -108,7 +97,7 @@ TEST_F(Peers, MsibuildPackagesDumpAsMsiinfoDumpsThem) {
     writeFile(dir.file("Nums.idt"), idt);
     writeFile(dir.file("blob.bin"), std::string(9000, 'b'));
     int st;
-    shell("cd '" + dir.path() + "' && msibuild b.msi -q \"CREATE TABLE \\`Two\\` (\\`A\\` CHAR(10) NOT NULL, "
+    shellOutput("cd '" + dir.path() + "' && msibuild b.msi -q \"CREATE TABLE \\`Two\\` (\\`A\\` CHAR(10) NOT NULL, "
           "\\`B\\` SHORT NOT NULL, \\`C\\` LONGCHAR PRIMARY KEY \\`A\\`, \\`B\\`)\" "
           "-q \"INSERT INTO \\`Two\\` (\\`A\\`,\\`B\\`,\\`C\\`) VALUES ('b',2,'x')\" "
           "-q \"INSERT INTO \\`Two\\` (\\`A\\`,\\`B\\`,\\`C\\`) VALUES ('a',2,'y')\" "
@@ -122,7 +111,7 @@ TEST_F(Peers, PackagesWeWriteReadTheSameInMsitools) {
     if (!have("gcab") || !have("msiextract") || !have("msidump")) GTEST_SKIP() << "gcab/msiextract/msidump missing";
     writeFile(dir.file("hello.txt"), "hello from the cabinet\n");
     int st;
-    shell("cd '" + dir.path() + "' && gcab -c -z data.cab hello.txt", &st);
+    shellOutput("cd '" + dir.path() + "' && gcab -c -z data.cab hello.txt", &st);
     ASSERT_EQ(st, 0);
     std::string big(5 * 1024 * 1024 + 3, '\0');
     for (size_t i = 0; i < big.size(); ++i) big[i] = char((i * 2654435761u) >> 13);
@@ -181,13 +170,13 @@ TEST_F(Peers, PackagesWeWriteReadTheSameInMsitools) {
     EXPECT_EQ(peerDump(path, "Property"),
               "Property\tValue\r\ns72\tl0\r\nProperty\tProperty\r\n"
               "ProductCode\t{AAAAAAAA-2222-3333-4444-555555555555}\r\nNote\tna\xc3\xafve caf\xc3\xa9\r\n");
-    EXPECT_EQ(shell("msiinfo extract '" + path + "' Binary.big"), big);
-    EXPECT_EQ(shell("msiinfo extract '" + path + "' Binary.small"), "tiny");
-    EXPECT_NE(shell("msiinfo suminfo '" + path + "'").find("{BBBBBBBB-2222-3333-4444-555555555555}"), std::string::npos);
-    shell("cd '" + dir.path() + "' && mkdir dump && cd dump && msidump -d . '" + path + "' 2>&1", &st);
+    EXPECT_EQ(shellOutput("msiinfo extract '" + path + "' Binary.big"), big);
+    EXPECT_EQ(shellOutput("msiinfo extract '" + path + "' Binary.small"), "tiny");
+    EXPECT_NE(shellOutput("msiinfo suminfo '" + path + "'").find("{BBBBBBBB-2222-3333-4444-555555555555}"), std::string::npos);
+    shellOutput("cd '" + dir.path() + "' && mkdir dump && cd dump && msidump -d . '" + path + "' 2>&1", &st);
     EXPECT_EQ(st, 0);
     EXPECT_EQ(readFile(dir.file("dump/File.idt")), ourDump(path, "File"));
-    shell("cd '" + dir.path() + "' && mkdir out && msiextract -C out '" + path + "' 2>&1", &st);
+    shellOutput("cd '" + dir.path() + "' && mkdir out && msiextract -C out '" + path + "' 2>&1", &st);
     EXPECT_EQ(st, 0);
     EXPECT_EQ(readFile(dir.file("out/App/hello.txt")), "hello from the cabinet\n");
 }
@@ -215,7 +204,7 @@ TEST_F(Peers, LargePoolsAndTablesInBothDirections) {
     MsiCloseHandle(view);
     ASSERT_EQ(MsiDatabaseCommit(db), 0u);
     MsiCloseAllHandles();
-    std::string pool = shell("msiinfo export '" + path + "' File | wc -l");
+    std::string pool = shellOutput("msiinfo export '" + path + "' File | wc -l");
     EXPECT_EQ(std::stoi(pool), 35003);
     EXPECT_EQ(ourDump(path, "File"), peerDump(path, "File"));
 
@@ -227,7 +216,7 @@ TEST_F(Peers, LargePoolsAndTablesInBothDirections) {
                ".dll\t" + std::to_string(i) + "\t1.0." + std::to_string(i) + "\t1033\t512\t" + std::to_string(i + 1) + "\r\n";
     writeFile(dir.file("File.idt"), idt);
     int st;
-    shell("cd '" + dir.path() + "' && msibuild twenty.msi -i File.idt 2>&1", &st);
+    shellOutput("cd '" + dir.path() + "' && msibuild twenty.msi -i File.idt 2>&1", &st);
     ASSERT_EQ(st, 0);
     EXPECT_EQ(ourDump(dir.file("twenty.msi"), "File"), peerDump(dir.file("twenty.msi"), "File"));
     MSIHANDLE t = open(dir.file("twenty.msi"), MSIDBOPEN_READONLY);
@@ -240,7 +229,7 @@ TEST(WinePeer, PackagesCrossBetweenWineAndWinsys) {
     if (!have("wine") || !have("x86_64-w64-mingw32-gcc")) GTEST_SKIP() << "wine or mingw-w64 not installed";
     ScratchDir dir;
     int st;
-    shell("x86_64-w64-mingw32-gcc -O1 -o '" + dir.file("probe.exe") + "' '" SOURCE_DIR "/probe/msi_probe.c' -lmsi 2>&1", &st);
+    shellOutput("x86_64-w64-mingw32-gcc -O1 -o '" + dir.file("probe.exe") + "' '" SOURCE_DIR "/probe/msi_probe.c' -lmsi 2>&1", &st);
     ASSERT_EQ(st, 0);
     writeFile(dir.file("blob.bin"), "blobdata-0123456789\n");
     std::string winDir = "Z:" + dir.path();
@@ -253,13 +242,13 @@ TEST(WinePeer, PackagesCrossBetweenWineAndWinsys) {
         s.erase(std::remove(s.begin(), s.end(), '\r'), s.end());
         return s;
     };
-    EXPECT_EQ(clean(shell(wine + "write '" + winDir + "\\wine.msi' '" + winDir + "\\blob.bin' 2>/dev/null")), "written\n");
-    EXPECT_EQ(shell(native + "write '" + winDir + "\\ours.msi' '" + winDir + "\\blob.bin'"), "written\n");
-    std::string expected = clean(shell(wine + "read '" + winDir + "\\wine.msi' 2>/dev/null"));
+    EXPECT_EQ(clean(shellOutput(wine + "write '" + winDir + "\\wine.msi' '" + winDir + "\\blob.bin' 2>/dev/null")), "written\n");
+    EXPECT_EQ(shellOutput(native + "write '" + winDir + "\\ours.msi' '" + winDir + "\\blob.bin'"), "written\n");
+    std::string expected = clean(shellOutput(wine + "read '" + winDir + "\\wine.msi' 2>/dev/null"));
     EXPECT_NE(expected.find("[blob1] [stream 20 bytes, starts blobdat]"), std::string::npos) << expected;
-    EXPECT_EQ(shell(native + "read '" + winDir + "\\wine.msi'"), expected);
-    EXPECT_EQ(clean(shell(wine + "read '" + winDir + "\\ours.msi' 2>/dev/null")), expected);
-    EXPECT_EQ(shell(native + "read '" + winDir + "\\ours.msi'"), expected);
+    EXPECT_EQ(shellOutput(native + "read '" + winDir + "\\wine.msi'"), expected);
+    EXPECT_EQ(clean(shellOutput(wine + "read '" + winDir + "\\ours.msi' 2>/dev/null")), expected);
+    EXPECT_EQ(shellOutput(native + "read '" + winDir + "\\ours.msi'"), expected);
 }
 
 }  // namespace

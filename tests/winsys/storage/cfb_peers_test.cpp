@@ -3,6 +3,7 @@
 // and files we write are read by olefile and by msitools with the same
 // result as the originals.
 #include "cfb_test_util.h"
+#include "shell_output.h"
 #include "sha1.h"
 
 #include <gtest/gtest.h>
@@ -18,14 +19,11 @@ using namespace cfbtest;
 
 namespace {
 
+// A peer's output, with a note of a failing exit status so that
+// comparisons show it.
 std::string run(const std::string& command) {
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return out;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    int status = pclose(pipe);
+    int status = 0;
+    std::string out = shellOutput(command, &status);
     if (status != 0) out += "\n[exit status " + std::to_string(status) + "]";
     return out;
 }

@@ -5,6 +5,7 @@
 // agree.
 #include <memory>
 #include "cfb_test_util.h"
+#include "shell_output.h"
 
 #include <ole2.h>
 
@@ -19,23 +20,6 @@ using namespace winsys::cfb;
 using namespace cfbtest;
 
 namespace {
-
-std::string run(const std::string& command) {
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return out;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    pclose(pipe);
-    return out;
-}
-
-std::string windowsPath(const std::string& native) {
-    std::string out = "Z:";
-    for (char c : native) out.push_back(c == '/' ? '\\' : c);
-    return out;
-}
 
 // Sorted lines, without the probe's own status lines.
 std::vector<std::string> entries(const std::string& text) {
@@ -109,8 +93,8 @@ protected:
         setenv("QLTMSI_PREFIX", (dir.path() / "prefix").c_str(), 1);
     }
     static inline std::unique_ptr<ScratchDir> suitePrefix;
-    std::string probe(const std::string& args) { return run(std::string("wine ") + WINE_PROBE + " " + args + " 2>/dev/null"); }
-    std::string list(const std::string& path) { return probe("list '" + windowsPath(path) + "'"); }
+    std::string probe(const std::string& args) { return shellOutput(std::string("wine ") + WINE_PROBE + " " + args + " 2>/dev/null"); }
+    std::string list(const std::string& path) { return probe("list '" + zDrivePath(path) + "'"); }
     ScratchDir dir;
 };
 
@@ -165,13 +149,13 @@ TEST_F(Wine, CompactionsAgreeBothWays) {
 
     // Wine compacts our file; we read its layout.
     std::string byWine = dir.file("wine.cfb");
-    std::string result = probe("compact '" + windowsPath(path) + "' '" + windowsPath(byWine) + "'");
+    std::string result = probe("compact '" + zDrivePath(path) + "' '" + zDrivePath(byWine) + "'");
     EXPECT_NE(result.find("result 00000000"), std::string::npos) << result;
     EXPECT_EQ(ourEntries(byWine), expected);
 
     // We compact Wine's file through our StgOpenStorage / CopyTo; Wine reads ours.
     std::string byUs = dir.file("ours.cfb");
-    const std::string fromText = windowsPath(byWine), toText = windowsPath(byUs);
+    const std::string fromText = zDrivePath(byWine), toText = zDrivePath(byUs);
     std::u16string from(fromText.begin(), fromText.end()), to(toText.begin(), toText.end());
     IStorage* source = nullptr;
     IStorage* target = nullptr;

@@ -3,6 +3,7 @@
 // CreateFileW, in every mode and with every kind of handle, both ways.
 #include "cfb_test_util.h"
 #include "share_modes_cases.h"
+#include "shell_output.h"
 
 #include <gtest/gtest.h>
 
@@ -17,19 +18,6 @@ using namespace cfbtest;
 using namespace sharetest;
 
 namespace {
-
-std::string run(const std::string& command) {
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return out;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        out.append(buffer, n);
-    pclose(pipe);
-    return out;
-}
 
 const PackageMode* modeOf(unsigned persist) {
     for (const PackageMode& mode : kModes)
@@ -58,7 +46,7 @@ TEST(ShareModesUnderWine, InstallerOpensAndHandlesAgreeWithTheCases) {
     for (char c : dir.file("p.msi"))
         package.push_back(c == '/' ? '\\' : c);
     const std::string out =
-        run(std::string("wine ") + WINE_SHARE_PROBE + " '" + package + "' 2>/dev/null");
+        shellOutput(std::string("wine ") + WINE_SHARE_PROBE + " '" + package + "' 2>/dev/null");
     if (ownPrefix) {
         std::system("wineserver -k >/dev/null 2>&1");  // before its prefix is removed
         unsetenv("WINEPREFIX");

@@ -4,32 +4,23 @@
 // msiinfo's) and stream by stream.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 
 #include "transform/transform.h"
+#include "shell_output.h"
 #include "transform_test_util.h"
 
 using namespace trtest;
 
 namespace {
 
+// Output without the CR that Wine's console puts before each line feed.
 std::string shell(const std::string& command) {
-    std::string out;
-    FILE* p = ::popen(command.c_str(), "r");
-    if (!p) return out;
-    char buf[65536];
-    size_t got;
-    while ((got = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, got);
-    ::pclose(p);
+    std::string out = shellOutput(command);
     out.erase(std::remove(out.begin(), out.end(), '\r'), out.end());
     return out;
-}
-
-std::string windowsPath(std::string path) {
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    return "Z:" + path;
 }
 
 // msiinfo's export of every table, lines sorted (row order follows string
@@ -116,8 +107,8 @@ protected:
             ASSERT_EQ(winsys::transform::applyTransform(*db, mst, 0), 0u);
             ASSERT_EQ(db->commit(), 0u);
         }
-        std::string result = shell(std::string("wine ") + WINE_PROBE + " '" + windowsPath(ref) + "' '" +
-                                   windowsPath(wine) + "' '" + windowsPath(mst) + "' 2>/dev/null");
+        std::string result = shell(std::string("wine ") + WINE_PROBE + " '" + zDrivePath(ref) + "' '" +
+                                   zDrivePath(wine) + "' '" + zDrivePath(mst) + "' 2>/dev/null");
         std::string expected = canonical(chg);
         EXPECT_EQ(lineDiff(canonical(ours), expected), "");
         if (limit == WineLimit::StreamsTable && result.find("page fault") != std::string::npos) {
