@@ -30,16 +30,6 @@ std::string run(const std::string& command) {
 
 bool have(const char* probe) { return std::system((std::string(probe) + " >/dev/null 2>&1").c_str()) == 0; }
 
-std::string hexName(const std::u16string& name) {
-    std::string out;
-    char b[5];
-    for (char16_t c : name) {
-        std::snprintf(b, sizeof b, "%02x%02x", unsigned(c & 0xFF), unsigned(c >> 8));
-        out += b;
-    }
-    return out;
-}
-
 std::string clsidText(const GUID& g) {
     static const GUID zero{};
     if (std::memcmp(&g, &zero, sizeof g) == 0) return "";

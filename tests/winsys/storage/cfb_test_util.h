@@ -5,6 +5,7 @@
 #include "storage/compound_file.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -13,6 +14,18 @@
 #include <vector>
 
 namespace cfbtest {
+
+// An element name as olefile and the Wine probe print it: each UTF-16 unit
+// as four hex digits, low byte first.
+inline std::string hexName(const std::u16string& name) {
+    std::string out;
+    char b[5];
+    for (char16_t c : name) {
+        std::snprintf(b, sizeof b, "%02x%02x", unsigned(c & 0xFF), unsigned(c >> 8));
+        out += b;
+    }
+    return out;
+}
 
 class ScratchDir {
 public:

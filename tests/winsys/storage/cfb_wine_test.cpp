@@ -33,16 +33,6 @@ std::vector<std::string> entries(const std::string& text) {
     return lines;
 }
 
-std::string hexName(const std::u16string& name) {
-    std::string out;
-    char b[5];
-    for (char16_t c : name) {
-        std::snprintf(b, sizeof b, "%02x%02x", unsigned(c & 0xFF), unsigned(c >> 8));
-        out += b;
-    }
-    return out;
-}
-
 void listInto(const CompoundFile& file, EntryId storage, const std::string& prefix, std::string* out) {
     std::vector<EntryInfo> kids;
     ASSERT_EQ(file.children(storage, &kids), S_OK);
