@@ -9,6 +9,7 @@ packages=(
   msitools wixl gcab cabextract
   mingw-w64 wine wine32:i386 wine64
   python3-pefile python3-olefile clang libclang-rt-14-dev
+  libmspack-dev time
 )
 
 missing=()
