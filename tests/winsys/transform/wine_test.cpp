@@ -36,7 +36,11 @@ std::string peerDump(const std::string& package) {
     }
     std::sort(names.begin(), names.end());
     for (const auto& t : names) {
-        std::string text = shell("msiinfo export '" + package + "' '" + t + "' 2>/dev/null");
+        // msiinfo writes the streams of a binary column as files under the
+        // current folder: run it beside the package, inside the test's own
+        // temporary folder, never in the caller's.
+        std::string text = shell("cd \"$(dirname '" + package + "')\" && msiinfo export '" + package +
+                                 "' '" + t + "' 2>/dev/null");
         std::vector<std::string> lines;
         for (size_t at = 0; at < text.size();) {
             size_t end = text.find('\n', at);
