@@ -74,6 +74,37 @@ else
   cp "$source/examples/demo/v2/settings.ini" "$native_installed/settings.ini"
   check "verify after the patch" qltmsi verify --product "$product" >/dev/null
   check "verify lists the cab cache" bash -c "qltmsi verify --product '$product' | grep -q QuilletCab"
+  # One flipped byte in the data of a cabinet (the cab cache's, then the
+  # package's own): verify reads every member, so it must find it; --quick
+  # only lists the members, which are intact. Each stream goes back through
+  # msibuild, intact first, so that the rewrite alone is shown harmless.
+  windows_to_native() { local p=${1//\\//}; echo "$QLTMSI_PREFIX/drive_c/${p:3}"; }
+  verify_out=$(qltmsi verify --product "$product")
+  for stream in QuilletCab demo.cab; do
+    holder=$(sed -n "s/^cabinet stream $stream of \(.*\):\$/\1/p" <<<"$verify_out")
+    holder_native=$(windows_to_native "$holder")
+    cp "$holder_native" "$work/holder.msi"
+    rm -rf "$work/dump" && mkdir "$work/dump" && msidump -s -d "$work/dump" "$holder_native" >/dev/null
+    cab=$work/dump/_Streams/$stream
+    check "$stream is dumped" test -s "$cab"
+    msibuild "$holder_native" -a "$stream" "$cab"
+    check "verify after $stream is written back intact" qltmsi verify --product "$product" >/dev/null
+    # First data block: the folder's offset to it, its 8-byte header, then
+    # the middle of its compressed bytes.
+    start=$(od -An -tu4 -j36 -N4 "$cab" | tr -d ' ')
+    length=$(od -An -tu2 -j$((start + 4)) -N2 "$cab" | tr -d ' ')
+    at=$((start + 8 + length / 2))
+    byte=$(od -An -tu1 -j$at -N1 "$cab" | tr -d ' ')
+    printf "\\x$(printf %02x $((byte ^ 0x10)))" | dd of="$cab" bs=1 seek=$at conv=notrunc status=none
+    msibuild "$holder_native" -a "$stream" "$cab"
+    out=$(qltmsi verify --product "$product"); status=$?
+    echo "$out" | grep -E "^DIFF" | sed "s/^/  /"
+    check "verify fails on a flipped byte in $stream" test "$status" -eq 1
+    check "verify says $stream is damaged" grep -q "^DIFF stream $stream of .*: damaged" <<<"$out"
+    check "verify --quick still lists $stream" qltmsi verify --product "$product" --quick >/dev/null
+    cp "$work/holder.msi" "$holder_native"
+    check "verify after $stream is put back" qltmsi verify --product "$product" >/dev/null
+  done
   check "run refuses an unknown entry" bash -c "qltmsi run '${backup% *} nosuch' >/dev/null 2>&1; [[ \$? -eq 1 ]]"
   check "run the backup string" qltmsi run "$backup"
   check "running it again finds no entry" bash -c "qltmsi run '$backup' >/dev/null 2>&1; [[ \$? -eq 1 ]]"

@@ -1,7 +1,8 @@
 // qltmsi verify: checks that an installed product's cached package still
 // describes what is on disk (sizes, versions, languages) and that each
 // compressed file sits in the cabinet its Media row names, including the
-// library's own cabinet, which lives in the cab cache package.
+// library's own cabinet, which lives in the cab cache package. Cabinets are
+// decompressed in full, so that damaged data shows, unless asked to be quick.
 #include <windows.h>
 #include <msi.h>
 
@@ -26,13 +27,17 @@ using install::InstallError;
 using install::MsiHandle;
 
 constexpr std::string_view kHelp =
-    "usage: qltmsi verify --product GUID\n"
+    "usage: qltmsi verify --product GUID [--quick]\n"
     "\n"
     "Checks an installed product against its cached package: every file of the\n"
     "File table is on disk with the recorded size, version and language, and\n"
     "every compressed file is in the cabinet of the Media row its Sequence falls\n"
     "in (a stream of the package, a cabinet beside it, or, for a row whose Source\n"
     "names a property, the package that property names, as in the cab cache).\n"
+    "Every cabinet a Media row names is read in full: each member decompressed,\n"
+    "each data block checked against its checksum where the cabinet has them,\n"
+    "and each file's size compared with what came out. A cabinet that cannot be\n"
+    "read is a difference. --quick only lists the cabinets' members.\n"
     "One line per file; the last line sums up.\n"
     "Exit codes: 0 all agree; 1 a difference or a failure; 2 usage error.\n"
     "\n"
@@ -133,36 +138,59 @@ struct TempFile {
     }
 };
 
-class CabinetLister {
+struct Tally {
+    int files = 0, differences = 0;
+    void fail(const WideString& path, const std::string& why) { fail(toUtf8(path), why); }
+    void fail(const std::string& what, const std::string& why) {
+        ++differences;
+        std::printf("DIFF %s: %s\n", what.c_str(), why.c_str());
+    }
+};
+
+// What one cabinet holds, as far as it could be read.
+struct CabinetContents {
+    std::map<WideString, install::MemberReading> members;
+    std::string where;
+    std::string damage;  // empty: read (or, quick, listed) without fault
+};
+
+// Reads each cabinet a Media row names once: in full, every member
+// decompressed and checked by FDI; quick, only its list of members. A
+// cabinet that cannot be read is one difference, reported when first met.
+class CabinetReader {
   public:
-    CabinetLister(const install::PackageContents& package, WideString packagePath,
-                  WideString sourceFolder)
+    CabinetReader(const install::PackageContents& package, WideString packagePath,
+                  WideString sourceFolder, bool quick, Tally& tally)
         : package_(package),
           packagePath_(std::move(packagePath)),
-          sourceFolder_(std::move(sourceFolder)) {}
+          sourceFolder_(std::move(sourceFolder)),
+          quick_(quick),
+          tally_(tally) {}
 
-    // Members of a Media row's cabinet, and where it was found; listed once.
-    const std::map<WideString, long>& members(const MediaRow& row, std::string* where) {
+    const CabinetContents& contents(const MediaRow& row) {
         auto key = row.cabinet + TEXT("|") + row.source;
         auto found = cache_.find(key);
-        if (found == cache_.end()) {
-            found = cache_.emplace(key, load(row)).first;
-            std::printf("cabinet %s:\n", found->second.where.c_str());
-            for (auto& [name, size] : found->second.members)
-                std::printf("     %-30s %ld bytes\n", toUtf8(name).c_str(), size);
+        if (found != cache_.end())
+            return found->second;
+        CabinetContents& cabinet = cache_[key];
+        try {
+            load(row, cabinet);
+        } catch (const InstallError& error) {
+            cabinet.damage = error.what();
         }
-        *where = found->second.where;
-        return found->second.members;
+        if (cabinet.where.empty())
+            cabinet.where = "cabinet " + toUtf8(row.cabinet);
+        std::printf("cabinet %s:\n", cabinet.where.c_str());
+        for (auto& [name, member] : cabinet.members)
+            std::printf("     %-30s %ld bytes%s\n", toUtf8(name).c_str(), member.declared,
+                        quick_ ? "" : member.complete ? ", read" : ", NOT READ");
+        if (!cabinet.damage.empty())
+            tally_.fail(cabinet.where, cabinet.damage);
+        return cabinet;
     }
 
   private:
-    struct Listing {
-        std::map<WideString, long> members;
-        std::string where;
-    };
-
-    Listing load(const MediaRow& row) {
-        Listing listing;
+    void load(const MediaRow& row, CabinetContents& cabinet) {
         if (!row.cabinet.empty() && row.cabinet[0] == TEXT('#')) {
             WideString stream = row.cabinet.substr(1);
             WideString holder = packagePath_;
@@ -173,33 +201,37 @@ class CabinetLister {
                                        " names the property " + toUtf8(row.source) +
                                        ", which the package does not have");
             }
+            cabinet.where = "stream " + toUtf8(stream) + " of " + toUtf8(holder);
             MsiHandle database;
             if (MsiOpenDatabaseW(holder.c_str(), MSIDBOPEN_READONLY, database.out()) !=
                 ERROR_SUCCESS)
                 throw InstallError("cannot open " + toUtf8(holder));
             TempFile copy;
             install::saveStream(database.get(), stream, copy.path);
-            listing.members = install::listCabinet(copy.path);
-            listing.where = "stream " + toUtf8(stream) + " of " + toUtf8(holder);
+            read(copy.path, cabinet);
         } else {
             WideString path = sourceFolder_ + row.cabinet;
-            listing.members = install::listCabinet(path);
-            listing.where = toUtf8(path);
+            cabinet.where = toUtf8(path);
+            read(path, cabinet);
         }
-        return listing;
+    }
+
+    void read(const WideString& path, CabinetContents& cabinet) {
+        if (quick_) {
+            for (auto& [name, size] : install::listCabinet(path))
+                cabinet.members[name] = {size, static_cast<unsigned long long>(size), true};
+            return;
+        }
+        auto reading = install::readCabinet(path);
+        cabinet.members = std::move(reading.members);
+        cabinet.damage = std::move(reading.damage);
     }
 
     const install::PackageContents& package_;
     WideString packagePath_, sourceFolder_;
-    std::map<WideString, Listing> cache_;
-};
-
-struct Tally {
-    int files = 0, differences = 0;
-    void fail(const WideString& path, const std::string& why) {
-        ++differences;
-        std::printf("DIFF %s: %s\n", toUtf8(path).c_str(), why.c_str());
-    }
+    bool quick_;
+    Tally& tally_;
+    std::map<WideString, CabinetContents> cache_;
 };
 
 void checkOnDisk(const WideString& path, const install::FileRow& file, const WideString& version,
@@ -243,7 +275,7 @@ void checkOnDisk(const WideString& path, const install::FileRow& file, const Wid
     }
 }
 
-int verify(const WideString& product) {
+int verify(const WideString& product, bool quick) {
     UINT error = 0;
     auto packagePath = productInfo(product, INSTALLPROPERTY_LOCALPACKAGE, &error);
     if (!packagePath) {
@@ -281,8 +313,13 @@ int verify(const WideString& product) {
         componentFolder[component.key] = installedFolder(product, component, package)
                                              .value_or(folders[component.directory].target);
 
-    CabinetLister cabinets(package, *packagePath, sourceFolder);
     Tally tally;
+    CabinetReader cabinets(package, *packagePath, sourceFolder, quick, tally);
+    // Every cabinet the package names, whether or not a file still points
+    // into it: the package's own beside the cab cache's.
+    for (const auto& row : media)
+        if (!row.cabinet.empty())
+            cabinets.contents(row);
     std::vector<install::FileRow> files = package.files;
     std::sort(files.begin(), files.end(), [](auto& a, auto& b) { return a.sequence < b.sequence; });
     for (const auto& file : files) {
@@ -303,14 +340,19 @@ int verify(const WideString& product) {
                                      " falls in no Media row with a cabinet");
                 ok = false;
             } else {
-                auto& members = cabinets.members(*row, &where);
-                auto member = members.find(file.key);
-                if (member == members.end()) {
+                auto& cabinet = cabinets.contents(*row);
+                where = cabinet.where;
+                auto member = cabinet.members.find(file.key);
+                if (member == cabinet.members.end() && cabinet.damage.empty()) {
                     tally.fail(path, "not in " + where);
                     ok = false;
-                } else if (member->second != file.size) {
-                    tally.fail(path, "size " + std::to_string(member->second) + " in " + where +
-                                         ", " + std::to_string(file.size) + " in the package");
+                } else if (member == cabinet.members.end() || !member->second.complete) {
+                    tally.fail(path, "cannot be read from " + where + ": " + cabinet.damage);
+                    ok = false;
+                } else if (member->second.delivered != (unsigned long long)file.size) {
+                    tally.fail(path, "size " + std::to_string(member->second.delivered) + " in " +
+                                         where + ", " + std::to_string(file.size) +
+                                         " in the package");
                     ok = false;
                 }
             }
@@ -324,12 +366,24 @@ int verify(const WideString& product) {
 }
 
 int run(const std::vector<std::string>& args) {
-    if (args.size() != 2 || args[0] != "--product") {
-        std::fputs("usage: qltmsi verify --product GUID\n", stderr);
+    std::optional<std::string> product;
+    bool quick = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--quick" && !quick) {
+            quick = true;
+        } else if (args[i] == "--product" && !product && i + 1 < args.size()) {
+            product = args[++i];
+        } else {
+            product.reset();
+            break;
+        }
+    }
+    if (!product) {
+        std::fputs("usage: qltmsi verify --product GUID [--quick]\n", stderr);
         return kExitUsage;
     }
     try {
-        return verify(toWide(args[1]));
+        return verify(toWide(*product), quick);
     } catch (const InstallError& error) {
         std::fprintf(stderr, "qltmsi verify: %s\n", error.what());
         return kExitFailure;

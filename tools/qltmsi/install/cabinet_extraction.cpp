@@ -153,6 +153,71 @@ FNFDINOTIFY(notify) {
     }
 }
 
+// Reading a whole cabinet: each member's target is the MemberReading that
+// counts its bytes, so that FDI decompresses everything and writes nowhere.
+// FDI writes only to targets; it closes one itself when it stops inside it,
+// which the close callback must tell from the cabinet's own handles.
+thread_local CabinetReading* t_reading = nullptr;
+
+bool isCounter(INT_PTR hf) {
+    if (!t_reading)
+        return false;
+    for (auto& [name, member] : t_reading->members)
+        if (reinterpret_cast<INT_PTR>(&member) == hf)
+            return true;
+    return false;
+}
+
+FNWRITE(countBytes) {
+    (void)pv;
+    reinterpret_cast<MemberReading*>(hf)->delivered += cb;
+    return cb;
+}
+
+FNCLOSE(closeUnlessCounter) {
+    return isCounter(hf) ? 0 : closeFile(hf);
+}
+
+FNFDINOTIFY(notifyReading) {
+    switch (fdint) {
+        case fdintCOPY_FILE: {
+            MemberReading& member = t_reading->members[toWide(pfdin->psz1)];
+            member = MemberReading{pfdin->cb, 0, false};
+            return reinterpret_cast<INT_PTR>(&member);
+        }
+        case fdintCLOSE_FILE_INFO:
+            reinterpret_cast<MemberReading*>(pfdin->hf)->complete = true;
+            return TRUE;
+        case fdintNEXT_CABINET:
+            return -1;  // a set of cabinets is not followed; the read stops here
+        default:
+            return 0;
+    }
+}
+
+std::string fdiFailure(int code) {
+    switch (code) {
+        case FDIERROR_CABINET_NOT_FOUND:
+            return "the cabinet cannot be opened";
+        case FDIERROR_NOT_A_CABINET:
+            return "not a cabinet";
+        case FDIERROR_UNKNOWN_CABINET_VERSION:
+            return "a cabinet version FDI does not know";
+        case FDIERROR_CORRUPT_CABINET:
+            return "damaged (a header, a data block or its checksum is wrong)";
+        case FDIERROR_ALLOC_FAIL:
+            return "out of memory";
+        case FDIERROR_BAD_COMPR_TYPE:
+            return "a compression FDI does not read";
+        case FDIERROR_MDI_FAIL:
+            return "damaged (compressed data does not decompress)";
+        case FDIERROR_USER_ABORT:
+            return "its files continue into a further cabinet, which is not followed";
+        default:
+            return "FDI error " + std::to_string(code);
+    }
+}
+
 struct CabinetModule {
     HMODULE module = LoadLibraryA("CABINET");
     ~CabinetModule() {
@@ -225,6 +290,30 @@ std::set<WideString> extractCabinet(const WideString& cabinetPath,
     Extraction job{&targets, {}, {}, {}};
     runFdi(cabinetPath, job);
     return job.written;
+}
+
+CabinetReading readCabinet(const WideString& cabinetPath) {
+    CabinetModule cabinet;
+    auto create = cabinet.entry<decltype(&FDICreate)>("FDICreate");
+    auto copy = cabinet.entry<decltype(&FDICopy)>("FDICopy");
+    auto destroy = cabinet.entry<decltype(&FDIDestroy)>("FDIDestroy");
+    if (!create || !copy || !destroy)
+        throw InstallError("cannot load the cabinet module CABINET");
+    CabinetReading reading;
+    ERF error{};
+    HFDI fdi = create(allocate, release, openFile, readFile, countBytes, closeUnlessCounter,
+                      seekFile, cpuUNKNOWN, &error);
+    if (!fdi)
+        throw InstallError("the cabinet module could not start");
+    std::string name = toUtf8(fileNameOf(cabinetPath));
+    std::string folder = toUtf8(folderOf(cabinetPath));
+    t_reading = &reading;
+    BOOL ok = copy(fdi, name.data(), folder.data(), 0, notifyReading, nullptr, nullptr);
+    t_reading = nullptr;
+    destroy(fdi);
+    if (!ok)
+        reading.damage = fdiFailure(error.erfOper);
+    return reading;
 }
 
 std::map<WideString, long> listCabinet(const WideString& cabinetPath) {
