@@ -54,16 +54,31 @@ std::string realPath(const char* path) {
 
 }  // namespace
 
-std::shared_ptr<const ResourceImage> imageOfFile(const std::string& nativePath, DWORD* error) {
-    struct stat st;
+namespace {
+
+bool statRegularFile(const std::string& nativePath, struct stat& st, DWORD* error) {
     if (stat(nativePath.c_str(), &st) != 0) {
         *error = errno == ENOTDIR || errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED;
-        return nullptr;
+        return false;
     }
     if (!S_ISREG(st.st_mode)) {
         *error = ERROR_ACCESS_DENIED;  // what Windows answers for a directory
-        return nullptr;
+        return false;
     }
+    return true;
+}
+
+}  // namespace
+
+std::shared_ptr<const ResourceImage> readImageOfFile(const std::string& nativePath, DWORD* error) {
+    struct stat st;
+    if (!statRegularFile(nativePath, st, error)) return nullptr;
+    return parse(nativePath, error);
+}
+
+std::shared_ptr<const ResourceImage> imageOfFile(const std::string& nativePath, DWORD* error) {
+    struct stat st;
+    if (!statRegularFile(nativePath, st, error)) return nullptr;
     FileStamp stamp{st.st_dev, st.st_ino, st.st_size, int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
     {
         std::lock_guard lock(cacheLock);

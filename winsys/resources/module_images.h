@@ -1,5 +1,5 @@
-// The resource image of a module file, parsed once per file version and
-// shared by the string and version calls.
+// The resource image of a module file: parsed once per file version for the
+// string calls on loaded modules, read anew for the version calls.
 #pragma once
 
 #include <windows.h>
@@ -18,6 +18,12 @@ inline constexpr const char* kElfSectionName = "winsys_rsrc";
 // winsys_rsrc section (empty when it has none). Null with *error set
 // (ERROR_FILE_NOT_FOUND, ERROR_BAD_FORMAT, ...) otherwise.
 std::shared_ptr<const ResourceImage> imageOfFile(const std::string& nativePath, DWORD* error);
+
+// The same, read anew on every call, for files that may change under us: a
+// file rewritten in place with the same size within the file system's
+// timestamp granularity looks unchanged to the cache. The version calls use
+// it, since the files they are asked about are the ones being replaced.
+std::shared_ptr<const ResourceImage> readImageOfFile(const std::string& nativePath, DWORD* error);
 
 // The native file of a loaded module: its base address, as HMODULE is, or
 // null for the main program.

@@ -31,7 +31,7 @@ const Resource* versionResourceOf(LPCWSTR name, std::shared_ptr<const ResourceIm
         return nullptr;
     }
     DWORD error = ERROR_SUCCESS;
-    image = imageOfFile(*native, &error);
+    image = readImageOfFile(*native, &error);
     if (!image) {
         SetLastError(error);
         return nullptr;

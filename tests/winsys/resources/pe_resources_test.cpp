@@ -2,7 +2,9 @@
 // python3-pefile, and the single source of the library's resources: the
 // Windows resource script, compiled by windres, gives the same resources as
 // the image our build tool writes for the Linux library.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -178,6 +180,30 @@ TEST(PeVersions, DamagedFilesDoNotCrash) {
         VerQueryValueW(block.data(), u"\\StringFileInfo\\040904b0\\FileVersion", &value, &length);
         VerQueryValueA(block.data(), "\\StringFileInfo\\040904b0\\ProductName", &value, &length);
     }
+    std::filesystem::remove(path);
+}
+
+// A file rewritten in place with another version but the same size and
+// time, as happens within the file system's timestamp granularity, answers
+// with its new version: the version calls read the file anew.
+TEST(PeVersions, FileRewrittenInPlaceGivesItsNewVersion) {
+    std::string bytes = readFile(PE32_PATH);
+    size_t fixed = bytes.find(std::string("\xBD\x04\xEF\xFE", 4));  // VS_FIXEDFILEINFO
+    ASSERT_NE(fixed, std::string::npos);
+    std::string path = std::filesystem::temp_directory_path() / "winsys_rewritten_pe.dll";
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    struct stat before {};
+    ASSERT_EQ(stat(path.c_str(), &before), 0);
+    EXPECT_EQ(ourVersion(path).ms, DWORD(6 << 16 | 50));
+
+    bytes[fixed + 8] = 51;  // the minor part of dwFileVersionMS
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    struct stat after {};
+    ASSERT_EQ(stat(path.c_str(), &after), 0);
+    ASSERT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(ourVersion(path).ms, DWORD(6 << 16 | 51));
     std::filesystem::remove(path);
 }
 
