@@ -64,6 +64,13 @@ std::optional<size_t> Table::columnIndex(std::u16string_view column) const {
     return std::nullopt;
 }
 
+void Table::eraseRow(const Cells& key) {
+    auto it = rows.find(key);
+    if (it == rows.end()) return;
+    indexes.removed(key, it->second.cells);
+    rows.erase(it);
+}
+
 size_t Table::persistentColumnCount() const {
     size_t n = 0;
     for (const Column& c : columns)
@@ -259,6 +266,7 @@ UINT Database::addColumn(Table& t, Column column) {
     for (size_t& k : t.keyColumns)
         if (k >= at) ++k;
     for (auto& [key, row] : t.rows) row.cells.insert(row.cells.begin() + at, 0);
+    t.indexes.clear();
     if (t.temporary && !isTemporaryType(t.columns[at].type)) t.temporary = false;
     ++schemaVersion_;
     return ERROR_SUCCESS;
@@ -271,6 +279,7 @@ UINT Database::insertRow(Table& t, Cells cells, bool temporary) {
     if (!inserted) return ERROR_FUNCTION_FAILED;
     it->second.cells = std::move(cells);
     it->second.temporary = temporary || t.temporary;
+    t.indexes.added(it->first, it->second.cells);
     return ERROR_SUCCESS;
 }
 
@@ -279,6 +288,7 @@ UINT Database::updateRow(Table& t, const Cells& key, const Cells& cells) {
     if (it == t.rows.end()) return ERROR_FUNCTION_FAILED;
     if (!it->second.temporary && !t.temporary && !writable()) return ERROR_ACCESS_DENIED;
     if (t.keyOf(cells) != key) return ERROR_FUNCTION_FAILED;
+    t.indexes.changed(key, it->second.cells, cells);
     it->second.cells = cells;
     return ERROR_SUCCESS;
 }
@@ -290,6 +300,7 @@ UINT Database::deleteRow(Table& t, const Cells& key) {
     for (size_t c = 0; c < t.columns.size(); ++c)
         if (isBinaryType(t.columns[c].type) && it->second.cells[c])
             removeStream(objectStreamName(t, it->second.cells));
+    t.indexes.removed(it->first, it->second.cells);
     t.rows.erase(it);
     return ERROR_SUCCESS;
 }

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "column_index.h"
 #include "storage/compound_file.h"
 #include "string_pool.h"
 #include "table_codec.h"
@@ -42,10 +43,15 @@ struct Table {
     bool loaded = true;
     cfb::EntryId streamEntry = 0;  // table stream still to decode, when !loaded
     bool hasStream = false;
+    // Kept in step by the row operations of Database and by eraseRow; rows
+    // changed any other way must clear it.
+    ColumnIndexes indexes;
 
     Cells keyOf(const Cells& cells) const;
     std::optional<size_t> columnIndex(std::u16string_view column) const;
     size_t persistentColumnCount() const;
+    // Removes a row without the checks and stream clean-up of deleteRow.
+    void eraseRow(const Cells& key);
 };
 
 // Names the engine provides itself rather than storing as tables.

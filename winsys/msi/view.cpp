@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <set>
 
 #include "column_type.h"
@@ -255,7 +256,7 @@ UINT applyInsert(Database& db, Source& s, Cells cells, const std::vector<const F
         Cells key = t.keyOf(cells);
         if (UINT r = db.insertRow(t, cells, temporary)) return r;
         if (UINT r = writeObjects(db, t, cells, objects, nullptr)) {
-            t.rows.erase(key);
+            t.eraseRow(key);
             return r;
         }
         return ERROR_SUCCESS;
@@ -526,49 +527,107 @@ void collectEqualities(const Compiled* c, std::vector<const Compiled*>* out) {
     }
 }
 
-// Keys of the rows of a single table that match; uses the index when every
-// key column is pinned by an equality.
+// The cell that a column must hold to equal a literal: Probe::Cell with the
+// cell, Probe::None when no cell can equal it, Probe::Scan when the column's
+// cells cannot be compared that way.
+enum class Probe { Cell, None, Scan };
+
+Probe cellFor(const Table& t, size_t column, const Value& v, uint32_t* cell) {
+    uint16_t type = t.columns[column].type;
+    if (isStringType(type)) {
+        if (v.kind != Value::Kind::Str) return Probe::None;
+        auto id = t.pool->find(*v.text);
+        if (!id) return Probe::None;
+        *cell = *id;
+        return Probe::Cell;
+    }
+    if (isIntegerType(type)) {
+        if (v.kind != Value::Kind::Int) return Probe::None;
+        if (!isLongType(type) && (v.integer < -32767 || v.integer > 32767)) return Probe::None;
+        *cell = isLongType(type) ? encodeLong(v.integer) : encodeShort(v.integer);
+        return Probe::Cell;
+    }
+    return Probe::Scan;
+}
+
+// Keys of the rows that can satisfy `c`, taken from the column indexes, in
+// key order; nullopt when some part of the clause needs every row read.
+std::optional<std::set<Cells>> candidates(Table& t, const Compiled* c) {
+    if (!c) return std::nullopt;
+    switch (c->kind) {
+    case sql::Expr::Kind::Or: {
+        auto left = candidates(t, c->left.get());
+        if (!left) return std::nullopt;
+        auto right = candidates(t, c->right.get());
+        if (!right) return std::nullopt;
+        left->insert(right->begin(), right->end());
+        return left;
+    }
+    case sql::Expr::Kind::And: {
+        auto left = candidates(t, c->left.get());
+        if (left && left->size() <= 1) return left;
+        auto right = candidates(t, c->right.get());
+        if (!left || (right && right->size() < left->size())) return right;
+        return left;
+    }
+    case sql::Expr::Kind::IsNull:
+        if (c->a.source != 0) return std::nullopt;
+        return t.indexes.lookup(t.rows, c->a.column, 0);
+    case sql::Expr::Kind::Compare: {
+        if (c->op != sql::CompareOp::Equal || c->bIsColumn || c->a.source != 0) return std::nullopt;
+        uint32_t cell = 0;
+        switch (cellFor(t, c->a.column, c->literal, &cell)) {
+        case Probe::Cell: return t.indexes.lookup(t.rows, c->a.column, cell);
+        case Probe::None: return std::set<Cells>();
+        case Probe::Scan: return std::nullopt;
+        }
+        return std::nullopt;
+    }
+    case sql::Expr::Kind::IsNotNull: return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+// Keys of the rows of a single table that match: by the key when every key
+// column is pinned by an equality, else through the column indexes when the
+// clause allows, else by reading every row.
 std::vector<Cells> matchingKeys(const std::vector<std::unique_ptr<Source>>& sources, const Compiled* where) {
-    const Table& t = *sources[0]->table;
+    Table& t = *sources[0]->table;
     std::vector<Cells> keys;
     std::vector<const Compiled*> equalities;
     collectEqualities(where, &equalities);
     Cells key;
     bool indexed = !equalities.empty();
-    bool impossible = false;
     for (size_t k : t.keyColumns) {
         auto it = std::find_if(equalities.begin(), equalities.end(), [&](const Compiled* c) { return c->a.column == k; });
         if (it == equalities.end()) { indexed = false; break; }
-        const Value& v = (*it)->literal;
-        uint16_t type = t.columns[k].type;
-        if (isStringType(type)) {
-            if (v.kind != Value::Kind::Str) { impossible = true; break; }
-            auto id = t.pool->find(*v.text);
-            if (!id) { impossible = true; break; }
-            key.push_back(*id);
-        } else if (isIntegerType(type)) {
-            if (v.kind != Value::Kind::Int) { impossible = true; break; }
-            if (!isLongType(type) && (v.integer < -32767 || v.integer > 32767)) { impossible = true; break; }
-            key.push_back(isLongType(type) ? encodeLong(v.integer) : encodeShort(v.integer));
-        } else {
-            indexed = false;
-            break;
-        }
+        uint32_t cell = 0;
+        Probe probe = cellFor(t, k, (*it)->literal, &cell);
+        if (probe == Probe::None) return keys;
+        if (probe == Probe::Scan) { indexed = false; break; }
+        key.push_back(cell);
     }
     std::vector<const Cells*> rows(1);
-    if (indexed || impossible) {
-        if (impossible) return keys;
+    auto consider = [&](const Cells& k, const Cells& cells) {
+        rows[0] = &cells;
+        if (evaluate(where, sources, rows)) keys.push_back(k);
+    };
+    if (indexed) {
         auto it = t.rows.find(key);
-        if (it != t.rows.end()) {
-            rows[0] = &it->second.cells;
-            if (evaluate(where, sources, rows)) keys.push_back(it->first);
-        }
+        if (it != t.rows.end()) consider(it->first, it->second.cells);
         return keys;
     }
-    for (const auto& [k, row] : t.rows) {
-        rows[0] = &row.cells;
-        if (evaluate(where, sources, rows)) keys.push_back(k);
+    // Virtual tables are rebuilt for every execution: an index would not pay.
+    if (sources[0]->kind == SourceKind::User) {
+        if (auto found = candidates(t, where)) {
+            for (const Cells& k : *found) {
+                auto it = t.rows.find(k);
+                if (it != t.rows.end()) consider(it->first, it->second.cells);
+            }
+            return keys;
+        }
     }
+    for (const auto& [k, row] : t.rows) consider(k, row.cells);
     return keys;
 }
 

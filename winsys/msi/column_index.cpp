@@ -1,0 +1,42 @@
+// Building and maintaining the per-column equality indexes.
+#include "column_index.h"
+
+#include "database.h"
+
+namespace winsys::msi {
+
+const ColumnIndexes::Keys& ColumnIndexes::lookup(const std::map<Cells, Row>& rows, size_t column, uint32_t cell) {
+    static const Keys none;
+    auto [it, fresh] = byColumn_.try_emplace(column);
+    if (fresh)
+        for (const auto& [key, row] : rows) it->second[row.cells[column]].insert(key);
+    auto hit = it->second.find(cell);
+    return hit == it->second.end() ? none : hit->second;
+}
+
+void ColumnIndexes::added(const Cells& key, const Cells& cells) {
+    for (auto& [column, index] : byColumn_) index[cells[column]].insert(key);
+}
+
+void ColumnIndexes::removed(const Cells& key, const Cells& cells) {
+    for (auto& [column, index] : byColumn_) {
+        auto it = index.find(cells[column]);
+        if (it == index.end()) continue;
+        it->second.erase(key);
+        if (it->second.empty()) index.erase(it);
+    }
+}
+
+void ColumnIndexes::changed(const Cells& key, const Cells& before, const Cells& after) {
+    for (auto& [column, index] : byColumn_) {
+        if (before[column] == after[column]) continue;
+        auto it = index.find(before[column]);
+        if (it != index.end()) {
+            it->second.erase(key);
+            if (it->second.empty()) index.erase(it);
+        }
+        index[after[column]].insert(key);
+    }
+}
+
+}  // namespace winsys::msi

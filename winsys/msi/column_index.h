@@ -1,0 +1,35 @@
+// Equality indexes over single columns of a table, so that a WHERE clause
+// pinning a column that is not the key (`FileName`, `Component_`) finds its
+// rows without reading every row. An index is built the first time a column
+// is looked up and then kept in step by the table's row operations.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <unordered_map>
+
+#include "table_codec.h"
+
+namespace winsys::msi {
+
+struct Row;
+
+class ColumnIndexes {
+public:
+    using Keys = std::set<Cells>;  // in the table's key order
+
+    // Keys of the rows of `rows` whose cell in `column` is `cell`.
+    const Keys& lookup(const std::map<Cells, Row>& rows, size_t column, uint32_t cell);
+
+    void added(const Cells& key, const Cells& cells);
+    void removed(const Cells& key, const Cells& cells);
+    void changed(const Cells& key, const Cells& before, const Cells& after);
+    // Forgets every index (the columns moved).
+    void clear() { byColumn_.clear(); }
+
+private:
+    std::map<size_t, std::unordered_map<uint32_t, Keys>> byColumn_;
+};
+
+}  // namespace winsys::msi
