@@ -1,11 +1,10 @@
 // Record calls: MsiCreateRecord, MsiRecord*.
 #include <msiquery.h>
 
-#include <fstream>
-#include <iterator>
 
 #include "api_support.h"
 #include "handles.h"
+#include "storage/sources.h"
 
 using namespace winsys::msi;
 
@@ -64,13 +63,16 @@ UINT setStream(MSIHANDLE h, UINT field, const std::optional<std::string>& path, 
         return ERROR_SUCCESS;
     }
     if (!path) return ERROR_INVALID_PARAMETER;
-    std::ifstream in(*path, std::ios::binary);
-    if (!in) return ERROR_FILE_NOT_FOUND;
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return ERROR_FUNCTION_FAILED;
+    std::shared_ptr<const winsys::cfb::ByteSource> contents;
+    switch (HRESULT hr = winsys::cfb::fileSource(*path, &contents)) {
+    case S_OK: break;
+    case STG_E_READFAULT: return ERROR_FUNCTION_FAILED;
+    case STG_E_INSUFFICIENTMEMORY: return ERROR_OUTOFMEMORY;
+    default: (void)hr; return ERROR_FILE_NOT_FOUND;
+    }
     *f = Field();
     f->kind = Field::Kind::Stream;
-    f->stream = winsys::cfb::bytesSource(std::move(bytes));
+    f->stream = std::move(contents);
     f->sourcePath = *path;
     return ERROR_SUCCESS;
 }

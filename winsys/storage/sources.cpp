@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <span>
 #include <unistd.h>
 
@@ -33,6 +34,38 @@ private:
     std::vector<uint8_t> bytes_;
 };
 
+class FileSource final : public ByteSource {
+public:
+    FileSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
+    ~FileSource() override { ::close(fd_); }
+    FileSource(const FileSource&) = delete;
+    FileSource& operator=(const FileSource&) = delete;
+    uint64_t size() const override { return size_; }
+    HRESULT readAt(uint64_t offset, void* buffer, size_t count, size_t* done) const override {
+        *done = 0;
+        if (offset >= size_) return S_OK;
+        size_t n = size_t(std::min<uint64_t>(count, size_ - offset));
+        while (*done < n) {
+            ssize_t got = ::pread(fd_, static_cast<uint8_t*>(buffer) + *done, n - *done, off_t(offset + *done));
+            if (got < 0) {
+                if (errno == EINTR) continue;
+                return STG_E_READFAULT;
+            }
+            if (got == 0) break;
+            *done += size_t(got);
+        }
+        return S_OK;
+    }
+
+private:
+    int fd_;
+    uint64_t size_;
+};
+
+// Below this size a file is read into memory: many small streams then hold
+// no descriptors open.
+constexpr uint64_t kReadAtOnceLimit = uint64_t(1) << 20;
+
 std::string temporaryDirectory() {
     const char* dir = std::getenv("TMPDIR");
     return dir && *dir ? dir : "/tmp";
@@ -42,6 +75,38 @@ std::string temporaryDirectory() {
 
 std::shared_ptr<const ByteSource> bytesSource(std::vector<uint8_t> bytes) {
     return std::make_shared<MemorySource>(std::move(bytes));
+}
+
+HRESULT fileSource(const std::string& path, std::shared_ptr<const ByteSource>* out) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return hresultFromErrno(errno);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        int error = S_ISDIR(st.st_mode) ? EISDIR : errno;
+        ::close(fd);
+        return hresultFromErrno(error);
+    }
+    std::shared_ptr<FileSource> file;
+    try {
+        file = std::make_shared<FileSource>(fd, uint64_t(st.st_size));
+    } catch (const std::bad_alloc&) {
+        ::close(fd);
+        return STG_E_INSUFFICIENTMEMORY;
+    }
+    if (file->size() >= kReadAtOnceLimit) {
+        *out = std::move(file);
+        return S_OK;
+    }
+    try {
+        std::vector<uint8_t> bytes(size_t(file->size()));
+        size_t done = 0;
+        if (HRESULT hr = file->readAt(0, bytes.data(), bytes.size(), &done); FAILED(hr)) return hr;
+        bytes.resize(done);
+        *out = bytesSource(std::move(bytes));
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return STG_E_INSUFFICIENTMEMORY;
+    }
 }
 
 bool hasSignature(std::span<const uint8_t> head) {

@@ -1,14 +1,21 @@
 // Byte sources that hold new stream contents until a commit writes them:
-// bytes in memory, and a spill buffer that moves to an unlinked temporary
-// file once it grows past a few megabytes.
+// bytes in memory, a spill buffer that moves to an unlinked temporary file
+// once it grows past a few megabytes, and a file read where it lies.
 #pragma once
 
 #include "storage/compound_file.h"
 
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace winsys::cfb {
+
+// The contents of a native file. Small files are read at once; larger ones
+// stay open and are read piecewise when the commit copies them, so that a
+// stream of any size costs bounded memory. A file that shrinks before then
+// makes that copy fail rather than store less.
+HRESULT fileSource(const std::string& path, std::shared_ptr<const ByteSource>* out);
 
 class SpillBuffer final : public ByteSource {
 public:

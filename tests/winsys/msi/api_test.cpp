@@ -277,6 +277,46 @@ TEST_F(MsiApi, StreamsTableAndBinaryColumns) {
     EXPECT_EQ(rows(db, u"SELECT `Name` FROM `_Streams`"), std::vector<std::string>{});
 }
 
+// Large stream files are read when the commit copies them, not when the
+// field is set: the bytes set are what is stored even if the file's name is
+// gone by then, and a file cut short in between fails the commit instead of
+// storing less.
+TEST_F(MsiApi, LargeStreamFilesAreCopiedAtCommit) {
+    std::string big(2 * 1024 * 1024 + 5, '\0');
+    for (size_t i = 0; i < big.size(); ++i) big[i] = char(i * 13 + (i >> 11));
+    for (const bool cutShort : {false, true}) {
+        writeFile(dir.file("cab.bin"), big);
+        MSIHANDLE view = 0;
+        ASSERT_EQ(MsiDatabaseOpenViewW(db, u"SELECT * FROM `_Streams`", &view), 0u);
+        ASSERT_EQ(MsiViewExecute(view, 0), 0u);
+        MSIHANDLE rec = MsiCreateRecord(2);
+        MsiRecordSetStringW(rec, 1, cutShort ? u"Cut" : u"Whole");
+        ASSERT_EQ(MsiRecordSetStreamW(rec, 2, w(dir.file("cab.bin")).c_str()), 0u);
+        EXPECT_EQ(MsiRecordDataSize(rec, 2), big.size());
+        EXPECT_EQ(MsiViewModify(view, MSIMODIFY_INSERT, rec), 0u);
+        MsiCloseHandle(rec);
+        MsiCloseHandle(view);
+        if (cutShort) {
+            ASSERT_EQ(::truncate(dir.file("cab.bin").c_str(), 1000), 0);
+            EXPECT_NE(MsiDatabaseCommit(db), 0u);
+        } else {
+            ASSERT_EQ(::unlink(dir.file("cab.bin").c_str()), 0);
+            reopen();
+            MSIHANDLE row = 0;
+            ASSERT_EQ(MsiDatabaseOpenViewW(db, u"SELECT `Data` FROM `_Streams` WHERE `Name`='Whole'", &view), 0u);
+            ASSERT_EQ(MsiViewExecute(view, 0), 0u);
+            ASSERT_EQ(MsiViewFetch(view, &row), 0u);
+            std::string back(big.size() + 1, '\0');
+            DWORD cb = DWORD(back.size());
+            ASSERT_EQ(MsiRecordReadStream(row, 1, back.data(), &cb), 0u);
+            back.resize(cb);
+            EXPECT_TRUE(back == big);
+            MsiCloseHandle(row);
+            MsiCloseHandle(view);
+        }
+    }
+}
+
 TEST_F(MsiApi, RecordsFollowTheDocumentedRules) {
     MSIHANDLE rec = MsiCreateRecord(3);
     EXPECT_EQ(MsiRecordGetFieldCount(rec), 3u);
