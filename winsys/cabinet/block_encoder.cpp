@@ -80,6 +80,9 @@ bool BlockEncoder::EncodeMszip(const DataBlock& block, uint8_t* payload, uint32_
     }
     if (!ready_ || deflateReset(&stream_) != Z_OK)
         return false;
+    if (block.historySize > 0 &&
+        deflateSetDictionary(&stream_, block.history, block.historySize) != Z_OK)
+        return false;
     stream_.next_in = const_cast<uint8_t*>(block.input);
     stream_.avail_in = block.inputSize;
     stream_.next_out = payload + 2;

@@ -1,7 +1,8 @@
 // Turns up to 32 KiB of folder data into one complete data block record
 // (header, reserve, payload), compressed or stored. Each MSZIP block is a
-// deflate stream of its own that starts without history, so blocks can be
-// encoded in any order and on any thread.
+// deflate stream of its own whose window is the folder's previous block, as
+// readers keep it; the block carries a copy of that data, so blocks can be
+// encoded in any order and on any thread and still come out the same.
 #pragma once
 
 #include <zlib.h>
@@ -16,6 +17,8 @@ namespace winsys::cabinet {
 struct DataBlock {
     uint8_t input[kMaxBlockSize];
     uint32_t inputSize = 0;
+    uint8_t history[kMaxBlockSize];  // the folder's data just before input
+    uint32_t historySize = 0;
     uint16_t type = 0;     // compression type of the folder
     uint16_t reserve = 0;  // cbReserveCFData of the cabinet
     uint8_t record[kDataHeaderSize + kMaxDataReserve + kMaxCompressedBlock];

@@ -63,6 +63,8 @@ struct FciContext {
     uint32_t folderBlocks = 0;
     uint64_t folderPendingBytes = 0;  // upper bound of queued blocks' records
     bool folderHasFiles = false;
+    uint8_t history[kMaxBlockSize];  // the open folder's last submitted block
+    uint32_t historySize = 0;
 
     CompressionPipeline pipeline;
     DataBlock* fill = nullptr;      // the block being filled, or null

@@ -75,11 +75,17 @@ bool TakeFreeBlock(FciContext& fci) {
     }
     fci.fill->type = fci.folderType;
     fci.fill->reserve = static_cast<uint16_t>(fci.ccab.cbReserveCFData);
+    fci.fill->historySize = fci.historySize;
+    std::memcpy(fci.fill->history, fci.history, fci.historySize);
     return true;
 }
 
 void SubmitFill(FciContext& fci) {
     fci.folderPendingBytes += QueuedBlockEstimate(fci, fci.fill->inputSize);
+    // Only the last block of a folder is short, so one block is the whole
+    // 32 KiB window the next one may refer back into.
+    fci.historySize = fci.fill->inputSize;
+    std::memcpy(fci.history, fci.fill->input, fci.historySize);
     fci.pipeline.Submit(fci.fill);
     fci.fill = nullptr;
 }
@@ -227,6 +233,7 @@ bool AddFileToFolder(FciContext& fci, char* sourcePath, char* nameInCabinet, BOO
         fci.folderDataStart = fci.data.size;
         fci.folderBlocks = 0;
         fci.folderPendingBytes = 0;
+        fci.historySize = 0;
         fci.fill = nullptr;
     }
 
