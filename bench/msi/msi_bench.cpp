@@ -1,8 +1,11 @@
-// Database engine speed, side by side with msitools in the same run:
-//  1. open a 20,000-file package and export every table (vs msidump -t);
-//  2. 20,000 keyed UPDATEs on that table (vs msibuild running the same
-//     statements, when msibuild is installed);
-//  3. a commit of the changed package (vs copying its file).
+// Database engine speed against msitools, whole processes paired A/B:
+//  1. export of every table of a 20,000-file package, one process per table
+//     on both sides (qltmsi-db dump vs msiinfo export);
+//  2. 20,000 keyed UPDATEs in 10 fresh processes of 2,000 each, every
+//     process opening the package, running its statements and committing
+//     (msi_sql vs msibuild -q);
+//  3. where the time of one such process goes (open, updates, commit), in
+//     this process, against a crash-safe copy of the package file.
 #include <msiquery.h>
 #include <unistd.h>
 
@@ -18,6 +21,7 @@
 #include "msi/codepage.h"
 #include "msi/database.h"
 #include "msi/idt.h"
+#include "../paired.h"
 
 using namespace winsys::msi;
 using Clock = std::chrono::steady_clock;
@@ -56,8 +60,8 @@ void writeIdts(const std::string& dir) {
 }  // namespace
 
 int main() {
-    if (!have("msibuild") || !have("msidump")) {
-        std::puts("msitools (msibuild, msidump) not installed: nothing to compare with");
+    if (!have("msibuild") || !have("msiinfo")) {
+        std::puts("msitools (msibuild, msiinfo) not installed: nothing to compare with");
         return 0;
     }
     char tmpl[] = "/tmp/qltmsi-bench-XXXXXX";
@@ -66,90 +70,95 @@ int main() {
     std::string package = dir + "/big.msi";
     if (shell("cd '" + dir + "' && msibuild big.msi -i File.idt -i Component.idt -i Property.idt")) return 1;
     std::printf("package: %d File rows, %ju bytes\n", kFiles, std::uintmax_t(std::filesystem::file_size(package)));
+    const int rounds = bench::Rounds(5);
 
-    // 1. Open and export every table.
-    std::filesystem::create_directory(dir + "/ours");
-    auto t0 = Clock::now();
-    {
-        std::shared_ptr<Database> db;
-        if (Database::open(package, OpenMode::ReadOnly, &db)) return 1;
-        std::vector<std::u16string> names = db->tableNames();
-        names.push_back(u"_SummaryInformation");
-        for (const auto& name : names) {
-            std::u16string text;
-            if (exportTable(*db, name, &text)) return 1;
-            std::string bytes = encodeCodepage(kCodepageUtf8, text).value();
-            std::ofstream(dir + "/ours/" + std::string(name.begin(), name.end()) + ".idt", std::ios::binary) << bytes;
-        }
+    // 1. Export, one process per table on both sides.
+    const std::vector<std::string> tables = {"File", "Component", "Property", "_Columns", "_Tables"};
+    std::string oursExport, peerExport;
+    for (const auto& t : tables) {
+        oursExport += std::string(QLTMSI_DB) + " dump '" + package + "' " + t + " > '" + dir + "/ours-" + t + ".idt' && ";
+        peerExport += "msiinfo export '" + package + "' " + t + " > '" + dir + "/peer-" + t + ".idt' && ";
     }
-    double oursExport = seconds(t0);
-    t0 = Clock::now();
-    if (shell("cd '" + dir + "' && mkdir -p peer && msidump -t -d '" + dir + "/peer' '" + package + "' >/dev/null")) return 1;
-    double peerExport = seconds(t0);
-    bool same = shell("cmp -s '" + dir + "/ours/File.idt' '" + dir + "/peer/File.idt'") == 0;
-    std::printf("open + export all tables: ours %.3f s, msidump %.3f s, ratio %.1fx (File.idt identical: %s)\n",
-                oursExport, peerExport, peerExport / oursExport, same ? "yes" : "NO");
+    oursExport += "true";
+    peerExport += "true";
+    auto exported = bench::RunPaired(
+        rounds, [] {}, [&] { return bench::TimeShell(oursExport); }, [&] { return bench::TimeShell(peerExport); });
+    bench::Print("export 5 tables, 5 processes:", "msiinfo", exported);
+    std::printf("  File.idt identical to msiinfo's: %s\n",
+                shell("cmp -s '" + dir + "/ours-File.idt' '" + dir + "/peer-File.idt'") == 0 ? "yes" : "NO");
 
-    // 2. Keyed updates.
-    std::filesystem::copy_file(package, dir + "/ours.msi");
-    std::filesystem::copy_file(package, dir + "/peer.msi");
-    MSIHANDLE db = 0;
-    if (MsiOpenDatabaseW(wide(dir + "/ours.msi").c_str(), MSIDBOPEN_TRANSACT, &db)) return 1;
-    t0 = Clock::now();
-    for (int i = 0; i < kFiles; ++i) {
-        std::u16string q = u"UPDATE `File` SET `FileSize` = " + wide(std::to_string(i * 7)) +
-                           u", `Version` = '2.0." + wide(std::to_string(i)) + u"' WHERE `File` = 'file" +
-                           wide(std::to_string(i)) + u"'";
-        MSIHANDLE view = 0;
-        if (MsiDatabaseOpenViewW(db, q.c_str(), &view) || MsiViewExecute(view, 0)) return 1;
-        MsiCloseHandle(view);
-    }
-    double oursUpdates = seconds(t0);
-    // msibuild runs its -q statements in one process on one database; the
-    // statements go in batches that fit a command line.
-    std::ofstream script(dir + "/updates.sh");
+    // 2. Keyed updates in fresh processes, open and commit included.
     const int batch = 2000;
-    for (int start = 0; start < kFiles; start += batch) {
-        script << "msibuild '" << dir << "/peer.msi'";
-        for (int i = start; i < start + batch && i < kFiles; ++i)
-            script << " -q \"UPDATE \\`File\\` SET \\`FileSize\\` = " << i * 7 << ", \\`Version\\` = '2.0." << i
-                   << "' WHERE \\`File\\` = 'file" << i << "'\"";
-        script << " || exit 1\n";
-    }
-    script.close();
-    t0 = Clock::now();
-    int peerStatus = shell("sh '" + dir + "/updates.sh'");
-    double peerUpdates = seconds(t0);
-    std::printf("%d keyed UPDATEs: ours %.3f s, msibuild %.3f s%s, ratio %.1fx\n", kFiles, oursUpdates, peerUpdates,
-                peerStatus ? " (failed)" : " (10 runs of 2,000, with their commits)", peerUpdates / oursUpdates);
+    auto statement = [](int i) {
+        return "UPDATE `File` SET `FileSize` = " + std::to_string(i * 7) + ", `Version` = '2.0." + std::to_string(i) +
+               "' WHERE `File` = 'file" + std::to_string(i) + "'";
+    };
+    auto script = [&](const std::string& name, const std::string& program, const std::string& target,
+                      const std::string& flag) {
+        std::ofstream out(dir + "/" + name);
+        for (int start = 0; start < kFiles; start += batch) {
+            out << program << " '" << target << "'";
+            for (int i = start; i < start + batch && i < kFiles; ++i) {
+                std::string q = statement(i);
+                std::string quoted;
+                for (char c : q) quoted += c == '`' ? std::string("\\`") : std::string(1, c);
+                out << flag << " \"" << quoted << "\"";
+            }
+            out << " || exit 1\n";
+        }
+        return "sh '" + dir + "/" + name + "'";
+    };
+    std::string oursUpdates = script("ours.sh", MSI_SQL, dir + "/ours.msi", "");
+    std::string peerUpdates = script("peer.sh", "msibuild", dir + "/peer.msi", " -q");
+    auto fresh = [&] {
+        std::filesystem::copy_file(package, dir + "/ours.msi", std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::copy_file(package, dir + "/peer.msi", std::filesystem::copy_options::overwrite_existing);
+    };
+    auto updated = bench::RunPaired(
+        rounds, fresh, [&] { return bench::TimeShell(oursUpdates); }, [&] { return bench::TimeShell(peerUpdates); });
+    bench::Print("20,000 UPDATEs, 10 x (open, 2,000, commit):", "msibuild -q", updated);
+    bool same = shell("msiinfo export '" + dir + "/ours.msi' File > '" + dir + "/a.idt' && msiinfo export '" + dir +
+                      "/peer.msi' File > '" + dir + "/b.idt' && cmp -s '" + dir + "/a.idt' '" + dir + "/b.idt'") == 0;
+    std::printf("  updated File table identical to msibuild's: %s\n", same ? "yes" : "NO");
 
-    // 3. Commit against a plain copy of the file.
-    t0 = Clock::now();
-    if (MsiDatabaseCommit(db)) return 1;
-    double commit = seconds(t0);
-    MsiCloseHandle(db);
-    t0 = Clock::now();
-    std::filesystem::copy_file(dir + "/ours.msi", dir + "/copy.msi");
-    double copy = seconds(t0);
-    // What a crash-safe writer of the same bytes must do at least: read,
-    // write beside, flush, rename.
-    t0 = Clock::now();
-    {
-        std::ifstream in(dir + "/ours.msi", std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        FILE* out = std::fopen((dir + "/safe.tmp").c_str(), "wb");
-        std::fwrite(bytes.data(), 1, bytes.size(), out);
-        std::fflush(out);
-        fsync(fileno(out));
-        std::fclose(out);
-        std::rename((dir + "/safe.tmp").c_str(), (dir + "/safe.msi").c_str());
+    // 3. One batch in this process, step by step.
+    std::filesystem::copy_file(package, dir + "/steps.msi", std::filesystem::copy_options::overwrite_existing);
+    std::vector<double> open, run, commit, safe;
+    for (int round = 0; round < rounds; ++round) {
+        auto t0 = Clock::now();
+        MSIHANDLE db = 0;
+        if (MsiOpenDatabaseW(wide(dir + "/steps.msi").c_str(), MSIDBOPEN_DIRECT, &db)) return 1;
+        open.push_back(seconds(t0));
+        t0 = Clock::now();
+        for (int i = round * batch; i < (round + 1) * batch; ++i) {
+            MSIHANDLE view = 0;
+            if (MsiDatabaseOpenViewW(db, wide(statement(i % kFiles)).c_str(), &view) || MsiViewExecute(view, 0))
+                return 1;
+            MsiCloseHandle(view);
+        }
+        run.push_back(seconds(t0));
+        t0 = Clock::now();
+        if (MsiDatabaseCommit(db)) return 1;
+        commit.push_back(seconds(t0));
+        MsiCloseHandle(db);
+        // What a crash-safe writer of the whole file must do at least: read
+        // it, write it beside, flush, rename.
+        t0 = Clock::now();
+        {
+            std::ifstream in(dir + "/steps.msi", std::ios::binary);
+            std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            FILE* out = std::fopen((dir + "/safe.tmp").c_str(), "wb");
+            std::fwrite(bytes.data(), 1, bytes.size(), out);
+            std::fflush(out);
+            fsync(fileno(out));
+            std::fclose(out);
+            std::rename((dir + "/safe.tmp").c_str(), (dir + "/safe.msi").c_str());
+        }
+        safe.push_back(seconds(t0));
     }
-    double safeCopy = seconds(t0);
-    same = shell("msiinfo export '" + dir + "/ours.msi' File > '" + dir + "/a.idt' && msiinfo export '" + dir +
-                 "/peer.msi' File > '" + dir + "/b.idt' && cmp -s '" + dir + "/a.idt' '" + dir + "/b.idt'") == 0;
-    std::printf("commit after the updates: %.3f s; file copy %.4f s (ratio %.1fx); copy written beside, flushed and "
-                "renamed %.4f s (ratio %.1fx); updated File table identical to msibuild's: %s\n",
-                commit, copy, commit / copy, safeCopy, commit / safeCopy, same ? "yes" : "NO");
+    std::printf("one process of 2,000 (medians): open %.4f s, updates %.4f s, commit %.4f s; "
+                "crash-safe copy of the file %.4f s\n",
+                bench::Median(open), bench::Median(run), bench::Median(commit), bench::Median(safe));
     std::filesystem::remove_all(dir);
     return 0;
 }
