@@ -17,12 +17,23 @@
 #include <cstring>
 #include <string>
 
+#include "faults/faults.h"
 #include "kernel/text.h"
 #include "paths/paths.h"
 
 namespace {
 
 namespace text = winsys::text;
+namespace faults = winsys::faults;
+
+// Counts a call of `kind`; false with errno set when it is to fail.
+bool proceed(faults::Kind kind) {
+    if (DWORD injected = faults::next(kind)) {
+        errno = faults::errnoOf(injected);
+        return false;
+    }
+    return true;
+}
 
 // A Windows path, or a native one when it is absolute in POSIX form.
 std::optional<std::string> nativeOf(const char* name) {
@@ -61,7 +72,7 @@ WINSYS_EXPORT int __cdecl _open(const char* name, int flags, ...) {
         va_end(args);
     }
     auto native = nativeOf(name);
-    if (!native)
+    if (!native || !proceed(faults::Kind::Open))
         return -1;
     int access = flags & (_O_WRONLY | _O_RDWR);
     int posix = access == _O_RDWR ? O_RDWR : access == _O_WRONLY ? O_WRONLY : O_RDONLY;
@@ -109,6 +120,8 @@ WINSYS_EXPORT int __cdecl _write(int fd, const void* buffer, unsigned int count)
         errno = EINVAL;
         return -1;
     }
+    if (!proceed(faults::Kind::Write))
+        return -1;
     unsigned int done = 0;
     while (done < count) {
         ssize_t n = write(fd, static_cast<const char*>(buffer) + done, count - done);
@@ -148,7 +161,7 @@ WINSYS_EXPORT int __cdecl _unlink(const char* name) {
         return -1;
     }
     auto native = nativeOf(name);
-    if (!native)
+    if (!native || !proceed(faults::Kind::Delete))
         return -1;
     // Directories and read-only files are refused, as the runtime does.
     struct stat st;
@@ -160,6 +173,8 @@ WINSYS_EXPORT int __cdecl _unlink(const char* name) {
 }
 
 WINSYS_EXPORT char* __cdecl _tempnam(const char* dir, const char* prefix) {
+    if (!proceed(faults::Kind::TempName))
+        return nullptr;
     // The TMP variable's directory when it exists, else the given one, else
     // the system's temporary directory.
     std::string directory;

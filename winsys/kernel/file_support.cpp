@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "faults/faults.h"
 #include "kernel/share_modes.h"
 #include "kernel/text.h"
 #include "paths/paths.h"
@@ -296,6 +297,8 @@ BOOL copyFileAtomically(const std::string& from, const std::string& to, bool fai
         }
         if (n == 0)
             break;
+        if (DWORD injected = faults::next(faults::Kind::Write))
+            return abandon(0), failWith(injected);
         for (ssize_t done = 0; done < n;) {
             ssize_t w = write(target, buffer.data() + done, static_cast<size_t>(n - done));
             if (w < 0) {
@@ -317,6 +320,8 @@ BOOL copyFileAtomically(const std::string& from, const std::string& to, bool fai
     }
     if (fchmod(target, st.st_mode & 07777) != 0)
         return abandon(errno);
+    if (DWORD injected = faults::next(faults::Kind::Flush))
+        return abandon(0), failWith(injected);
     if (fsync(target) != 0)
         return abandon(errno);
     close(source);

@@ -9,12 +9,14 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "faults/faults.h"
 #include "kernel/file_support.h"
 #include "kernel/text.h"
 
 namespace {
 
 using namespace winsys::kernel;
+namespace faults = winsys::faults;
 
 constexpr DWORD deleteAccess = 0x00010000;
 constexpr size_t directoryNameLimit = MAX_PATH - 12;  // room for an 8.3 name inside
@@ -71,6 +73,8 @@ std::optional<struct stat> entryOf(const std::optional<std::string>& native) {
 }
 
 BOOL deleteFile(const std::optional<std::string>& native) {
+    if (DWORD injected = native ? faults::next(faults::Kind::Delete) : 0)
+        return failWith(injected);
     auto entry = entryOf(native);
     if (!entry)
         return FALSE;
@@ -90,6 +94,8 @@ BOOL copyFile(const std::optional<std::string>& from, const std::optional<std::s
               BOOL failIfExists) {
     if (!from || !to)
         return FALSE;
+    if (DWORD injected = faults::next(faults::Kind::Move))
+        return failWith(injected);
     struct stat source;
     if (stat(from->c_str(), &source) != 0)
         return failFromErrno(*from);
@@ -134,6 +140,8 @@ BOOL moveFile(const std::optional<std::string>& from, const std::optional<std::s
     if (flags & ~static_cast<DWORD>(MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED |
                                     MOVEFILE_WRITE_THROUGH))
         return failWith(ERROR_INVALID_PARAMETER);
+    if (DWORD injected = faults::next(faults::Kind::Move))
+        return failWith(injected);
     struct stat source;
     if (lstat(from->c_str(), &source) != 0)
         return failFromErrno(*from);
@@ -204,6 +212,8 @@ BOOL createDirectory(LPCWSTR name, const std::optional<std::string>& native) {
         return FALSE;
     if (winsys::text::wideLength(name) >= directoryNameLimit)
         return failWith(ERROR_FILENAME_EXCED_RANGE);
+    if (DWORD injected = faults::next(faults::Kind::Open))
+        return failWith(injected);
     if (mkdir(native->c_str(), 0777) != 0) {
         if (errno == EEXIST)
             return failWith(ERROR_ALREADY_EXISTS);
@@ -214,6 +224,8 @@ BOOL createDirectory(LPCWSTR name, const std::optional<std::string>& native) {
 }
 
 BOOL removeDirectory(const std::optional<std::string>& native) {
+    if (DWORD injected = native ? faults::next(faults::Kind::Delete) : 0)
+        return failWith(injected);
     auto entry = entryOf(native);
     if (!entry)
         return FALSE;

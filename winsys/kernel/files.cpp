@@ -8,10 +8,13 @@
 #include <cerrno>
 #include <climits>
 
+#include "faults/faults.h"
 #include "kernel/file_support.h"
 #include "kernel/handles.h"
 #include "kernel/share_modes.h"
 #include "kernel/text.h"
+
+namespace faults = winsys::faults;
 
 namespace {
 
@@ -50,6 +53,8 @@ HANDLE createFile(const std::optional<std::string>& native, DWORD access, DWORD 
                   DWORD creation, DWORD flags) {
     if (!native)
         return INVALID_HANDLE_VALUE;  // the last error is set
+    if (DWORD injected = faults::next(faults::Kind::Open))
+        return failHandle(injected);
     if (creation < CREATE_NEW || creation > TRUNCATE_EXISTING)
         return failHandle(ERROR_INVALID_PARAMETER);
     const DWORD reduced = reduceAccess(access);
@@ -215,6 +220,8 @@ WINSYS_EXPORT BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD count, 
         return failWith(ERROR_ACCESS_DENIED);
     if (!buffer && count)
         return failWith(ERROR_NOACCESS);
+    if (DWORD injected = faults::next(faults::Kind::Write))
+        return failWith(injected);
     DWORD done = 0;
     while (done < count) {
         ssize_t n = ::write(file->fd, static_cast<const char*>(buffer) + done, count - done);
@@ -316,6 +323,8 @@ WINSYS_EXPORT BOOL WINAPI FlushFileBuffers(HANDLE handle) {
         return FALSE;
     if (!file->canWrite())
         return failWith(ERROR_ACCESS_DENIED);
+    if (DWORD injected = faults::next(faults::Kind::Flush))
+        return failWith(injected);
     if (fsync(file->fd) != 0)
         return failFromErrno();
     return TRUE;

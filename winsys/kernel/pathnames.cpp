@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "faults/faults.h"
 #include "kernel/file_support.h"
 #include "kernel/text.h"
 #include "paths/paths.h"
@@ -146,6 +147,10 @@ WINSYS_EXPORT UINT WINAPI GetTempFileNameW(LPCWSTR directory, LPCWSTR prefix, UI
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
+    if (DWORD injected = winsys::faults::next(winsys::faults::Kind::TempName)) {
+        SetLastError(injected);
+        return 0;
+    }
     std::u16string name;
     UINT number = tempFileName(directory, prefix, unique, &name);
     if (number) {
@@ -159,6 +164,10 @@ WINSYS_EXPORT UINT WINAPI GetTempFileNameA(LPCSTR directory, LPCSTR prefix, UINT
                                            LPSTR buffer) {
     if (!buffer || !directory) {
         SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    if (DWORD injected = winsys::faults::next(winsys::faults::Kind::TempName)) {
+        SetLastError(injected);
         return 0;
     }
     std::u16string wideDirectory = text::toUtf16(directory);

@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include "faults/faults.h"
 #include "paths/paths.h"
 
 namespace winsys::registry {
@@ -137,6 +138,11 @@ long inTransaction(Access access, const std::function<long(sqlite3*)>& body) {
         result = ERROR_REGISTRY_IO_FAILED;
     }
     if (result == ERROR_SUCCESS && access == Access::Write) {
+        // An injected failure stands for a store that cannot take the write.
+        if (uint32_t injected = faults::next(faults::Kind::Registry)) {
+            exec(c.db, "ROLLBACK");
+            return static_cast<long>(injected);
+        }
         if (!exec(c.db, "COMMIT")) {
             exec(c.db, "ROLLBACK");
             return ERROR_REGISTRY_IO_FAILED;

@@ -1,6 +1,7 @@
 // Native file access for compound files.
 #include "storage/native_file.h"
 
+#include "faults/faults.h"
 #include "kernel/share_modes.h"
 
 #include <winerror.h>
@@ -34,6 +35,7 @@ HRESULT hresultFromErrno(int error) {
 
 HRESULT NativeFile::open(const std::string& path, bool write, unsigned share,
                          std::shared_ptr<NativeFile>* out) {
+    if (uint32_t injected = faults::next(faults::Kind::Open)) return faults::hresultOf(injected);
     int fd = ::open(path.c_str(), (write ? O_RDWR : O_RDONLY) | O_CLOEXEC);
     if (fd < 0) return errno == EISDIR ? STG_E_ACCESSDENIED : hresultFromErrno(errno);
     return adopt(fd, path, write, share, out);
@@ -86,6 +88,7 @@ HRESULT SiblingTempFile::create(const std::string& target) {
     std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash);
     std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
     std::string pattern = (slash == 0 ? std::string() : dir) + "/." + base + ".XXXXXX";
+    if (uint32_t injected = faults::next(faults::Kind::Open)) return faults::hresultOf(injected);
     int fd = mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0) return hresultFromErrno(errno);
     fd_ = fd;
@@ -94,6 +97,7 @@ HRESULT SiblingTempFile::create(const std::string& target) {
 }
 
 HRESULT SiblingTempFile::replaceTarget(bool write, unsigned share, std::shared_ptr<NativeFile>* out) {
+    if (uint32_t injected = faults::next(faults::Kind::Flush)) return faults::hresultOf(injected);
     if (fsync(fd_) != 0) return hresultFromErrno(errno);
     struct stat st {};
     mode_t mode = 0644;
@@ -112,6 +116,7 @@ HRESULT SiblingTempFile::replaceTarget(bool write, unsigned share, std::shared_p
         HRESULT hr = NativeFile::adopt(fd, target_, write, share, &file);
         if (FAILED(hr)) return hr;
     }
+    if (uint32_t injected = faults::next(faults::Kind::Move)) return faults::hresultOf(injected);
     if (::rename(tempPath_.c_str(), target_.c_str()) != 0) return hresultFromErrno(errno);
     tempPath_.clear();
     auto slash = target_.rfind('/');

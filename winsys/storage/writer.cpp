@@ -2,6 +2,7 @@
 // written, so the file is produced in one sequential pass.
 #include "storage/writer.h"
 
+#include "faults/faults.h"
 #include "storage/format.h"
 #include "storage/native_file.h"
 
@@ -65,6 +66,7 @@ public:
         return hr;
     }
     HRESULT flush() {
+        if (uint32_t injected = faults::next(faults::Kind::Write)) return faults::hresultOf(injected);
         size_t done = 0;
         while (done < used_) {
             ssize_t n = ::write(fd_, buffer_.data() + done, used_ - done);
