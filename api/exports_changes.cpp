@@ -11,6 +11,11 @@ DWORD WINAPI QLTMsiUpdateFile(int handle, LPCWSTR installedFilePath, LPCWSTR new
         return QLTMSI_ERROR_BUSY_OR_BAD_HANDLE;
     }
     CallLockHold callLock;
+    // From the progress callback of a running commit, an update would change
+    // rows that the commit has already archived or numbered.
+    if (ContextInUse()) {
+        return QLTMSI_ERROR_BUSY_OR_BAD_HANDLE;
+    }
     if (!libraryState.currentContext) {
         return QLTMSI_ERROR_NO_PATCH_CONTEXT;
     }
@@ -23,6 +28,10 @@ DWORD WINAPI QLTMsiCommitChanges(int handle, LPCWSTR backupDirectory) {
         return QLTMSI_ERROR_BUSY_OR_BAD_HANDLE;
     }
     CallLockHold callLock;
+    // A nested commit would write the package under the one that is running.
+    if (ContextInUse()) {
+        return QLTMSI_ERROR_BUSY_OR_BAD_HANDLE;
+    }
     if (!libraryState.currentContext) {
         return QLTMSI_ERROR_NO_PATCH_CONTEXT;
     }
