@@ -32,6 +32,8 @@ enum FileColumn : UINT {
 
 constexpr int kAttributeNoncompressed = 0x2000;
 constexpr int kAttributeCompressed = 0x4000;
+// FileSize is a signed 32-bit column.
+constexpr DWORD kLargestFileSize = 0x7FFFFFFF;
 
 UINT Fail(PatchContext& context, UINT status, LONG message) {
     context.lastMessageId = message;
@@ -98,13 +100,13 @@ UINT PutLibraryMediaRow(PatchContext& context) {
 
 // Size, version, language, attributes and sequence of the new copy. A null
 // Attributes counts as no attributes.
-void DescribeNewCopy(MSIHANDLE record, LPCWSTR newFilePath) {
+void DescribeNewCopy(MSIHANDLE record, LPCWSTR newFilePath, LONG size) {
     WidePath version{};
     WidePath language{};
     DWORD versionCount = kTextChars;
     DWORD languageCount = kTextChars;
     MsiGetFileVersionW(newFilePath, version.data(), &versionCount, language.data(), &languageCount);
-    MsiRecordSetInteger(record, kFileSize, static_cast<int>(QueryFileSize(newFilePath)));
+    MsiRecordSetInteger(record, kFileSize, size);
     MsiRecordSetStringW(record, kFileVersion, version.data());
     MsiRecordSetStringW(record, kFileLanguage, language.data());
     int attributes = MsiRecordGetInteger(record, kFileAttributes);
@@ -130,16 +132,27 @@ UINT RenameFile(MSIHANDLE record, LPCWSTR newFileName) {
 
 }  // namespace
 
-DWORD QueryFileSize(LPCWSTR path) {
+UINT QueryFileSize(LPCWSTR path, LONG& size) {
+    size = 0;
     const HANDLE file = platformCalls.createFile(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        return 0;
+        const DWORD error = GetLastError();
+        return error != ERROR_SUCCESS ? error : ERROR_OPEN_FAILED;
     }
     DWORD high = 0;
+    SetLastError(ERROR_SUCCESS);
     const DWORD low = GetFileSize(file, &high);
+    const DWORD error = GetLastError();
     CloseHandle(file);
-    return low;
+    if (low == INVALID_FILE_SIZE && error != ERROR_SUCCESS) {
+        return error;
+    }
+    if (high != 0 || low > kLargestFileSize) {
+        return ERROR_FILE_TOO_LARGE;
+    }
+    size = static_cast<LONG>(low);
+    return ERROR_SUCCESS;
 }
 
 UINT UpdateFile(PatchContext& context, LPCWSTR installedFilePath, LPCWSTR newFilePath,
@@ -151,14 +164,24 @@ UINT UpdateFile(PatchContext& context, LPCWSTR installedFilePath, LPCWSTR newFil
         return Fail(context, ERROR_INVALID_HANDLE, kMessageInvalidHandle);
     }
     const bool removal = RemovesFile(newFilePath);
+    UINT status = ERROR_SUCCESS;
     // A replacement without the name it is to carry is refused before
-    // anything changes.
-    if (!removal && newFileName == nullptr) {
+    // anything changes; FileName can't be empty.
+    if (!removal && (newFileName == nullptr || newFileName[0] == 0)) {
         return Fail(context, ERROR_INVALID_PARAMETER, kMessageInvalidParameter);
+    }
+    // So is a new copy whose size the row can't record: it could not be
+    // archived either.
+    LONG newFileSize = 0;
+    if (!removal) {
+        status = QueryFileSize(newFilePath, newFileSize);
+        if (status != ERROR_SUCCESS) {
+            return Fail(context, status, kMessageArchiveFile);
+        }
     }
     MsiHandle fileView;
     MsiHandle fileRecord;
-    UINT status = LocateFile(context, installedFilePath, fileView, fileRecord);
+    status = LocateFile(context, installedFilePath, fileView, fileRecord);
     if (status != ERROR_SUCCESS) {
         return Fail(context, status, kMessageFileNotFound);
     }
@@ -185,7 +208,7 @@ UINT UpdateFile(PatchContext& context, LPCWSTR installedFilePath, LPCWSTR newFil
         }
     }
 
-    DescribeNewCopy(fileRecord.get(), newFilePath);
+    DescribeNewCopy(fileRecord.get(), newFilePath, newFileSize);
     status = RenameFile(fileRecord.get(), newFileName);
     if (status != ERROR_SUCCESS) {
         return Fail(context, status, kMessageUpdateFile);
@@ -195,13 +218,17 @@ UINT UpdateFile(PatchContext& context, LPCWSTR installedFilePath, LPCWSTR newFil
     if (status != ERROR_SUCCESS) {
         return Fail(context, status, kMessageArchiveFile);
     }
+    WorkTableRowBefore queuedBefore;
     status = WriteWorkTableRow(context.cabinet, context.database, fileKey.c_str(), newFilePath,
-                               newFileName);
+                               newFileName, &queuedBefore);
     if (status != ERROR_SUCCESS) {
         return Fail(context, status, kMessageArchiveFile);
     }
     status = MsiViewModify(fileView.get(), MSIMODIFY_UPDATE, fileRecord.get());
     if (status != ERROR_SUCCESS) {
+        // The row keeps its old values, so the commit must not archive the
+        // new copy under it.
+        RevertWorkTableRow(context.cabinet, context.database, fileKey.c_str(), queuedBefore);
         return Fail(context, status, kMessageUpdateFile);
     }
     MsiViewClose(fileView.get());

@@ -10,5 +10,7 @@
 UINT UpdateFile(PatchContext& context, LPCWSTR installedFilePath, LPCWSTR newFilePath,
                 LPCWSTR newFileName);
 
-// The low 32 bits of the file's size; 0 when it can't be opened.
-DWORD QueryFileSize(LPCWSTR path);
+// The size of the file at `path` as the File table's signed 32-bit FileSize
+// holds it. 0 with the size; the open's error when the file can't be opened;
+// ERROR_FILE_TOO_LARGE for 2 GiB or more, which the column can't hold.
+UINT QueryFileSize(LPCWSTR path, LONG& size);

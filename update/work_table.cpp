@@ -12,22 +12,45 @@ UINT CreateWorkTable(MSIHANDLE database) {
                             0, view);
 }
 
-UINT WriteWorkTableRow(CabinetWorkArea& cabinet, MSIHANDLE database, LPCWSTR fileKey,
-                       LPCWSTR newFilePath, LPCWSTR newFileName) {
+namespace {
+
+constexpr DWORD kValueChars = MAX_PATH + 1;
+
+UINT OpenKeyRow(MSIHANDLE database, LPCWSTR fileKey, MsiHandle& view) {
     MsiHandle key(MsiCreateRecord(1));
     MsiRecordSetStringW(key.get(), 1, fileKey);
+    return OpenExecutedView(database, TEXT("SELECT * FROM `QuilletTempTable` WHERE `Name`=?"),
+                            key.get(), view);
+}
+
+}  // namespace
+
+UINT WriteWorkTableRow(CabinetWorkArea& cabinet, MSIHANDLE database, LPCWSTR fileKey,
+                       LPCWSTR newFilePath, LPCWSTR newFileName, WorkTableRowBefore* before) {
     MsiHandle view;
-    UINT status = OpenExecutedView(
-        database, TEXT("SELECT * FROM `QuilletTempTable` WHERE `Name`=?"), key.get(), view);
+    UINT status = OpenKeyRow(database, fileKey, view);
     if (status != ERROR_SUCCESS) {
         return status;
     }
     MsiHandle row;
     if (MsiViewFetch(view.get(), row.Receive()) == ERROR_SUCCESS) {
+        if (before != nullptr) {
+            before->existed = true;
+            status = ReadRecordText(row.get(), 2, kValueChars, before->fullPath);
+            if (status == ERROR_SUCCESS) {
+                status = ReadRecordText(row.get(), 3, kValueChars, before->newName);
+            }
+            if (status != ERROR_SUCCESS) {
+                return status;
+            }
+        }
         MsiRecordSetStringW(row.get(), 2, newFilePath);
         MsiRecordSetStringW(row.get(), 3, newFileName);
         status = MsiViewModify(view.get(), MSIMODIFY_UPDATE, row.get());
     } else {
+        if (before != nullptr) {
+            *before = WorkTableRowBefore{};
+        }
         row = MsiHandle(MsiCreateRecord(3));
         MsiRecordSetStringW(row.get(), 1, fileKey);
         MsiRecordSetStringW(row.get(), 2, newFilePath);
@@ -42,12 +65,35 @@ UINT WriteWorkTableRow(CabinetWorkArea& cabinet, MSIHANDLE database, LPCWSTR fil
     return status;
 }
 
+UINT RevertWorkTableRow(CabinetWorkArea& cabinet, MSIHANDLE database, LPCWSTR fileKey,
+                        const WorkTableRowBefore& before) {
+    MsiHandle view;
+    UINT status = OpenKeyRow(database, fileKey, view);
+    MsiHandle row;
+    if (status == ERROR_SUCCESS) {
+        status = MsiViewFetch(view.get(), row.Receive());
+    }
+    if (status == ERROR_SUCCESS && before.existed) {
+        MsiRecordSetStringW(row.get(), 2, before.fullPath.c_str());
+        MsiRecordSetStringW(row.get(), 3, before.newName.c_str());
+        status = MsiViewModify(view.get(), MSIMODIFY_UPDATE, row.get());
+    } else if (status == ERROR_SUCCESS) {
+        status = MsiViewModify(view.get(), MSIMODIFY_DELETE, row.get());
+    }
+    if (status == ERROR_SUCCESS && cabinet.queuedFileCount > 0) {
+        --cabinet.queuedFileCount;
+    }
+    row.Close();
+    MsiViewClose(view.get());
+    return status;
+}
+
 UINT ListCarriedFile(MSIHANDLE database, LPCWSTR name, LPCWSTR fullPath) {
     MsiHandle values(MsiCreateRecord(2));
     MsiRecordSetStringW(values.get(), 1, name);
     MsiRecordSetStringW(values.get(), 2, fullPath);
     MsiHandle view;
-    return OpenExecutedView(
-        database, TEXT("INSERT INTO `QuilletTempTable` (`Name`,`FullPath`) VALUES (?,?)"),
-        values.get(), view);
+    return OpenExecutedView(database,
+                            TEXT("INSERT INTO `QuilletTempTable` (`Name`,`FullPath`) VALUES (?,?)"),
+                            values.get(), view);
 }

@@ -88,9 +88,66 @@ TEST_F(UpdateFileTest, FilesWithoutVersionAndTheNewName) {
     EXPECT_EQ(FileRow("obrien")[2], "O'Neil's.txt");
     EXPECT_EQ(Rows(Database(), "SELECT `NewName` FROM `QuilletTempTable` WHERE `Name`='obrien'"),
               (Table{{"O'Neil's.txt"}}));
-    // A new copy that can't be opened gets size 0.
-    ASSERT_EQ(Update(InApp("plain.txt"), "C:\\nowhere\\gone.bin", "plain.txt"), 0u);
-    EXPECT_EQ(FileRow("plain")[3], "0");
+}
+
+// The row's FileSize is a signed 32-bit number: a copy whose size it can't
+// hold, or that can't be opened to take it, would be recorded with a wrong
+// size while the cabinet holds the real bytes.
+TEST_F(UpdateFileTest, NewCopiesTheRowCannotDescribeAreRefused) {
+    const auto before = FileRow("plain");
+    EXPECT_EQ(Update(InApp("plain.txt"), "C:\\nowhere\\gone.bin", "plain.txt"), 3u);
+    EXPECT_EQ(LastMessage(), "Error archiving modified file.");
+    const auto sparse = [](const std::string& name, uintmax_t size) {
+        const std::string copy = NewCopy(name, "");
+        fs::resize_file(Native(Wide(copy)), size);
+        return copy;
+    };
+    EXPECT_EQ(Update(InApp("plain.txt"), sparse("two-gib.bin", 1ull << 31), "plain.txt"), 223u);
+    EXPECT_EQ(Update(InApp("plain.txt"), sparse("four-gib.bin", (1ull << 32) + 10), "plain.txt"),
+              223u);
+    EXPECT_EQ(FileRow("plain"), before);
+    EXPECT_EQ(Context().cabinet.queuedFileCount, 0u);
+    fs::remove_all(WorkDirectory() / "new");
+
+    const std::string largest = sparse("largest.bin", (1ull << 31) - 1);
+    ASSERT_EQ(Update(InApp("plain.txt"), largest, "plain.txt"), 0u);
+    EXPECT_EQ(FileRow("plain")[3], "2147483647");
+    fs::remove_all(WorkDirectory() / "new");
+}
+
+// A File row that can't be written back keeps its old values, so its new
+// copy must not stay queued: the commit would archive it under the old row.
+TEST_F(UpdateFileTest, AReplacementThatCannotBeWrittenBackQueuesNothing) {
+    EXPECT_EQ(Update(InApp("plain.txt"), NewCopy("p.txt", "p"), ""), 87u);
+    EXPECT_EQ(LastMessage(), "An invalid parameter was supplied to an msi function.");
+    EXPECT_EQ(Context().changesPending, 0u);
+
+    // A File table whose FileSize is a short integer takes no size above
+    // 32767.
+    const Table rows = Rows(Database(), "SELECT * FROM `File`");
+    ASSERT_EQ(Execute(Database(), "DROP TABLE `File`"), 0u);
+    ASSERT_EQ(Execute(Database(),
+                      "CREATE TABLE `File` (`File` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT "
+                      "NULL, `FileName` CHAR(255) NOT NULL LOCALIZABLE, `FileSize` SHORT NOT NULL, "
+                      "`Version` CHAR(72), `Language` CHAR(20), `Attributes` SHORT, `Sequence` "
+                      "LONG NOT NULL PRIMARY KEY `File`)"),
+              0u);
+    for (const auto& row : rows) {
+        ASSERT_EQ(Execute(Database(), "INSERT INTO `File` (`File`,`Component_`,`FileName`,`FileSize`,`Version`,"
+                          "`Language`,`Attributes`,`Sequence`) VALUES (?,?,?,0,?,?,0,1)",
+                          {row[0], row[1], row[2], row[4], row[5]}),
+                  0u);
+    }
+    const std::string small = NewCopy("small.txt", "small");
+    ASSERT_EQ(Update(InApp("plain.txt"), small, "plain.txt"), 0u);
+    const std::string large = NewCopy("large.txt", std::string(40000, 'x'));
+    EXPECT_NE(Update(InApp("plain.txt"), large, "plain.txt"), 0u);
+    EXPECT_NE(Update(InApp("readme.txt"), large, "readme.txt"), 0u);
+    EXPECT_EQ(LastMessage(), "Error updating file in msi database.");
+    EXPECT_EQ(Rows(Database(), kWorkTable), (Table{{"plain", small, "plain.txt"}}))
+        << "the first replacement stays queued as it was, the failed ones are gone";
+    EXPECT_EQ(Context().cabinet.queuedFileCount, 1u);
+    EXPECT_EQ(FileRow("plain")[3], "5");
 }
 
 TEST_F(UpdateFileTest, TheLibraryMediaRowFollowsTheOthers) {
