@@ -114,6 +114,18 @@ else
   check "remove a file beside a replacement" qltmsi patch --product "$product" --replace "$installed\\notes.txt=$source/examples/demo/v2/notes.txt" --remove "$installed\\license.txt"
   check "its File row is gone" bash -c "! qltmsi db dump '$package' File | grep -q '^license.txt'"
 fi
+echo "plain text" > "$work/plain.txt"
+defrag_fails() {  # a path that can't be compacted: exit 1 with the reason, nothing changed
+  local out status
+  out=$(qltmsi defrag "$1" 2>&1); status=$?
+  echo "  defrag $1 ($status): $out"
+  [[ $status -eq 1 ]] && grep -qiE "$2" <<<"$out"
+}
+check "defrag of a missing file fails" defrag_fails "$work/none.msi" "no such file"
+check "defrag of a plain file fails" defrag_fails "$work/plain.txt" "not a Windows Installer package"
+check "the plain file is unchanged" bash -c "[[ \$(cat '$work/plain.txt') == 'plain text' ]]"
+cp "$work/original.msi" "$work/again.msi"
+check "a compacted package is said to be compact" bash -c "qltmsi defrag '$work/again.msi' >/dev/null && qltmsi defrag '$work/again.msi' | grep -q 'already compact'"
 check "db dump of a missing package" bash -c "qltmsi db dump '$work/none.msi' >/dev/null 2>&1; [[ \$? -eq 1 ]]"
 echo "$passed passed, $failed failed"
 [[ $failed -eq 0 ]]
