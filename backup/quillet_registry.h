@@ -16,6 +16,12 @@ inline constexpr LPCWSTR kQuilletCabValue = TEXT("QuilletCab");
 inline constexpr LPCWSTR kCabBackupIsMsiFileValue = TEXT("CabBackupIsMsiFile");
 inline constexpr LPCWSTR kRevTransformValue = TEXT("RevTransform");
 inline constexpr LPCWSTR kPackageGuidValue = TEXT("PackageGuid");
+// Written by a restore just before it puts its package in place: the
+// fingerprint of that package, and the cab cache it leaves behind (empty for
+// none). A restore run again after a crash finds the package already there
+// and only finishes the clean-up.
+inline constexpr LPCWSTR kRestoredPackageValue = TEXT("RestoredPackage");
+inline constexpr LPCWSTR kStaleCabCacheValue = TEXT("StaleCabCache");
 
 // Creates or opens a key under HKEY_LOCAL_MACHINE with full access; *existed
 // (when given) tells whether it was there before.

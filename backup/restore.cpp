@@ -5,11 +5,13 @@
 #include "backup/restore.h"
 
 #include "backup/defrag.h"
+#include "backup/file_fingerprint.h"
 #include "backup/handle_holders.h"
 #include "backup/quillet_registry.h"
 #include "backup/wide_text.h"
+#include "platform/cab_cache_name.h"
+#include "platform/delete_own_file.h"
 #include "platform/platform_calls.h"
-#include "platform/unique_name.h"
 
 #include <msidefs.h>
 #include <qltmsi.h>
@@ -47,6 +49,11 @@ struct RestoreRun {
     // The cab cache the restored package names, when this restore put one at
     // the path the package held before the commit.
     WidePath restoredCabCache{};
+    // The committed cab cache, once the restored package no longer names it.
+    WidePath staleCabCache{};
+    // A run before this one put the package in place and stopped short of
+    // the clean-up.
+    bool alreadyRestored = false;
     bool finished = false;
 
     RestoreRun() = default;
@@ -56,7 +63,8 @@ struct RestoreRun {
         entry.Close();
         copy.Close();
         if (!IsEmpty(restoreCopy)) {
-            platformCalls.deleteFile(restoreCopy.data());
+            // A copy of a read-only package is read-only too.
+            DeleteOwnFile(restoreCopy.data());
         }
         if (!finished && !IsEmpty(newCabCache)) {
             platformCalls.deleteFile(newCabCache.data());
@@ -73,9 +81,8 @@ bool HasCabBackup(const RestoreRun& run) {
 // backslash, too long for the path buffer) is refused.
 bool MakeEntryPath(LPCSTR commandLine, WidePath& entryPath) {
     WidePath name{};
-    if (commandLine[0] == 0 ||
-        MultiByteToWideChar(CP_ACP, 0, commandLine, -1, name.data(),
-                            static_cast<int>(name.size())) == 0) {
+    if (commandLine[0] == 0 || MultiByteToWideChar(CP_ACP, 0, commandLine, -1, name.data(),
+                                                   static_cast<int>(name.size())) == 0) {
         return false;
     }
     for (LPCWSTR p = name.data(); *p != 0; ++p) {
@@ -91,35 +98,10 @@ bool MakeEntryPath(LPCSTR commandLine, WidePath& entryPath) {
 }
 
 // A free name for a cab cache package beside the installed package:
-// C:\dir\product.msi gives C:\dir\product.a345.msi.
+// C:\dir\product.msi gives C:\dir\product.a345.msi, never the name of a
+// file already there (the committed cab cache among them).
 bool MakeCabCacheName(const WidePath& installedPackage, WidePath& name) {
-    LPCWSTR fileName = FileNamePart(installedPackage.data());
-    if (fileName == nullptr) {
-        return false;
-    }
-    size_t dot = WideLength(installedPackage.data());
-    const size_t fileStart = static_cast<size_t>(fileName - installedPackage.data());
-    while (dot > fileStart && installedPackage[dot - 1] != '.') {
-        --dot;
-    }
-    if (dot == fileStart) {
-        return false;
-    }
-    WidePath candidate{};
-    std::copy_n(installedPackage.begin(), dot, candidate.begin());
-    if (MakeUniqueName(candidate.data()) == nullptr) {
-        return false;
-    }
-    const size_t length = WideLength(candidate.data());
-    if (length + 3 > MAX_PATH) {
-        return false;
-    }
-    candidate[length] = 'm';
-    candidate[length + 1] = 's';
-    candidate[length + 2] = 'i';
-    candidate[length + 3] = 0;
-    name = candidate;
-    return true;
+    return MakeCabCacheName(installedPackage.data(), CabCacheNameForm::kBesidePackage, name.data());
 }
 
 bool OpenView(MSIHANDLE database, LPCWSTR query, MsiHolder& view) {
@@ -175,7 +157,8 @@ bool WrapBareCabinet(RestoreRun& run) {
     }
     MsiHolder record;
     *record.out() = MsiCreateRecord(2);
-    if (record.get() == 0 || MsiRecordSetStringW(record.get(), 1, kCabStreamName) != ERROR_SUCCESS ||
+    if (record.get() == 0 ||
+        MsiRecordSetStringW(record.get(), 1, kCabStreamName) != ERROR_SUCCESS ||
         MsiRecordSetStreamW(record.get(), 2, run.cabBackup.data()) != ERROR_SUCCESS ||
         MsiViewModify(view.get(), MSIMODIFY_INSERT, record.get()) != ERROR_SUCCESS) {
         return false;
@@ -285,6 +268,42 @@ void PointMediaAtCabCache(RestoreRun& run) {
     }
 }
 
+// A run that was cut short after it put its package in place: the installed
+// package is the one that run fingerprinted. Only its clean-up is left.
+bool AlreadyRestored(RestoreRun& run) {
+    WidePath recorded{};
+    WidePath current{};
+    if (ReadStringValue(run.entry.get(), kRestoredPackageValue, recorded) != ERROR_SUCCESS ||
+        IsEmpty(recorded) || !FingerprintFile(run.installedPackage.data(), current) ||
+        !EqualIgnoringAsciiCase(recorded.data(), current.data())) {
+        return false;
+    }
+    ReadStringValue(run.entry.get(), kStaleCabCacheValue, run.staleCabCache);
+    return true;
+}
+
+// The committed cab cache goes, unless the restored package names that very
+// file again.
+void NoteStaleCabCache(RestoreRun& run) {
+    if (IsEmpty(run.committedCabCache) ||
+        EqualIgnoringAsciiCase(run.committedCabCache.data(), run.newCabCache.data()) ||
+        EqualIgnoringAsciiCase(run.committedCabCache.data(), run.restoredCabCache.data())) {
+        return;
+    }
+    run.staleCabCache = run.committedCabCache;
+}
+
+// Records in the entry what a run cut short after the next step needs to
+// finish the job. The fingerprint goes last: it alone says the job is done.
+bool RecordRestoredPackage(RestoreRun& run) {
+    WidePath fingerprint{};
+    return FingerprintFile(run.restoreCopy.data(), fingerprint) &&
+           WriteStringValue(run.entry.get(), kStaleCabCacheValue, run.staleCabCache.data()) ==
+               ERROR_SUCCESS &&
+           WriteStringValue(run.entry.get(), kRestoredPackageValue, fingerprint.data()) ==
+               ERROR_SUCCESS;
+}
+
 // Every step of the restore up to putting the copy in place; false is a stop.
 bool RunRestore(RestoreRun& run, LPCSTR commandLine) {
     if (!MakeEntryPath(commandLine, run.entryPath) ||
@@ -301,6 +320,10 @@ bool RunRestore(RestoreRun& run, LPCSTR commandLine) {
                            run.installedPackage.data(), &size) != ERROR_SUCCESS ||
         IsEmpty(run.installedPackage)) {
         return false;
+    }
+    if (AlreadyRestored(run)) {
+        run.alreadyRestored = true;
+        return true;
     }
 
     WidePath temporaryDirectory{};
@@ -337,7 +360,6 @@ bool RunRestore(RestoreRun& run, LPCSTR commandLine) {
 
     WidePath transform{};
     ReadStringValue(run.entry.get(), kRevTransformValue, transform);
-    run.entry.Close();
     if (IsEmpty(transform) ||
         MsiDatabaseApplyTransformW(run.copy.get(), transform.data(), 0) != ERROR_SUCCESS) {
         return false;
@@ -352,19 +374,12 @@ bool RunRestore(RestoreRun& run, LPCSTR commandLine) {
     if (CompactPackage(run.restoreCopy.data()) != QLTMSI_DEFRAG_DONE) {
         return false;
     }
+    NoteStaleCabCache(run);
+    if (!RecordRestoredPackage(run)) {
+        return false;
+    }
     return platformCalls.copyFile(run.restoreCopy.data(), run.installedPackage.data(), FALSE) !=
            FALSE;
-}
-
-// The committed cab cache goes, unless the restored package names that very
-// file again.
-void DeleteCommittedCabCache(const RestoreRun& run) {
-    if (IsEmpty(run.committedCabCache) ||
-        EqualIgnoringAsciiCase(run.committedCabCache.data(), run.newCabCache.data()) ||
-        EqualIgnoringAsciiCase(run.committedCabCache.data(), run.restoredCabCache.data())) {
-        return;
-    }
-    platformCalls.deleteFile(run.committedCabCache.data());
 }
 
 }  // namespace
@@ -378,6 +393,11 @@ void RestoreFromUndoEntry(LPCSTR commandLine) {
         return;
     }
     run.finished = true;
+    run.entry.Close();
+    // The cab cache goes before the entry that records it, so that a run cut
+    // short in between still finds it to delete.
+    if (!IsEmpty(run.staleCabCache)) {
+        platformCalls.deleteFile(run.staleCabCache.data());
+    }
     platformCalls.regDeleteKey(HKEY_LOCAL_MACHINE, run.entryPath.data());
-    DeleteCommittedCabCache(run);
 }

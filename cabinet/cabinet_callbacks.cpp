@@ -20,7 +20,9 @@ namespace {
 constexpr USHORT kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                    FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
 
-constexpr int kExtractFlags = _O_BINARY | _O_CREAT | _O_WRONLY | _O_SEQUENTIAL;
+// Created new, never opened over a file already there.
+constexpr int kExtractFlags = _O_BINARY | _O_CREAT | _O_EXCL | _O_WRONLY | _O_SEQUENTIAL;
+constexpr int kMostNameVariants = 999;
 constexpr int kExtractMode = _S_IREAD | _S_IWRITE;
 
 // A name that, joined to a directory, names a file directly inside it.
@@ -50,6 +52,29 @@ void SetExtractedFileTime(const char* path, USHORT date, USHORT time) {
         SetFileTime(file, &universal, nullptr, &universal);
     }
     CloseHandle(file);
+}
+
+// Creates the file at `path`, or, when a file of that name is already there
+// (two names in the cabinet that differ only in case, on a file system that
+// does not tell them apart), at the first free "path~N", which `path` then
+// holds. The descriptor, or -1.
+int CreateExtractedFile(char* path, size_t capacity) {
+    int file = _open(path, kExtractFlags, kExtractMode);
+    const size_t length = std::strlen(path);
+    for (int variant = 1; file == -1 && errno == EEXIST && variant <= kMostNameVariants;
+         ++variant) {
+        char suffix[16];
+        const int suffixLength = std::snprintf(suffix, sizeof suffix, "~%d", variant);
+        if (length + static_cast<size_t>(suffixLength) >= capacity) {
+            break;
+        }
+        std::memcpy(path + length, suffix, static_cast<size_t>(suffixLength) + 1);
+        file = _open(path, kExtractFlags, kExtractMode);
+    }
+    if (file == -1) {
+        path[length] = 0;
+    }
+    return file;
 }
 
 }  // namespace
@@ -208,15 +233,32 @@ FNSEEK(FdiSeekFile) {
 FNFDINOTIFY(FdiNotify) {
     char path[kExtractedPathBytes];
     switch (fdint) {
-        case fdintCOPY_FILE:
+        case fdintCOPY_FILE: {
             // A name that would leave the extraction directory, or a path that
             // does not fit, ends the extraction.
             if (!ExtractionPath(pfdin->psz1, path, sizeof path)) {
                 return -1;
             }
-            return _open(path, kExtractFlags, kExtractMode);
+            const int file = CreateExtractedFile(path, sizeof path);
+            if (file != -1 && pfdin->pv != nullptr) {
+                static_cast<ExtractedFiles*>(pfdin->pv)->push_back({pfdin->psz1, path});
+            }
+            return file;
+        }
         case fdintCLOSE_FILE_INFO: {
-            const bool named = ExtractionPath(pfdin->psz1, path, sizeof path);
+            // The file just copied is the last one listed, under the path it
+            // really got.
+            auto* extracted = static_cast<ExtractedFiles*>(pfdin->pv);
+            bool named = false;
+            if (extracted != nullptr && !extracted->empty()) {
+                const std::string& written = extracted->back().path;
+                named = written.size() < sizeof path;
+                if (named) {
+                    std::memcpy(path, written.c_str(), written.size() + 1);
+                }
+            } else {
+                named = ExtractionPath(pfdin->psz1, path, sizeof path);
+            }
             _close(static_cast<int>(pfdin->hf));
             if (!named) {
                 return FALSE;

@@ -8,6 +8,9 @@
 #include <fci.h>
 #include <fdi.h>
 
+#include <string>
+#include <vector>
+
 // Capacity of extractDestination, terminator included.
 inline constexpr size_t kExtractDestinationBytes = MAX_PATH;
 
@@ -42,6 +45,15 @@ FNWRITE(FdiWriteFile);
 FNCLOSE(FdiCloseFile);
 FNSEEK(FdiSeekFile);
 FNFDINOTIFY(FdiNotify);
+
+// One file an extraction wrote: its name in the cabinet and the path it went
+// to, both ANSI. FdiNotify appends one for each file when FDICopy is given an
+// ExtractedFiles as its user data.
+struct ExtractedFile {
+    std::string nameInCabinet;
+    std::string path;
+};
+using ExtractedFiles = std::vector<ExtractedFile>;
 
 // Capacity of the path that an extracted file is written to.
 inline constexpr size_t kExtractedPathBytes = 256;

@@ -4,6 +4,7 @@
 
 #include "cabinet/cabinet_binding.h"
 #include "cabinet/cabinet_callbacks.h"
+#include "platform/delete_own_file.h"
 #include "platform/platform_calls.h"
 
 #include <cstring>
@@ -34,6 +35,7 @@ bool ToAnsi(LPCWSTR wide, char* narrow, int capacity) {
 void RemoveExtractDirectory(CabinetWorkArea& area) {
     const std::basic_string<WCHAR> directory = area.extractDirectory.data();
     area.extractDirectory[0] = 0;
+    area.extractedFiles.clear();
     if (directory.empty()) {
         return;
     }
@@ -44,7 +46,7 @@ void RemoveExtractDirectory(CabinetWorkArea& area) {
         do {
             const std::basic_string<WCHAR> name = entry.cFileName;
             if (name != TEXT(".") && name != TEXT("..")) {
-                platformCalls.deleteFile((directory + TEXT("\\") + name).c_str());
+                DeleteOwnFile((directory + TEXT("\\") + name).c_str());
             }
         } while (platformCalls.findNextFile(find, &entry));
         FindClose(find);
@@ -59,6 +61,7 @@ void InitCabinetWorkArea(CabinetWorkArea& area) {
     area.cabinetParameters.szCabPath[0] = 0;
     area.queuedFileCount = 0;
     area.extractDirectory[0] = 0;
+    area.extractedFiles.clear();
     area.oldCabinetFile.reset();
 }
 

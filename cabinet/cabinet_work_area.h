@@ -3,6 +3,8 @@
 // previous cabinet's extraction.
 #pragma once
 
+#include "cabinet/cabinet_callbacks.h"
+
 #include <windows.h>
 
 #include <fci.h>
@@ -17,6 +19,8 @@ struct CabinetWorkArea {
     ERF compressorError{};
     DWORD queuedFileCount = 0;  // work-table rows written by updates
     std::array<WCHAR, MAX_PATH + 1> extractDirectory{};
+    // What the extraction wrote into extractDirectory, in cabinet order.
+    ExtractedFiles extractedFiles;
     std::optional<std::basic_string<WCHAR>> oldCabinetFile;
 };
 

@@ -7,8 +7,8 @@
 #include "api/library_state.h"
 #include "api/messages.h"
 #include "backup/undo_record.h"
+#include "platform/cab_cache_name.h"
 #include "platform/platform_calls.h"
-#include "platform/unique_name.h"
 
 #include <qltmsi.h>
 
@@ -192,34 +192,6 @@ UINT ArchiveRows(CabinetWorkArea& area, MSIHANDLE database, PatchContext& contex
     }
 }
 
-// newCabCachePath: packagePath with its extension replaced by a unique code
-// and "msi" ("product.msi" becomes "product.a345.msi"). The code is chosen
-// against the final name, so no existing file, the current cab cache among
-// them, is ever taken.
-bool MakeCabCacheName(PatchContext& context) {
-    WidePath& name = context.newCabCachePath;
-    name = context.packagePath;
-    size_t dot = Length(name.data());
-    while (dot > 0 && name[dot - 1] != '.') {
-        --dot;
-    }
-    if (dot == 0) {
-        name[0] = 0;
-        return false;
-    }
-    constexpr WCHAR kExtension[] = TEXT("msi");
-    if (dot + 3 >= name.size()) {
-        name[0] = 0;
-        return false;
-    }
-    std::copy_n(kExtension, 4, name.begin() + dot);
-    if (MakeUniqueName(name.data()) == nullptr) {
-        name[0] = 0;
-        return false;
-    }
-    return true;
-}
-
 // Adds the row naming the new cab cache to the working copy's Property
 // table.
 UINT NameCabCache(PatchContext& context) {
@@ -325,7 +297,8 @@ UINT StoreCabinet(PatchContext& context, LPCWSTR cabinetPath) {
     if (IsEmpty(cabinetPath)) {
         return 0;
     }
-    if (!MakeCabCacheName(context)) {
+    if (!MakeCabCacheName(context.packagePath.data(), CabCacheNameForm::kBesidePackage,
+                          context.newCabCachePath.data())) {
         return 1;
     }
     InstallerHandle cabCache;

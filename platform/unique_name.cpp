@@ -17,14 +17,22 @@ constexpr int kTries = 25;
 }  // namespace
 
 LPWSTR MakeUniqueName(LPWSTR path) {
-    if (path == nullptr) {
+    return MakeUniqueName(path, TEXT(""));
+}
+
+LPWSTR MakeUniqueName(LPWSTR path, LPCWSTR suffix) {
+    if (path == nullptr || suffix == nullptr) {
         return nullptr;
+    }
+    size_t suffixLength = 0;
+    while (suffix[suffixLength] != 0) {
+        ++suffixLength;
     }
     size_t length = 0;
     while (length < kWorkingChars && path[length] != 0) {
         ++length;
     }
-    if (length < 3 || length + kExtensionShift + 1 > kWorkingChars) {
+    if (length < 3 || length + kExtensionShift + suffixLength + 1 > kWorkingChars) {
         return nullptr;
     }
     std::array<WCHAR, kWorkingChars> working{};
@@ -46,6 +54,8 @@ LPWSTR MakeUniqueName(LPWSTR path) {
         insertAt = stop + 1;
         end = length + kExtensionShift;
     }
+    std::copy_n(suffix, suffixLength, working.begin() + end);
+    end += suffixLength;
     working[end] = 0;
 
     const DWORD processId = GetCurrentProcessId();

@@ -4,8 +4,8 @@
 // statements as `?` values.
 #include "update/carry_over.h"
 
+#include "platform/cab_cache_name.h"
 #include "platform/platform_calls.h"
-#include "platform/unique_name.h"
 #include "update/msi_handle.h"
 #include "update/work_table.h"
 
@@ -64,20 +64,14 @@ void Notify(const PatchContext& context) {
 // stream; cabCachePath names it from now on. A cache that could not be
 // written whole is removed again and reported.
 UINT WriteNewCabCache(PatchContext& context) {
-    Text directory(context.packagePath.data());
-    const size_t separator = directory.rfind(TEXT('\\'));
-    if (separator == Text::npos) {
+    if (Text(context.packagePath.data()).find(TEXT('\\')) == Text::npos) {
         return QLTMSI_ERROR_EXTRACTION;
     }
-    directory.resize(separator + 1);
     WidePath name{};
-    std::copy(directory.begin(), directory.end(), name.begin());
-    MakeUniqueName(name.data());
-    Text cabCache = Text(name.data()) + TEXT("_.msi");
-    if (cabCache.size() > MAX_PATH ||
-        platformCalls.fileAttributes(cabCache.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    if (!MakeCabCacheName(context.packagePath.data(), CabCacheNameForm::kMovedOut, name.data())) {
         return QLTMSI_ERROR_CABINET;
     }
+    const Text cabCache(name.data());
     std::copy(cabCache.begin(), cabCache.end(), context.cabCachePath.begin());
     context.cabCachePath[cabCache.size()] = 0;
 
@@ -112,24 +106,24 @@ UINT WriteNewCabCache(PatchContext& context) {
     return ERROR_SUCCESS;
 }
 
-// One work-table row per unpacked file, named as in the cabinet.
+// One work-table row per unpacked file, under its name in the cabinet; the
+// file on disk may carry another name where two names differ only in case.
 UINT ListExtractedFiles(const PatchContext& context) {
-    const Text directory(context.cabinet.extractDirectory.data());
-    WIN32_FIND_DATAW entry{};
-    const HANDLE find = platformCalls.findFirstFile((directory + TEXT("*.*")).c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE) {
-        return ERROR_SUCCESS;
-    }
-    UINT status = ERROR_SUCCESS;
-    do {
-        const Text name(entry.cFileName);
-        if (name == TEXT(".") || name == TEXT("..")) {
-            continue;
+    for (const ExtractedFile& file : context.cabinet.extractedFiles) {
+        WidePath name{};
+        WidePath path{};
+        if (MultiByteToWideChar(CP_ACP, 0, file.nameInCabinet.c_str(), -1, name.data(),
+                                static_cast<int>(name.size())) == 0 ||
+            MultiByteToWideChar(CP_ACP, 0, file.path.c_str(), -1, path.data(),
+                                static_cast<int>(path.size())) == 0) {
+            return QLTMSI_ERROR_EXTRACTION;
         }
-        status = ListCarriedFile(context.database, name.c_str(), (directory + name).c_str());
-    } while (status == ERROR_SUCCESS && platformCalls.findNextFile(find, &entry));
-    FindClose(find);
-    return status;
+        const UINT status = ListCarriedFile(context.database, name.data(), path.data());
+        if (status != ERROR_SUCCESS) {
+            return status;
+        }
+    }
+    return ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -147,9 +141,9 @@ UINT PrepareCarryOver(PatchContext& context) {
         platformCalls.tempFileName(tempDirectory.data(), TEXT("qlt"), 0, cabinetFile.data()) == 0) {
         return QLTMSI_ERROR_EXTRACTION;
     }
-    const HANDLE file = platformCalls.createFile(cabinetFile.data(), GENERIC_READ | GENERIC_WRITE,
-                                                 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                                 nullptr);
+    const HANDLE file =
+        platformCalls.createFile(cabinetFile.data(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         platformCalls.deleteFile(cabinetFile.data());
         return QLTMSI_ERROR_EXTRACTION;

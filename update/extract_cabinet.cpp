@@ -32,25 +32,23 @@ void MakeExtractDirectory(CabinetWorkArea& cabinet) {
 }
 
 bool ToAnsi(const Text& wide, char* narrow, int capacity) {
-    return WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, narrow, capacity, nullptr, nullptr) >
-           0;
+    return WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, narrow, capacity, nullptr, nullptr) > 0;
 }
 
 }  // namespace
 
 UINT ExtractCabinet(CabinetWorkArea& cabinet, LPCWSTR cabinetPath) {
     ERF error{};
-    const HFDI context = CreateDecompressor(CabAlloc, CabFree, FdiOpenFile, FdiReadFile,
-                                            FdiWriteFile, FdiCloseFile, FdiSeekFile, cpu80386,
-                                            &error);
+    const HFDI context =
+        CreateDecompressor(CabAlloc, CabFree, FdiOpenFile, FdiReadFile, FdiWriteFile, FdiCloseFile,
+                           FdiSeekFile, cpu80386, &error);
     if (context == nullptr) {
         return 1;
     }
     MakeExtractDirectory(cabinet);
     const Text original(cabinetPath);
     const size_t separator = original.rfind(TEXT('\\'));
-    const Text cabinetName =
-        separator == Text::npos ? original : original.substr(separator + 1);
+    const Text cabinetName = separator == Text::npos ? original : original.substr(separator + 1);
     const Text directory(cabinet.extractDirectory.data());
     if (directory.empty()) {
         DestroyDecompressor(context);
@@ -63,8 +61,9 @@ UINT ExtractCabinet(CabinetWorkArea& cabinet, LPCWSTR cabinetPath) {
     BOOL copied = FALSE;
     if (ToAnsi(directory, extractDestination, static_cast<int>(kExtractDestinationBytes)) &&
         ToAnsi(cabinetName, narrowName.data(), static_cast<int>(narrowName.size()))) {
+        cabinet.extractedFiles.clear();
         copied = DecompressorCopy(context, narrowName.data(), extractDestination, 0, FdiNotify,
-                                  nullptr, nullptr);
+                                  nullptr, &cabinet.extractedFiles);
     }
     const BOOL destroyed = DestroyDecompressor(context);
     platformCalls.moveFile(moved.c_str(), original.c_str());

@@ -2,6 +2,7 @@
 // can be made.
 #include "library_test_support.h"
 
+#include "platform/cab_cache_name.h"
 #include "platform/unique_name.h"
 
 #include <unistd.h>
@@ -67,6 +68,37 @@ TEST_F(UniqueName, ShortOrUnmarkedOrOverlongPathsFail) {
     ASSERT_EQ(longest.size(), 250u);
     EXPECT_TRUE(Unique(longest).has_value());
     EXPECT_EQ(Unique(longest + u"x"), std::nullopt);
+}
+
+std::optional<WideString> CabCacheName(const WideString& package, CabCacheNameForm form) {
+    std::array<WCHAR, MAX_PATH + 1> name{};
+    name[0] = u'x';
+    if (!MakeCabCacheName(package.c_str(), form, name.data())) {
+        EXPECT_EQ(name[0], 0) << "a refused name is left empty";
+        return std::nullopt;
+    }
+    return WideString(name.data());
+}
+
+// A cab cache name is free as a whole: a file named like the code alone does
+// not count, one with the full name does.
+TEST_F(UniqueName, CabCacheNamesAreCheckedInTheirFinalForm) {
+    constexpr auto beside = CabCacheNameForm::kBesidePackage;
+    constexpr auto movedOut = CabCacheNameForm::kMovedOut;
+    MakeFile("cache/" + Code('a'));
+    EXPECT_EQ(CabCacheName(u"C:\\cache\\product.msi", beside),
+              Wide("C:\\cache\\product." + Code('a') + ".msi"));
+    EXPECT_EQ(CabCacheName(u"C:\\cache\\product.msi", movedOut),
+              Wide("C:\\cache\\" + Code('a') + "_.msi"));
+    MakeFile("cache/product." + Code('a') + ".msi");
+    MakeFile("cache/" + Code('a') + "_.msi");
+    EXPECT_EQ(CabCacheName(u"C:\\cache\\product.msi", beside),
+              Wide("C:\\cache\\product." + Code('b') + ".msi"));
+    EXPECT_EQ(CabCacheName(u"C:\\cache\\product.msi", movedOut),
+              Wide("C:\\cache\\" + Code('b') + "_.msi"));
+    EXPECT_EQ(CabCacheName(u"C:\\cache.d\\product", beside), std::nullopt) << "no extension";
+    EXPECT_EQ(CabCacheName(u"product.msi", movedOut), std::nullopt) << "no folder";
+    EXPECT_EQ(CabCacheName(u"C:\\" + WideString(248, u'n') + u".msi", beside), std::nullopt);
 }
 
 }  // namespace

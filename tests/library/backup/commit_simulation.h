@@ -40,14 +40,18 @@ struct SimulatedCommit {
 
 // One commit of the installed package; `index` keeps the names of several
 // commits apart. cabCache is what the patch context held as cabCachePath.
+// newCabCache names the cab cache the commit makes; by default one named
+// after `index`.
 inline SimulatedCommit Commit(int index, const WideString& cabCache, LPCWSTR backupDirectory,
-                              const WideString& packagePath = kInstalledPackage) {
+                              const WideString& packagePath = kInstalledPackage,
+                              const WideString& newCabCache = {}) {
     SimulatedCommit result;
     const std::string n = std::to_string(index);
     const std::string nativeWorking = DriveC("work/working.msi");
     std::filesystem::copy_file(DriveC("windows/Installer/product.msi"), nativeWorking,
                                std::filesystem::copy_options::overwrite_existing);
-    result.newCabCache = CPath("windows/Installer/product.c" + n + ".msi");
+    result.newCabCache =
+        newCabCache.empty() ? CPath("windows/Installer/product.c" + n + ".msi") : newCabCache;
     CreateCabCache(result.newCabCache, "MSCF cabinet of commit " + n);
 
     PatchContext context;
@@ -88,6 +92,16 @@ inline SimulatedCommit Commit(int index, const WideString& cabCache, LPCWSTR bac
     if (!cabCache.empty())
         DeleteFileW(cabCache.c_str());
     return result;
+}
+
+// The name this process gives a cab cache of the installed package with the
+// letter's code: product.a345.msi for letter a and process id 345.
+inline std::string CabCacheNameOfThisProcess(char letter) {
+    char code[32];
+    std::snprintf(code, sizeof code, "%c%3d", letter, static_cast<int>(GetCurrentProcessId()));
+    std::string four(code, 4);
+    std::replace(four.begin(), four.end(), ' ', '_');
+    return "windows/Installer/product." + four + ".msi";
 }
 
 inline std::string InstalledBytes() {

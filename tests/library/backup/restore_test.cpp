@@ -90,9 +90,15 @@ TEST_F(Restore_, BareCabinetBackupIsWrappedInANewCabCache) {
     EXPECT_FALSE(std::filesystem::exists(DriveC("windows/Installer/product.c1.msi")));
 }
 
+// The committed cab cache has the name the restore's own code would give
+// first (both come from three digits of a process id): the wrapper must take
+// another, and its removal must not touch the cab cache the package names.
 TEST_F(Restore_, BareCabinetWrapperIsRemovedWhenTheRestoreStops) {
     InstallProduct(true);
-    ASSERT_EQ(Commit(1, kOldCabCache, kBackupDir.c_str()).undoStatus, QLTMSI_SUCCESS);
+    const std::string committed = CabCacheNameOfThisProcess('a');
+    ASSERT_EQ(Commit(1, kOldCabCache, kBackupDir.c_str(), kInstalledPackage, CPath(committed)).undoStatus,
+              QLTMSI_SUCCESS);
+    const std::string committedBytes = winsys_test::readFile(DriveC(committed));
     winsys_test::writeFile(DriveC("backup/bare.cab"), "MSCF bare cabinet");
     SetRegString(EntryKey(u"1"), u"QuilletCab", CPath("backup/bare.cab"));
     SetRegNumber(EntryKey(u"1"), u"CabBackupIsMsiFile", 0);
@@ -102,6 +108,7 @@ TEST_F(Restore_, BareCabinetWrapperIsRemovedWhenTheRestoreStops) {
     Restore("1");
     EXPECT_EQ(InstalledBytes(), before);
     EXPECT_EQ(FilesIn(DriveC("windows/Installer")), files);
+    EXPECT_EQ(winsys_test::readFile(DriveC(committed)), committedBytes);
     EXPECT_TRUE(EntryExists(u"1"));
     EXPECT_TRUE(FilesIn(TempDir()).empty());
 }
@@ -109,17 +116,22 @@ TEST_F(Restore_, BareCabinetWrapperIsRemovedWhenTheRestoreStops) {
 // The package held the library's cabinet as a stream of its own before the
 // commit, so it had no cab cache property: the restore makes a cab cache for
 // the backup and names it.
+// Its committed cab cache has the name the restore's code gives first.
 TEST_F(Restore_, PackageThatHeldTheStreamGetsANewCabCache) {
     InstallProduct(false);
     CreateCabCache(CPath("work/moved-out.msi"), kOldCabinet);
-    ASSERT_EQ(Commit(1, CPath("work/moved-out.msi"), kBackupDir.c_str()).undoStatus,
+    const std::string committed = CabCacheNameOfThisProcess('a');
+    ASSERT_EQ(Commit(1, CPath("work/moved-out.msi"), kBackupDir.c_str(), kInstalledPackage,
+                     CPath(committed))
+                  .undoStatus,
               QLTMSI_SUCCESS);
     Restore("1");
     EXPECT_FALSE(EntryExists(u"1"));
     const auto property = CabCacheProperty(kInstalledPackage);
     ASSERT_TRUE(property);
-    EXPECT_TRUE(Narrow(*property).starts_with("C:\\windows\\Installer\\product."));
+    EXPECT_EQ(*property, CPath(CabCacheNameOfThisProcess('b')));
     EXPECT_EQ(StreamOf(*property, u"QuilletCab"), kOldCabinet);
+    EXPECT_FALSE(std::filesystem::exists(DriveC(committed))) << "the committed one is gone";
 }
 
 TEST_F(Restore_, CabStreamInsideTheCommittedPackageIsRemoved) {
@@ -164,6 +176,71 @@ TEST_F(Restore_, FailingCompactionLeavesPackageAndEntryUntouched) {
     EXPECT_EQ(InstalledBytes(), before);
     EXPECT_TRUE(EntryExists(u"1"));
     EXPECT_TRUE(std::filesystem::exists(DriveC("windows/Installer/product.c1.msi")));
+    EXPECT_TRUE(FilesIn(TempDir()).empty());
+}
+
+// Its copy in the temporary folder is read-only too, and must still go.
+TEST_F(Restore_, ReadOnlyPackageStopsWithoutLeavingItsCopy) {
+    InstallProduct(true);
+    ASSERT_EQ(Commit(1, kOldCabCache, kBackupDir.c_str()).undoStatus, QLTMSI_SUCCESS);
+    const std::string before = InstalledBytes();
+    const auto writable = std::filesystem::status(DriveC("windows/Installer/product.msi")).permissions();
+    std::filesystem::permissions(DriveC("windows/Installer/product.msi"),
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
+    Restore("1");
+    std::filesystem::permissions(DriveC("windows/Installer/product.msi"), writable);
+    EXPECT_EQ(InstalledBytes(), before);
+    EXPECT_TRUE(EntryExists(u"1"));
+    EXPECT_TRUE(FilesIn(TempDir()).empty());
+}
+
+// A restore killed after it put the package in place, before it removed the
+// entry (the entry's deletion fails here as a kill would skip it), or before
+// it replaced the package. Running it again finishes the job either way.
+LONG WINAPI (*realRegDeleteKey)(HKEY, LPCWSTR) = nullptr;
+LONG WINAPI KeepKey(HKEY, LPCWSTR) {
+    return ERROR_ACCESS_DENIED;
+}
+BOOL WINAPI (*realCopyFile)(LPCWSTR, LPCWSTR, BOOL) = nullptr;
+BOOL WINAPI CopyNotOverInstalled(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
+    if (WideString(to) == kInstalledPackage) {
+        return FALSE;
+    }
+    return realCopyFile(from, to, failIfExists);
+}
+
+TEST_F(Restore_, RunAgainAfterBeingCutShortItFinishesTheJob) {
+    InstallProduct(true);
+    const auto original = Dump(kInstalledPackage);
+    ASSERT_EQ(Commit(1, kOldCabCache, kBackupDir.c_str()).undoStatus, QLTMSI_SUCCESS);
+    const std::string committedCabCache = DriveC("windows/Installer/product.c1.msi");
+    const std::string committedBytes = winsys_test::readFile(committedCabCache);
+
+    // Cut short before the package was replaced: nothing is taken as done.
+    realCopyFile = platformCalls.copyFile;
+    platformCalls.copyFile = CopyNotOverInstalled;
+    Restore("1");
+    platformCalls.copyFile = realCopyFile;
+    ASSERT_TRUE(EntryExists(u"1"));
+    ASSERT_NE(Dump(kInstalledPackage), original);
+    EXPECT_TRUE(std::filesystem::exists(committedCabCache));
+
+    // Cut short after: the package is restored, the entry stays.
+    realRegDeleteKey = platformCalls.regDeleteKey;
+    platformCalls.regDeleteKey = KeepKey;
+    Restore("1");
+    platformCalls.regDeleteKey = realRegDeleteKey;
+    ASSERT_TRUE(EntryExists(u"1"));
+    ASSERT_EQ(Dump(kInstalledPackage), original);
+    const std::string restored = InstalledBytes();
+    // ... and as if cut short before the committed cab cache went, too.
+    winsys_test::writeFile(committedCabCache, committedBytes);
+
+    Restore("1");
+    EXPECT_FALSE(EntryExists(u"1"));
+    EXPECT_EQ(InstalledBytes(), restored);
+    EXPECT_FALSE(std::filesystem::exists(committedCabCache));
+    EXPECT_EQ(StreamOf(kOldCabCache, u"QuilletCab"), kOldCabinet);
     EXPECT_TRUE(FilesIn(TempDir()).empty());
 }
 

@@ -98,9 +98,13 @@ TEST_F(CommitEndToEndTest, ReplaceThreeFilesCommitThenCarryThemOver) {
     ASSERT_EQ(Update(std::string(kAppDirectory) + "readme.TXT",
                      NewCopy("readme.txt", first.at("readme")), "readme.TXT"),
               0u);
-    ASSERT_EQ(Update(std::string(kAppDirectory) + "plain.txt",
-                     NewCopy("plain.txt", first.at("plain")), "plain.txt"),
-              0u);
+    // Read-only: the cabinet records it, and the next session's extraction
+    // makes the file read-only again.
+    const std::string plain = NewCopy("plain.txt", first.at("plain"));
+    fs::permissions(Native(Wide(plain)), fs::perms::owner_write | fs::perms::group_write |
+                                             fs::perms::others_write,
+                    fs::perm_options::remove);
+    ASSERT_EQ(Update(std::string(kAppDirectory) + "plain.txt", plain, "plain.txt"), 0u);
     ASSERT_EQ(Update(std::string(kAppDirectory) + "one\\config.ini",
                      NewCopy("config.ini", first.at("config.one")), "config.ini"),
               0u);
@@ -155,6 +159,7 @@ TEST_F(CommitEndToEndTest, ReplaceThreeFilesCommitThenCarryThemOver) {
               0u);
     ASSERT_EQ(QLTMsiCommitChanges(handle_, nullptr), 0u) << LastMessage();
     ASSERT_EQ(QLTMsiCloseDatabase(handle_), 0u);
+    EXPECT_TRUE(TemporaryFiles().empty()) << "the read-only extracted file went too";
     EXPECT_FALSE(fs::exists(firstCabCache)) << "the previous cab cache is gone";
 
     fs::path secondCabCache;
@@ -179,6 +184,7 @@ TEST_F(CommitEndToEndTest, ReplaceThreeFilesCommitThenCarryThemOver) {
     both["notes"] = "new notes\n";
     EXPECT_EQ(CabinetFiles(WorkDirectory() / "second.cab"), both);
     EXPECT_TRUE(TemporaryFiles().empty());
+    fs::permissions(Native(Wide(plain)), fs::perms::owner_write, fs::perm_options::add);
 }
 
 }  // namespace

@@ -3,10 +3,24 @@
 // a new cab cache beside it. Cabinets come from gcab.
 #include "library/update/installed_products.h"
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <set>
+
 namespace update_test {
 namespace {
 
 using Table = std::vector<std::vector<std::string>>;
+
+std::string Lower(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
 
 int progressTicks = 0;
 void QLTMSI_CALL CountTicks(int code, void* data) {
@@ -100,6 +114,26 @@ class CarryOverTest : public InstalledProductTest {
         return rows;
     }
 
+    // A cab cache holding cabinet_, named by the installed package.
+    void PutCabCache(const fs::path& cache) {
+        MsiHandle created;
+        ASSERT_EQ(MsiOpenDatabaseW(Wide(WindowsPathOf(cache.string())).c_str(),
+                                   MSIDBOPEN_CREATEDIRECT, created.Receive()),
+                  0u);
+        ASSERT_EQ(AddCabinetStream(created.get(), cabinet_), 0u);
+        ASSERT_EQ(MsiDatabaseCommit(created.get()), 0u);
+        created.Close();
+        ASSERT_EQ(OnPackage(installed_,
+                            [&](MSIHANDLE database) {
+                                EXPECT_EQ(Execute(database,
+                                                  "INSERT INTO `Property` (`Property`,`Value`) "
+                                                  "VALUES ('QuilletCabCache',?)",
+                                                  {WindowsPathOf(cache.string())}),
+                                          0u);
+                            }),
+                  0u);
+    }
+
     std::string product_;
     fs::path installed_;
     fs::path cabinet_;
@@ -109,22 +143,7 @@ class CarryOverTest : public InstalledProductTest {
 TEST_F(CarryOverTest, CabinetOfTheCabCacheIsCarriedOver) {
     Prepare("{6B2E1D4F-8C3A-4F72-AD95-3E4F5A6B7C21}");
     const fs::path cache = installed_.parent_path() / "c021_.msi";
-    MsiHandle created;
-    ASSERT_EQ(MsiOpenDatabaseW(Wide(WindowsPathOf(cache.string())).c_str(), MSIDBOPEN_CREATEDIRECT,
-                               created.Receive()),
-              0u);
-    ASSERT_EQ(AddCabinetStream(created.get(), cabinet_), 0u);
-    ASSERT_EQ(MsiDatabaseCommit(created.get()), 0u);
-    created.Close();
-    ASSERT_EQ(OnPackage(installed_,
-                        [&](MSIHANDLE database) {
-                            EXPECT_EQ(Execute(database,
-                                              "INSERT INTO `Property` (`Property`,`Value`) "
-                                              "VALUES ('QuilletCabCache',?)",
-                                              {WindowsPathOf(cache.string())}),
-                                      0u);
-                        }),
-              0u);
+    PutCabCache(cache);
     const std::string cacheBytes = winsys_test::readFile(cache.string());
 
     ASSERT_EQ(OpenWithProgress(), 0u);
@@ -144,6 +163,33 @@ TEST_F(CarryOverTest, CabinetOfTheCabCacheIsCarriedOver) {
     EXPECT_TRUE(fs::exists(cache));
 }
 
+// File keys are case-sensitive, the file systems the files are extracted to
+// are not: two keys that differ only in case must not share one file.
+TEST_F(CarryOverTest, KeysThatDifferOnlyInCaseKeepFilesOfTheirOwn) {
+    Prepare("{6B2E1D4F-8C3A-4F72-AD95-3E4F5A6B7C25}");
+    const fs::path folder = cabinet_.parent_path();
+    winsys_test::writeFile((folder / "data").string(), "lower case key, longer contents\n");
+    winsys_test::writeFile((folder / "DATA").string(), "UPPER\n");
+    winsys_test::writeFile((folder / "Data~1").string(), "a name like a variant\n");
+    ASSERT_EQ(update_test::Run("cd '" + folder.string() +
+                               "' && gcab -c -z old.cab data DATA Data~1 File1"),
+              0);
+    PutCabCache(installed_.parent_path() / "c025_.msi");
+    ASSERT_EQ(OpenWithProgress(), 0u);
+    EXPECT_EQ(ReplaceOnlyFile(), "0");
+    // CarriedRows compares each extracted file with the one of its key.
+    const Table rows = CarriedRows();
+    ASSERT_EQ(rows.size(), 5u);
+    std::set<std::string> paths;
+    for (const auto& row : rows) {
+        paths.insert(Lower(row[1]));
+    }
+    EXPECT_EQ(paths.size(), 5u) << "no two keys share a file, whatever the case";
+    EXPECT_EQ(QLTMsiClose(handle_), 0u);
+    EXPECT_TRUE(TemporaryFiles().empty());
+    fs::remove(installed_.parent_path() / "c025_.msi");
+}
+
 TEST_F(CarryOverTest, CabinetInThePackageMovesToANewCabCache) {
     Prepare("{6B2E1D4F-8C3A-4F72-AD95-3E4F5A6B7C22}");
     ASSERT_EQ(OnPackage(installed_,
@@ -152,6 +198,14 @@ TEST_F(CarryOverTest, CabinetInThePackageMovesToANewCabCache) {
                         }),
               0u);
     const std::string installedBytes = winsys_test::readFile(installed_.string());
+    // What a patch closed without a commit leaves: the first letter's name
+    // is taken, so the new cab cache gets the next.
+    char digits[32];
+    std::snprintf(digits, sizeof digits, "%3d", static_cast<int>(getpid()));
+    std::string leftover = "a" + std::string(digits, 3) + "_.msi";
+    std::replace(leftover.begin(), leftover.end(), ' ', '_');
+    const fs::path taken = installed_.parent_path() / leftover;
+    winsys_test::writeFile(taken.string(), "left over");
 
     ASSERT_EQ(OpenWithProgress(), 0u);
     EXPECT_EQ(ReplaceOnlyFile(), "0");
@@ -161,8 +215,9 @@ TEST_F(CarryOverTest, CabinetInThePackageMovesToANewCabCache) {
                                     {"only.txt", newCopy_, "only.txt"}}));
     const fs::path cache = Native(Context().cabCachePath.data());
     EXPECT_EQ(cache.parent_path(), installed_.parent_path());
-    EXPECT_EQ(cache.filename().string().size(), 9u) << cache;
-    EXPECT_EQ(cache.filename().string().substr(4), "_.msi");
+    EXPECT_EQ(cache.filename().string(), "b" + leftover.substr(1));
+    EXPECT_EQ(winsys_test::readFile(taken.string()), "left over");
+    fs::remove(taken);
     EXPECT_EQ(StreamOfPackage(cache, "QuilletCab"), winsys_test::readFile(cabinet_.string()));
     {
         MsiHandle database;

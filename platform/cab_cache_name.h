@@ -1,0 +1,21 @@
+// Names for new cab cache packages beside an installed package. Commits,
+// restores and the carry-over of a cabinet held inside the package all take
+// their names here, so every one is checked against the files already there
+// in its final form.
+#pragma once
+
+#include <windows.h>
+
+enum class CabCacheNameForm {
+    // "C:\dir\product.msi" gives "C:\dir\product.a345.msi".
+    kBesidePackage,
+    // "C:\dir\product.msi" gives "C:\dir\a345_.msi": for a cabinet moved out
+    // of the package's own streams.
+    kMovedOut,
+};
+
+// Writes into `name` (room for MAX_PATH characters and the terminator) a name
+// in the given form that no file or folder has yet. False, with `name`
+// emptied, when the package path has no folder (or, beside the package, no
+// extension), no free name is left or the name would not fit.
+bool MakeCabCacheName(LPCWSTR packagePath, CabCacheNameForm form, LPWSTR name);
