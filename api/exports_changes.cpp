@@ -1,6 +1,8 @@
 // QLTMsiUpdateFile and QLTMsiCommitChanges: the work on the opened package.
 #include "api/call_lock.h"
+#include "api/messages.h"
 #include "cabinet/commit.h"
+#include "platform/package_lock.h"
 #include "update/update_file.h"
 
 extern "C" {
@@ -40,6 +42,13 @@ DWORD WINAPI QLTMsiCommitChanges(int handle, LPCWSTR backupDirectory) {
         return QLTMSI_SUCCESS;
     }
     ContextUse use;
+    // From the new cab cache's creation until the package names it, another
+    // process's clean-up must not take it for a leftover.
+    const PackageLock packageLock(context.packagePath.data(), kPackageLockWait);
+    if (!packageLock.held()) {
+        context.lastMessageId = kMessageCommit;
+        return ERROR_SHARING_VIOLATION;
+    }
     const UINT status = CommitDatabase(context);
     if (status != 0) {
         return status;

@@ -3,6 +3,7 @@
 // database, so the installed package is read and never written here.
 #include "api/open_package.h"
 
+#include "api/leftover_cab_caches.h"
 #include "api/messages.h"
 #include "platform/platform_calls.h"
 #include "update/ascii_text.h"
@@ -92,7 +93,8 @@ UINT MakeWorkingCopy(PatchContext& context) {
         context.workingCopyPath[0] = 0;
         return QLTMSI_ERROR_WORKING_COPY;
     }
-    if (!platformCalls.copyFile(context.packagePath.data(), context.workingCopyPath.data(), FALSE)) {
+    if (!platformCalls.copyFile(context.packagePath.data(), context.workingCopyPath.data(),
+                                FALSE)) {
         return QLTMSI_ERROR_WORKING_COPY;
     }
     // The copy takes the installed package's attributes; a read-only working
@@ -142,5 +144,9 @@ UINT OpenPackage(PatchContext& context, LPCWSTR productCode, LPCWSTR requiredPac
     if (transformPath != nullptr) {
         context.transformPath = WideString(transformPath);
     }
-    return TakeCabCacheProperty(context);
+    status = TakeCabCacheProperty(context);
+    if (status == ERROR_SUCCESS) {
+        RemoveLeftoverCabCaches(context);
+    }
+    return status;
 }

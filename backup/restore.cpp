@@ -11,12 +11,14 @@
 #include "backup/wide_text.h"
 #include "platform/cab_cache_name.h"
 #include "platform/delete_own_file.h"
+#include "platform/package_lock.h"
 #include "platform/platform_calls.h"
 
 #include <msidefs.h>
 #include <qltmsi.h>
 
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -55,6 +57,9 @@ struct RestoreRun {
     // the clean-up.
     bool alreadyRestored = false;
     bool finished = false;
+    // Held from when the package is known to the end, so that an open's
+    // clean-up never takes the cab cache this restore makes.
+    std::optional<PackageLock> packageLock;
 
     RestoreRun() = default;
     RestoreRun(const RestoreRun&) = delete;
@@ -319,6 +324,10 @@ bool RunRestore(RestoreRun& run, LPCSTR commandLine) {
     if (MsiGetProductInfoW(productCode.data(), INSTALLPROPERTY_LOCALPACKAGE,
                            run.installedPackage.data(), &size) != ERROR_SUCCESS ||
         IsEmpty(run.installedPackage)) {
+        return false;
+    }
+    run.packageLock.emplace(run.installedPackage.data(), kPackageLockWait);
+    if (!run.packageLock->held()) {
         return false;
     }
     if (AlreadyRestored(run)) {

@@ -4,6 +4,10 @@
 #include "library/update/installed_products.h"
 
 #include "api/open_package.h"
+#include "platform/package_lock.h"
+
+#include <future>
+#include <thread>
 
 #include <sys/stat.h>
 
@@ -176,6 +180,86 @@ TEST_F(OpenPackageTest, CloseLeavesNoTemporaryFileAfterUpdates) {
     EXPECT_FALSE(TemporaryFiles().empty());
     EXPECT_EQ(QLTMsiClose(handle_), 0u);
     EXPECT_TRUE(TemporaryFiles().empty());
+}
+
+// What killed commits and restores leave beside the package: cab caches of
+// this package that nothing names. The next open removes them, and nothing
+// else: not the cab cache the package names, not one an undo entry names, not
+// files of other names, and nothing while another process works on the
+// package. The package and the entry name their files through the Z: drive,
+// the clean-up finds them through C:.
+TEST_F(OpenPackageTest, OpenRemovesCabCachesThatNothingNames) {
+    const std::string product = "{6B2E1D4F-8C3A-4F72-AD95-3E4F5A6B7C14}";
+    ASSERT_TRUE(InstallSmallProduct(product));
+    const fs::path installed = LocalPackage(product);
+    const fs::path folder = installed.parent_path();
+    const std::string base = installed.stem().string();
+    const auto at = [&](const std::string& name) { return folder / name; };
+    const auto windowsAt = [&](const std::string& name) { return WindowsPathOf(at(name).string()); };
+    ASSERT_EQ(OnPackage(installed,
+                        [&](MSIHANDLE database) {
+                            EXPECT_EQ(Execute(database,
+                                              "INSERT INTO `Property` (`Property`,`Value`) "
+                                              "VALUES ('QuilletCabCache',?)",
+                                              {windowsAt(base + ".c123.msi")}),
+                                      0u);
+                        }),
+              0u);
+    HKEY entry = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE,
+                              u"Software\\Brambleway\\Quillet\\MsiRegUndo\\leftover-test", 0,
+                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &entry, nullptr),
+              0);
+    const std::u16string kept = Wide(windowsAt(base + ".d123.msi"));
+    ASSERT_EQ(RegSetValueExW(entry, u"QuilletCab", 0, REG_SZ,
+                             reinterpret_cast<const BYTE*>(kept.c_str()),
+                             static_cast<DWORD>((kept.size() + 1) * 2)),
+              0);
+    RegCloseKey(entry);
+
+    const std::vector<std::string> leftovers = {base + ".a123.msi", base + ".b_45.MSI"};
+    const std::vector<std::string> others = {base + ".c123.msi", base + ".d123.msi",
+                                             base + ".z123.msi", base + ".a12x.msi",
+                                             base + ".a1234.msi", "other.a123.msi",
+                                             "a123_.msi"};
+    const auto makeAll = [&] {
+        for (const auto& name : leftovers)
+            winsys_test::writeFile(at(name).string(), "left over");
+        for (const auto& name : others)
+            winsys_test::writeFile(at(name).string(), "kept");
+    };
+    makeAll();
+
+    // While another process holds the package, its files may be about to be
+    // named: nothing goes.
+    ASSERT_EQ(Open(product), 0u);
+    const std::u16string packagePath = Context().packagePath.data();
+    ASSERT_EQ(QLTMsiCloseDatabase(handle_), 0u);
+    makeAll();
+    std::promise<void> taken, done;
+    std::thread holder([&] {
+        PackageLock lock(packagePath.c_str(), 0);
+        EXPECT_TRUE(lock.held());
+        taken.set_value();
+        done.get_future().wait();
+    });
+    taken.get_future().wait();
+    ASSERT_EQ(Open(product), 0u);
+    ASSERT_EQ(QLTMsiCloseDatabase(handle_), 0u);
+    done.set_value();
+    holder.join();
+    for (const auto& name : leftovers)
+        EXPECT_TRUE(fs::exists(at(name))) << name;
+
+    ASSERT_EQ(Open(product), 0u);
+    ASSERT_EQ(QLTMsiCloseDatabase(handle_), 0u);
+    for (const auto& name : leftovers)
+        EXPECT_FALSE(fs::exists(at(name))) << name;
+    for (const auto& name : others) {
+        EXPECT_TRUE(fs::exists(at(name))) << name;
+        fs::remove(at(name));
+    }
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"Software\\Brambleway\\Quillet\\MsiRegUndo\\leftover-test");
 }
 
 }  // namespace

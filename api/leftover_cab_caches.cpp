@@ -1,0 +1,196 @@
+// The clean-up of cab caches that nothing names. A file is taken only when
+// its name has the exact form the library gives a cab cache of this package,
+// so other products' files, and the package itself, are never touched.
+#include "api/leftover_cab_caches.h"
+
+#include "backup/handle_holders.h"
+#include "backup/quillet_registry.h"
+#include "backup/wide_text.h"
+#include "platform/package_lock.h"
+#include "platform/platform_calls.h"
+
+#include <vector>
+
+namespace {
+
+using Text = std::basic_string<WCHAR>;
+
+constexpr size_t kCodeChars = 4;
+
+bool IsCodeCharacter(WCHAR c) {
+    return (c >= '0' && c <= '9') || c == '_';
+}
+
+// "base.Lddd.msi", with L a letter from a to y and each d a digit or '_'.
+bool IsCabCacheName(const Text& name, const Text& base) {
+    const Text extension = TEXT(".msi");
+    if (name.size() != base.size() + 1 + kCodeChars + extension.size() ||
+        !EqualIgnoringAsciiCase(name.substr(0, base.size()).c_str(), base.c_str()) ||
+        name[base.size()] != '.' ||
+        !EqualIgnoringAsciiCase(name.substr(name.size() - extension.size()).c_str(),
+                                extension.c_str())) {
+        return false;
+    }
+    const WCHAR letter = name[base.size() + 1];
+    if (letter < 'a' || letter > 'y') {
+        return false;
+    }
+    for (size_t i = 2; i <= kCodeChars; ++i) {
+        if (!IsCodeCharacter(name[base.size() + i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Every string value of every undo entry; false when they can't all be read,
+// and then nothing may be taken for unnamed.
+bool ReadUndoEntryTexts(std::vector<Text>& texts) {
+    KeyHolder undo;
+    const LONG opened =
+        platformCalls.regOpenKey(HKEY_LOCAL_MACHINE, kUndoKey, 0, KEY_READ, undo.out());
+    if (opened == ERROR_FILE_NOT_FOUND) {
+        return true;
+    }
+    if (opened != ERROR_SUCCESS) {
+        return false;
+    }
+    for (DWORD index = 0;; ++index) {
+        WCHAR entryName[MAX_PATH + 1] = {};
+        DWORD entryChars = MAX_PATH + 1;
+        const LONG listed = RegEnumKeyExW(undo.get(), index, entryName, &entryChars, nullptr,
+                                          nullptr, nullptr, nullptr);
+        if (listed == ERROR_NO_MORE_ITEMS) {
+            return true;
+        }
+        KeyHolder entry;
+        if (listed != ERROR_SUCCESS || platformCalls.regOpenKey(undo.get(), entryName, 0, KEY_READ,
+                                                                entry.out()) != ERROR_SUCCESS) {
+            return false;
+        }
+        for (DWORD value = 0;; ++value) {
+            WCHAR valueName[MAX_PATH + 1] = {};
+            DWORD valueChars = MAX_PATH + 1;
+            WidePath text{};
+            DWORD bytes = MAX_PATH * sizeof(WCHAR);
+            DWORD type = 0;
+            const LONG read = RegEnumValueW(entry.get(), value, valueName, &valueChars, nullptr,
+                                            &type, reinterpret_cast<LPBYTE>(text.data()), &bytes);
+            if (read == ERROR_NO_MORE_ITEMS) {
+                break;
+            }
+            // A value too long for a path names no file of ours.
+            if (read == ERROR_MORE_DATA) {
+                continue;
+            }
+            if (read != ERROR_SUCCESS) {
+                return false;
+            }
+            if (type == REG_SZ) {
+                texts.emplace_back(text.data());
+            }
+        }
+    }
+}
+
+// Which file a path reaches, whatever form the path has (another drive
+// mapping, a short name, other letter case): volume and file index.
+struct FileIdentity {
+    DWORD volume = 0;
+    DWORD indexHigh = 0;
+    DWORD indexLow = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+bool IdentifyFile(LPCWSTR path, FileIdentity& identity) {
+    const HANDLE file = platformCalls.createFile(
+        path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION information{};
+    const BOOL known = GetFileInformationByHandle(file, &information);
+    CloseHandle(file);
+    identity = {information.dwVolumeSerialNumber, information.nFileIndexHigh,
+                information.nFileIndexLow};
+    return known != FALSE;
+}
+
+// The files that the named texts reach; false when one that exists can't be
+// identified, since it might then be any of the candidates.
+bool IdentifyNamedFiles(const std::vector<Text>& named, std::vector<FileIdentity>& files) {
+    for (const Text& text : named) {
+        if (text.empty() || platformCalls.fileAttributes(text.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            continue;
+        }
+        FileIdentity identity;
+        if (!IdentifyFile(text.c_str(), identity)) {
+            return false;
+        }
+        files.push_back(identity);
+    }
+    return true;
+}
+
+}  // namespace
+
+void RemoveLeftoverCabCaches(const PatchContext& context) {
+    const Text package(context.packagePath.data());
+    const size_t separator = package.rfind(TEXT('\\'));
+    if (separator == Text::npos) {
+        return;
+    }
+    const Text folder = package.substr(0, separator + 1);
+    const Text fileName = package.substr(separator + 1);
+    const size_t dot = fileName.rfind(TEXT('.'));
+    if (dot == Text::npos || dot == 0) {
+        return;
+    }
+    const Text base = fileName.substr(0, dot);
+
+    const PackageLock lock(package.c_str(), 0);
+    if (!lock.held()) {
+        return;
+    }
+    std::vector<Text> named;
+    if (!ReadUndoEntryTexts(named)) {
+        return;
+    }
+    named.emplace_back(context.cabCachePath.data());
+    std::vector<FileIdentity> namedFiles;
+    if (!IdentifyNamedFiles(named, namedFiles)) {
+        return;
+    }
+
+    std::vector<Text> leftovers;
+    WIN32_FIND_DATAW entry{};
+    const HANDLE find =
+        platformCalls.findFirstFile((folder + base + TEXT(".*.msi")).c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    do {
+        const Text name(entry.cFileName);
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+            !IsCabCacheName(name, base)) {
+            continue;
+        }
+        const Text path = folder + name;
+        FileIdentity identity;
+        if (!IdentifyFile(path.c_str(), identity)) {
+            continue;
+        }
+        bool isNamed = false;
+        for (const FileIdentity& namedFile : namedFiles) {
+            isNamed = isNamed || namedFile == identity;
+        }
+        if (!isNamed) {
+            leftovers.push_back(path);
+        }
+    } while (platformCalls.findNextFile(find, &entry));
+    FindClose(find);
+    for (const Text& path : leftovers) {
+        platformCalls.deleteFile(path.c_str());
+    }
+}
