@@ -3,7 +3,7 @@
 // database, so the installed package is read and never written here.
 #include "api/open_package.h"
 
-#include "api/leftover_cab_caches.h"
+#include "api/leftover_files.h"
 #include "api/messages.h"
 #include "platform/platform_calls.h"
 #include "update/ascii_text.h"
@@ -146,7 +146,7 @@ UINT OpenPackage(PatchContext& context, LPCWSTR productCode, LPCWSTR requiredPac
     }
     status = TakeCabCacheProperty(context);
     if (status == ERROR_SUCCESS) {
-        RemoveLeftoverCabCaches(context);
+        RemoveLeftoverFiles(context);
     }
     return status;
 }

@@ -4,6 +4,7 @@
 #include "backup/defrag.h"
 
 #include "backup/handle_holders.h"
+#include "platform/package_lock.h"
 #include "platform/platform_calls.h"
 
 #include <ole2.h>
@@ -51,6 +52,12 @@ bool OpensAsPackage(LPCWSTR path) {
 
 DWORD CompactPackage(LPCWSTR packagePath) {
     if (packagePath == nullptr) {
+        return QLTMSI_DEFRAG_NOTHING_CHANGED;
+    }
+    // Its temporary copy beside the package must not be taken for a
+    // leftover by another process's clean-up.
+    const PackageLock packageLock(packagePath, kPackageLockWait);
+    if (!packageLock.held()) {
         return QLTMSI_DEFRAG_NOTHING_CHANGED;
     }
     IStorage* source = nullptr;

@@ -59,10 +59,6 @@ int run(const std::vector<std::string>& args) {
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return fail(package, "is a folder, not a package");
     }
-    // A smaller copy could not replace it, and nobody would learn of that.
-    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        return fail(package, "is read-only; it is unchanged");
-    }
     const std::optional<unsigned long long> before = sizeOf(package);
     QLTMSI_STATUS status = DefragMsiFile(package.c_str());
     if (status != QLTMSI_DEFRAG_DONE) {
@@ -74,6 +70,9 @@ int run(const std::vector<std::string>& args) {
     if (before && after && *after < *before) {
         std::printf("compacted %s: %llu bytes, was %llu\n", toUtf8(package).c_str(), *after,
                     *before);
+    } else if ((GetFileAttributesW(package.c_str()) & FILE_ATTRIBUTE_READONLY) != 0) {
+        // A smaller copy may have been made and refused by the read-only file.
+        return fail(package, "is read-only and was left as it is");
     } else {
         std::printf("%s is already compact\n", toUtf8(package).c_str());
     }

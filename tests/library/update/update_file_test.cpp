@@ -5,6 +5,8 @@
 
 #include "update/update_file.h"
 
+#include <winsys_faults.h>
+
 namespace update_test {
 namespace {
 
@@ -97,6 +99,13 @@ TEST_F(UpdateFileTest, NewCopiesTheRowCannotDescribeAreRefused) {
     const auto before = FileRow("plain");
     EXPECT_EQ(Update(InApp("plain.txt"), "C:\\nowhere\\gone.bin", "plain.txt"), 3u);
     EXPECT_EQ(LastMessage(), "Error archiving modified file.");
+    // A copy that is there but can't be opened just now.
+    const std::string held = NewCopy("held.txt", "held");
+    WinsysFaultsReset();
+    ASSERT_TRUE(WinsysFaultsArm(WINSYS_FAULT_OPEN, 1, ERROR_SHARING_VIOLATION, FALSE));
+    EXPECT_EQ(Update(InApp("plain.txt"), held, "plain.txt"), 32u);
+    EXPECT_EQ(WinsysFaultsFired(), 1u);
+    WinsysFaultsReset();
     const auto sparse = [](const std::string& name, uintmax_t size) {
         const std::string copy = NewCopy(name, "");
         fs::resize_file(Native(Wide(copy)), size);

@@ -1,11 +1,13 @@
-// The clean-up of cab caches that nothing names. A file is taken only when
-// its name has the exact form the library gives a cab cache of this package,
-// so other products' files, and the package itself, are never touched.
-#include "api/leftover_cab_caches.h"
+// The clean-up of the library's files beside a package that nothing names. A
+// file is taken only when its name has the exact form the library gives a cab
+// cache of this package or a temporary copy, so other products' files, and
+// the package itself, are never touched.
+#include "api/leftover_files.h"
 
 #include "backup/handle_holders.h"
 #include "backup/quillet_registry.h"
 #include "backup/wide_text.h"
+#include "platform/delete_own_file.h"
 #include "platform/package_lock.h"
 #include "platform/platform_calls.h"
 
@@ -37,6 +39,28 @@ bool IsCabCacheName(const Text& name, const Text& base) {
     }
     for (size_t i = 2; i <= kCodeChars; ++i) {
         if (!IsCodeCharacter(name[base.size() + i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// "qlt" and one to four hexadecimal digits, ".tmp": a name from
+// GetTempFileNameW with the library's prefix, as the copies that replace a
+// package in one step are named beside it.
+bool IsTemporaryCopyName(const Text& name) {
+    const Text prefix = TEXT("qlt");
+    const Text extension = TEXT(".tmp");
+    if (name.size() < prefix.size() + 1 + extension.size() ||
+        name.size() > prefix.size() + 4 + extension.size() ||
+        !EqualIgnoringAsciiCase(name.substr(0, prefix.size()).c_str(), prefix.c_str()) ||
+        !EqualIgnoringAsciiCase(name.substr(name.size() - extension.size()).c_str(),
+                                extension.c_str())) {
+        return false;
+    }
+    for (size_t i = prefix.size(); i < name.size() - extension.size(); ++i) {
+        const WCHAR c = name[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))) {
             return false;
         }
     }
@@ -135,7 +159,7 @@ bool IdentifyNamedFiles(const std::vector<Text>& named, std::vector<FileIdentity
 
 }  // namespace
 
-void RemoveLeftoverCabCaches(const PatchContext& context) {
+void RemoveLeftoverFiles(const PatchContext& context) {
     const Text package(context.packagePath.data());
     const size_t separator = package.rfind(TEXT('\\'));
     if (separator == Text::npos) {
@@ -165,15 +189,14 @@ void RemoveLeftoverCabCaches(const PatchContext& context) {
 
     std::vector<Text> leftovers;
     WIN32_FIND_DATAW entry{};
-    const HANDLE find =
-        platformCalls.findFirstFile((folder + base + TEXT(".*.msi")).c_str(), &entry);
+    const HANDLE find = platformCalls.findFirstFile((folder + TEXT("*")).c_str(), &entry);
     if (find == INVALID_HANDLE_VALUE) {
         return;
     }
     do {
         const Text name(entry.cFileName);
         if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-            !IsCabCacheName(name, base)) {
+            !(IsCabCacheName(name, base) || IsTemporaryCopyName(name))) {
             continue;
         }
         const Text path = folder + name;
@@ -191,6 +214,6 @@ void RemoveLeftoverCabCaches(const PatchContext& context) {
     } while (platformCalls.findNextFile(find, &entry));
     FindClose(find);
     for (const Text& path : leftovers) {
-        platformCalls.deleteFile(path.c_str());
+        DeleteOwnFile(path.c_str());
     }
 }
