@@ -3,6 +3,7 @@
 #include "string_pool.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "codepage.h"
 
@@ -20,9 +21,50 @@ void putU16(std::vector<uint8_t>& v, uint32_t x) {
 
 }  // namespace
 
+uint32_t StringPool::hashOf(std::u16string_view s) {
+    uint64_t h = std::hash<std::u16string_view>()(s);
+    return uint32_t(h ^ (h >> 32));
+}
+
+size_t StringPool::slotOf(std::u16string_view s, uint32_t hash) const {
+    size_t mask = slots_.size() - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+        uint64_t slot = slots_[i];
+        if (slot == 0) return i;
+        if (uint32_t(slot >> 32) == hash && strings_[uint32_t(slot)] == s) return i;
+    }
+}
+
+void StringPool::rehash(size_t slotCount) {
+    std::vector<uint64_t> old = std::move(slots_);
+    slots_.assign(slotCount, 0);
+    size_t mask = slotCount - 1;
+    for (uint64_t slot : old) {
+        if (slot == 0) continue;
+        size_t i = size_t(slot >> 32) & mask;
+        while (slots_[i] != 0) i = (i + 1) & mask;
+        slots_[i] = slot;
+    }
+}
+
+void StringPool::reserve(size_t count) {
+    size_t want = 16;
+    while (want < count * 2) want *= 2;
+    if (want > slots_.size()) rehash(want);
+}
+
+void StringPool::index(uint32_t id) {
+    if ((indexed_ + 1) * 2 > slots_.size()) rehash(std::max<size_t>(16, slots_.size() * 2));
+    uint32_t hash = hashOf(strings_[id]);
+    size_t slot = slotOf(strings_[id], hash);
+    if (slots_[slot] != 0) return;  // a duplicate: the first one keeps the text
+    slots_[slot] = (uint64_t(hash) << 32) | id;
+    ++indexed_;
+}
+
 uint32_t StringPool::intern(std::u16string_view s) {
     if (s.empty()) return 0;
-    if (auto it = ids_.find(std::u16string(s)); it != ids_.end()) return it->second;
+    if (auto id = find(s)) return *id;
     uint32_t id;
     if (!free_.empty()) {
         id = free_.back();
@@ -34,15 +76,16 @@ uint32_t StringPool::intern(std::u16string_view s) {
         strings_.emplace_back(s);
         used_.push_back(1);
     }
-    ids_.emplace(strings_[id], id);
+    index(id);
     return id;
 }
 
 std::optional<uint32_t> StringPool::find(std::u16string_view s) const {
     if (s.empty()) return 0u;
-    auto it = ids_.find(std::u16string(s));
-    if (it == ids_.end()) return std::nullopt;
-    return it->second;
+    if (slots_.empty()) return std::nullopt;
+    auto id = uint32_t(slots_[slotOf(s, hashOf(s))]);
+    if (id == 0) return std::nullopt;
+    return id;
 }
 
 const std::u16string& StringPool::text(uint32_t id) const {
@@ -57,7 +100,7 @@ void StringPool::place(uint32_t id, std::u16string s) {
     }
     strings_[id] = std::move(s);
     used_[id] = 1;
-    ids_.emplace(strings_[id], id);  // the first of duplicates wins
+    if (!strings_[id].empty()) index(id);
 }
 
 void StringPool::collectHoles() {

@@ -8,7 +8,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace winsys::msi {
@@ -29,14 +28,26 @@ public:
 
     // Adds a string read from disk at `id` (ids ascend; gaps become holes).
     void place(uint32_t id, std::u16string s);
-    void reserve(size_t count) { ids_.reserve(count); }
+    void reserve(size_t count);
     // Marks the ids below limit() that are unused as reusable.
     void collectHoles();
 
 private:
+    // Slot of `s` in slots_: the one holding its id, or the empty one where
+    // it would go.
+    size_t slotOf(std::u16string_view s, uint32_t hash) const;
+    static uint32_t hashOf(std::u16string_view s);
+    void index(uint32_t id);  // adds the id of a string not yet indexed
+    void rehash(size_t slotCount);
+
     std::vector<std::u16string> strings_{std::u16string()};
     std::vector<uint8_t> used_{0};
-    std::unordered_map<std::u16string, uint32_t> ids_;
+    // Ids by text, open addressing: each slot holds an id in its low half
+    // (0: empty) and the text's hash in its high half, so that a probe rarely
+    // has to compare strings. The strings are not copied, and a lookup
+    // allocates nothing.
+    std::vector<uint64_t> slots_;
+    size_t indexed_ = 0;
     std::vector<uint32_t> free_;  // descending, smallest at the back
 };
 
