@@ -5,6 +5,7 @@
 // QLTMSI_BENCH_ROUNDS overrides the number of rounds.
 #pragma once
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -20,12 +21,27 @@ inline double SecondsSince(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
+inline double ChildCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// CPU seconds (user and system) of the processes of the last TimeShell.
+inline double& LastShellCpu() {
+    static double cpu = 0;
+    return cpu;
+}
+
 // Runs a shell command; its wall time in seconds, or a negative number when
 // it failed.
 inline double TimeShell(const std::string& command) {
+    double cpuBefore = ChildCpuSeconds();
     auto start = std::chrono::steady_clock::now();
     int status = std::system(command.c_str());
     double seconds = SecondsSince(start);
+    LastShellCpu() = ChildCpuSeconds() - cpuBefore;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : -1;
 }
 
@@ -44,6 +60,7 @@ inline double Median(std::vector<double> values) {
 
 struct Paired {
     std::vector<double> ours, peer, ratios;
+    std::vector<double> cpuRatios;  // when both sides are whole processes
     bool failed = false;
     double oursMedian() const { return Median(ours); }
     double peerMedian() const { return Median(peer); }
@@ -56,11 +73,13 @@ template <class Prepare, class Ours, class Peer>
 Paired RunPaired(int rounds, Prepare prepare, Ours ours, Peer peer) {
     Paired result;
     for (int round = 0; round < rounds && !result.failed; ++round) {
-        double a = 0, b = 0;
+        double a = 0, b = 0, cpuA = 0, cpuB = 0;
         for (int half = 0; half < 2; ++half) {
             bool oursNow = (half == 0) == (round % 2 == 0);
             prepare();
+            LastShellCpu() = 0;
             (oursNow ? a : b) = oursNow ? ours() : peer();
+            (oursNow ? cpuA : cpuB) = LastShellCpu();
         }
         if (a <= 0 || b <= 0) {
             result.failed = true;
@@ -69,6 +88,7 @@ Paired RunPaired(int rounds, Prepare prepare, Ours ours, Peer peer) {
         result.ours.push_back(a);
         result.peer.push_back(b);
         result.ratios.push_back(b / a);
+        if (cpuA > 0 && cpuB > 0) result.cpuRatios.push_back(cpuB / cpuA);
     }
     return result;
 }
@@ -82,6 +102,8 @@ inline void Print(const char* job, const char* peerName, const Paired& p) {
                 p.oursMedian(), peerName, p.peerMedian(), p.ratioMedian(), p.ratios.size(),
                 *std::min_element(p.ratios.begin(), p.ratios.end()),
                 *std::max_element(p.ratios.begin(), p.ratios.end()));
+    if (p.cpuRatios.size() == p.ratios.size())
+        std::printf("%-34s cpu time (user + system) ratio %.2fx (median)\n", "", Median(p.cpuRatios));
 }
 
 }  // namespace bench
