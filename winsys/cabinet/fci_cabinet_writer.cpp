@@ -53,17 +53,27 @@ class CabinetOutput {
         used_ = 0;
         return true;
     }
-    // Appends the whole content of a temporary file.
+    // Appends the whole content of a scratch store: its memory part straight
+    // from memory, then its file part.
     bool CopyTemp(TempFile& temp) {
         if (!Flush())
             return false;
         int err = 0;
+        for (uint64_t at = 0; at < temp.memorySize; at += TempFile::kChunkSize) {
+            auto n = static_cast<UINT>(std::min<uint64_t>(temp.memorySize - at, TempFile::kChunkSize));
+            if (fci_.write(handle_, temp.chunks[at / TempFile::kChunkSize], n, &err, fci_.pv) != n) {
+                SetFciError(fci_, FCIERR_CAB_FILE, err);
+                return false;
+            }
+        }
+        uint64_t left = temp.size - temp.memorySize;
+        if (left == 0)
+            return true;
         temp.atEnd = false;
         if (fci_.seek(temp.handle, 0, kSeekSet, &err, fci_.pv) != 0) {
             SetFciError(fci_, FCIERR_TEMP_FILE, err);
             return false;
         }
-        uint64_t left = temp.size;
         while (left > 0) {
             auto n = static_cast<UINT>(std::min<uint64_t>(left, kStagingSize));
             if (fci_.read(temp.handle, staging_, n, &err, fci_.pv) != n) {
@@ -213,7 +223,9 @@ bool WriteCabinet(FciContext& fci, BOOL getNextCabinet, PFNFCIGETNEXTCABINET get
 
     // The next cabinet starts empty; the temporary files are reused.
     fci.files.size = 0;
+    fci.files.memorySize = 0;
     fci.data.size = 0;
+    fci.data.memorySize = 0;
     fci.folders.Clear();
     fci.fileCount = 0;
     if (getNextCabinet) {

@@ -13,15 +13,28 @@ namespace winsys::cabinet {
 
 inline constexpr uint32_t kFciMagic = 0x46434943;  // "FCIC"
 
-// A temporary file reached only through the caller's callbacks. Its logical
-// size is tracked here, so that it can be reused from the start for the next
-// cabinet without truncating it.
+// Scratch storage for what a cabinet holds until it is written: its first
+// `memoryBudget` bytes in client memory, the rest in a temporary file reached
+// only through the caller's callbacks. Compressed data that fits the budget
+// is thus written once, into the cabinet. The logical size is tracked here,
+// so that both parts are reused from the start for the next cabinet without
+// truncating the file.
 struct TempFile {
+    static constexpr uint32_t kChunkSize = 1u << 20;
+    static constexpr size_t kMaxChunks = 16;
+
     char name[CB_MAX_FILENAME] = {};
     INT_PTR handle = -1;
-    uint64_t size = 0;
-    bool atEnd = true;  // the file position is at `size`
+    uint64_t size = 0;      // logical: memory part and file part
+    bool atEnd = true;      // the file position is at the end of the file part
+    uint64_t memorySize = 0;  // bytes of the content held in memory
+    uint64_t memoryBudget = 0;  // never more in memory than this
+    uint8_t* chunks[kMaxChunks] = {};  // the memory part, in client memory
 };
+
+// Memory budgets of the two scratch stores of a cabinet writer.
+inline constexpr uint64_t kDataMemoryBudget = uint64_t(TempFile::kChunkSize) * 16;
+inline constexpr uint64_t kFilesMemoryBudget = uint64_t(TempFile::kChunkSize) * 1;
 
 struct FolderRecord {
     uint64_t dataOffset;  // in the data temporary file

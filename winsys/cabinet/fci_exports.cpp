@@ -63,6 +63,8 @@ WINSYS_EXPORT HFCI DIAMONDAPI FCICreate(PERF perf, PFNFCIFILEPLACED pfnfcifp, PF
         release.Delete(fci);
         return nullptr;
     }
+    fci->data.memoryBudget = kDataMemoryBudget;
+    fci->files.memoryBudget = kFilesMemoryBudget;
     return fci;
 }
 

@@ -132,10 +132,16 @@ bool CreateTempFile(FciContext& fci, TempFile& temp) {
     }
     temp.size = 0;
     temp.atEnd = true;
+    temp.memorySize = 0;
     return true;
 }
 
 void DestroyTempFile(FciContext& fci, TempFile& temp) {
+    for (uint8_t*& chunk : temp.chunks) {
+        fci.memory.Free(chunk);
+        chunk = nullptr;
+    }
+    temp.memorySize = 0;
     if (temp.handle == -1)
         return;
     int err = 0;
@@ -144,18 +150,48 @@ void DestroyTempFile(FciContext& fci, TempFile& temp) {
     temp.handle = -1;
 }
 
+namespace {
+
+// Appends to the memory part when the whole of `size` fits its budget and
+// nothing has gone to the file yet; false leaves the bytes to the file.
+bool AppendToMemory(FciContext& fci, TempFile& temp, const void* bytes, uint32_t size) {
+    if (temp.size != temp.memorySize || temp.memorySize + size > temp.memoryBudget)
+        return false;
+    const uint64_t end = temp.memorySize + size;
+    for (uint64_t c = temp.memorySize / TempFile::kChunkSize; c * TempFile::kChunkSize < end; ++c)
+        if (!temp.chunks[c] &&
+            !(temp.chunks[c] = static_cast<uint8_t*>(fci.memory.Allocate(TempFile::kChunkSize))))
+            return false;  // short of memory: the file takes the rest
+    const auto* from = static_cast<const uint8_t*>(bytes);
+    for (uint64_t at = temp.memorySize; at < end;) {
+        const uint64_t offset = at % TempFile::kChunkSize;
+        const uint64_t n = std::min<uint64_t>(end - at, TempFile::kChunkSize - offset);
+        std::memcpy(temp.chunks[at / TempFile::kChunkSize] + offset, from, n);
+        from += n;
+        at += n;
+    }
+    temp.memorySize = end;
+    temp.size = end;
+    return true;
+}
+
+}  // namespace
+
 bool AppendToTemp(FciContext& fci, TempFile& temp, const void* bytes, uint32_t size) {
+    if (size == 0)
+        return true;
+    if (AppendToMemory(fci, temp, bytes, size))
+        return true;
     int err = 0;
+    const uint64_t fileSize = temp.size - temp.memorySize;
     if (!temp.atEnd) {
-        if (temp.size > 0x7FFFFFFF || fci.seek(temp.handle, static_cast<long>(temp.size), kSeekSet,
-                                               &err, fci.pv) != static_cast<long>(temp.size)) {
+        if (fileSize > 0x7FFFFFFF || fci.seek(temp.handle, static_cast<long>(fileSize), kSeekSet,
+                                              &err, fci.pv) != static_cast<long>(fileSize)) {
             SetFciError(fci, FCIERR_TEMP_FILE, err);
             return false;
         }
         temp.atEnd = true;
     }
-    if (size == 0)
-        return true;
     if (fci.write(temp.handle, const_cast<void*>(bytes), size, &err, fci.pv) != size) {
         SetFciError(fci, FCIERR_TEMP_FILE, err);
         return false;

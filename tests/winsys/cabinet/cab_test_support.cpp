@@ -73,6 +73,8 @@ UINT FciWrite(INT_PTR hf, void* buffer, UINT cb, int* err, void*) {
     ssize_t n = ::write(static_cast<int>(hf), buffer, cb);
     if (n < 0)
         *err = errno;
+    else
+        g_log.bytesWritten += static_cast<uint64_t>(n);
     return static_cast<UINT>(n);
 }
 int FciClose(INT_PTR hf, int* err, void*) {

@@ -52,6 +52,7 @@ struct CallbackLog {
     long frees = 0;
     long opens = 0;
     long closes = 0;
+    uint64_t bytesWritten = 0;  // through the FCI write callback, to any file
     std::vector<std::string> tempFiles;
     std::vector<std::string> deleted;
     std::vector<std::string> placed;

@@ -190,6 +190,34 @@ TEST_F(RoundTrip, CompressedOutputDoesNotDependOnThreadTiming) {
     EXPECT_EQ(ReadFile(first), ReadFile(second));
 }
 
+
+// Compressed data within the writer's memory budget is written once, into
+// the cabinet; past it the rest goes through a temporary file and the
+// cabinet still comes back whole. Two cabinets in a row reuse the scratch
+// stores from the start.
+TEST_F(RoundTrip, CompressedBytesReachTheCabinetOnceWithinTheMemoryBudget) {
+    struct Case {
+        std::string bytes;
+        bool withinBudget;
+    };
+    const Case cases[] = {{TextBytes(6 << 20, 71), true}, {RandomBytes(20 << 20, 72), false},
+                          {TextBytes(3 << 20, 73), true}};
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        ResetLog();
+        fs::path source = Source("c" + std::to_string(i), cases[i].bytes);
+        fs::path cab = out_ / ("budget" + std::to_string(i) + ".cab");
+        ASSERT_TRUE(BuildCabinet(cab, {{source, "c"}}).ok);
+        const uint64_t size = fs::file_size(cab);
+        if (cases[i].withinBudget)
+            EXPECT_EQ(Log().bytesWritten, size) << i;
+        else
+            EXPECT_GT(Log().bytesWritten, size) << i;
+        EXPECT_LT(Log().bytesWritten, 2 * size) << i;
+        TempDir extracted;
+        ASSERT_TRUE(ExtractCabinet(cab, extracted.path()).ok) << i;
+        EXPECT_TRUE(ReadFile(extracted / "c") == cases[i].bytes) << i;
+    }
+}
 TEST_F(RoundTrip, FailuresAreReportedInTheErrorRecord) {
     fs::path a = Source("a", RandomBytes(200000, 9));
     BuildResult missing = BuildCabinet(out_ / "x.cab", {{sources_ / "absent", "absent"}});
