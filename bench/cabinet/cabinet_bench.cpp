@@ -1,14 +1,15 @@
-// Cabinet module benchmark, side by side with gcab and cabextract in one run:
-// compression speed and size against `gcab -c -z` on the same files, and
-// extraction speed against `gcab -x` and `cabextract`. The data set (text,
-// Windows executables, incompressible data) is generated in a temporary
-// directory; QLTMSI_BENCH_CABINET_MB sets its size (default 32).
+// Cabinet module benchmark against gcab and cabextract, whole processes
+// paired A/B: compression speed and size against `gcab -c -z` on the same
+// files, and extraction of the same cabinet into a fresh folder against
+// `gcab -x` and `cabextract`. Our side is this program run again as a child
+// (`--compress`, `--extract`), so that both sides are timed as a user waits
+// for them. The data set (text, Windows executables, incompressible data) is
+// generated in a temporary directory; QLTMSI_BENCH_CABINET_MB sets its size
+// (default 200).
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <chrono>
 #include <cstdio>
@@ -20,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "../paired.h"
 #include "fci.h"
 #include "fdi.h"
 
@@ -136,14 +138,6 @@ double Seconds(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// CPU seconds (user and system) used so far by this process or its children.
-double CpuSeconds(int who) {
-    struct rusage usage {};
-    getrusage(who, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 double TimeCommand(const std::string& command) {
     auto start = std::chrono::steady_clock::now();
     if (std::system((command + " > /dev/null 2>&1").c_str()) != 0)
@@ -214,59 +208,71 @@ std::vector<std::string> MakeDataSet(const fs::path& dir, uint64_t total) {
     return names;
 }
 
-// How much MSZIP blocks that start without history lose against blocks
-// primed with the previous 32 KiB, on the same data (one thread, zlib 6).
-void MeasureHistoryCost(const fs::path& dir, const std::vector<std::string>& names) {
-    uint64_t fresh = 0, primed = 0, input = 0;
-    std::string folder;
-    for (const auto& n : names) {
-        std::ifstream in(dir / n, std::ios::binary);
-        folder.append(std::istreambuf_iterator<char>(in), {});
-        if (folder.size() > (24u << 20))
-            break;
+Api LoadApi() {
+    void* module = dlopen(CABINET_MODULE_PATH, RTLD_NOW);
+    if (!module) {
+        std::fprintf(stderr, "cannot load %s\n", CABINET_MODULE_PATH);
+        std::exit(1);
     }
-    std::vector<unsigned char> out(70000);
-    for (size_t at = 0; at < folder.size(); at += 32768) {
-        size_t n = std::min<size_t>(32768, folder.size() - at);
-        for (int withHistory = 0; withHistory < 2; ++withHistory) {
-            z_stream z{};
-            deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-            if (withHistory && at > 0)
-                deflateSetDictionary(&z, reinterpret_cast<const Bytef*>(folder.data() + at - 32768),
-                                     32768);
-            z.next_in = reinterpret_cast<Bytef*>(folder.data() + at);
-            z.avail_in = static_cast<uInt>(n);
-            z.next_out = out.data();
-            z.avail_out = static_cast<uInt>(out.size());
-            deflate(&z, Z_FINISH);
-            (withHistory ? primed : fresh) += z.total_out + 2;
-            deflateEnd(&z);
-        }
-        input += n;
+    return Api{reinterpret_cast<decltype(Api::fciCreate)>(dlsym(module, "FCICreate")),
+               reinterpret_cast<decltype(Api::fciAddFile)>(dlsym(module, "FCIAddFile")),
+               reinterpret_cast<decltype(Api::fciFlushCabinet)>(dlsym(module, "FCIFlushCabinet")),
+               reinterpret_cast<decltype(Api::fciDestroy)>(dlsym(module, "FCIDestroy")),
+               reinterpret_cast<decltype(Api::fdiCreate)>(dlsym(module, "FDICreate")),
+               reinterpret_cast<decltype(Api::fdiCopy)>(dlsym(module, "FDICopy")),
+               reinterpret_cast<decltype(Api::fdiDestroy)>(dlsym(module, "FDIDestroy"))};
+}
+
+// --compress CABINET DIR NAME...: one cabinet of the named files of DIR.
+int Compress(int argc, char** argv) {
+    Api api = LoadApi();
+    ERF erf{};
+    CCAB ccab{};
+    ccab.cb = 0x7FFFFFFF;
+    ccab.cbFolderThresh = 0x7FFFFFFF;
+    ccab.setID = 1;
+    std::snprintf(ccab.szCabPath, sizeof ccab.szCabPath, "%s", argv[2]);
+    HFCI fci = api.fciCreate(&erf, FciPlaced, Alloc, Free, FciOpen, FciRead, FciWrite, FciClose,
+                             FciSeek, FciDelete, FciTemp, &ccab, nullptr);
+    bool ok = fci != nullptr;
+    for (int i = 4; i < argc && ok; ++i) {
+        std::string path = std::string(argv[3]) + "/" + argv[i];
+        ok = api.fciAddFile(fci, path.data(), argv[i], FALSE, FciNext, FciStatus, FciOpenInfo,
+                            tcompTYPE_MSZIP);
     }
-    std::printf(
-        "history reset:       fresh blocks %.3f%% larger than primed blocks (%llu MiB sampled)\n",
-        100.0 * (static_cast<double>(fresh) / static_cast<double>(primed) - 1.0),
-        static_cast<unsigned long long>(input >> 20));
+    ok = ok && api.fciFlushCabinet(fci, FALSE, FciNext, FciStatus);
+    if (fci)
+        api.fciDestroy(fci);
+    if (!ok)
+        std::fprintf(stderr, "compression failed: %d\n", erf.erfOper);
+    return ok ? 0 : 1;
+}
+
+// --extract CABINET DIR: every file of the cabinet into DIR.
+int Extract(char** argv) {
+    Api api = LoadApi();
+    ERF erf{};
+    fs::path cabinet = argv[2];
+    HFDI fdi =
+        api.fdiCreate(Alloc, Free, FdiOpen, FdiRead, FdiWrite, FdiClose, FdiSeek, cpu80386, &erf);
+    std::string dirArg = cabinet.parent_path().string() + "/",
+                cabArg = cabinet.filename().string(), target = argv[3];
+    bool ok = fdi && api.fdiCopy(fdi, cabArg.data(), dirArg.data(), 0, FdiNotify, nullptr, &target);
+    if (fdi)
+        api.fdiDestroy(fdi);
+    return ok ? 0 : 1;
 }
 
 }  // namespace
 
-int main() {
-    void* module = dlopen(CABINET_MODULE_PATH, RTLD_NOW);
-    if (!module) {
-        std::fprintf(stderr, "cannot load %s\n", CABINET_MODULE_PATH);
-        return 1;
-    }
-    Api api{reinterpret_cast<decltype(Api::fciCreate)>(dlsym(module, "FCICreate")),
-            reinterpret_cast<decltype(Api::fciAddFile)>(dlsym(module, "FCIAddFile")),
-            reinterpret_cast<decltype(Api::fciFlushCabinet)>(dlsym(module, "FCIFlushCabinet")),
-            reinterpret_cast<decltype(Api::fciDestroy)>(dlsym(module, "FCIDestroy")),
-            reinterpret_cast<decltype(Api::fdiCreate)>(dlsym(module, "FDICreate")),
-            reinterpret_cast<decltype(Api::fdiCopy)>(dlsym(module, "FDICopy")),
-            reinterpret_cast<decltype(Api::fdiDestroy)>(dlsym(module, "FDIDestroy"))};
+int main(int argc, char** argv) {
+    if (argc >= 4 && std::strcmp(argv[1], "--compress") == 0)
+        return Compress(argc, argv);
+    if (argc == 4 && std::strcmp(argv[1], "--extract") == 0)
+        return Extract(argv);
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
     const char* mbText = std::getenv("QLTMSI_BENCH_CABINET_MB");
-    uint64_t megabytes = mbText ? std::strtoull(mbText, nullptr, 10) : 32;
+    uint64_t megabytes = mbText ? std::strtoull(mbText, nullptr, 10) : 200;
     std::string pattern = (fs::temp_directory_path() / "cabbench-XXXXXX").string();
     if (!mkdtemp(pattern.data()))
         return 1;
@@ -278,95 +284,56 @@ int main() {
     for (const auto& n : names)
         list += " " + n;
     TimeCommand("cat " + (data / "*").string());  // warm the page cache for both sides
+    const int rounds = bench::Rounds(3);
+    const double mib = static_cast<double>(megabytes);
+    std::printf("data set: %llu MiB in %zu files (text, Windows executables, random)\n",
+                static_cast<unsigned long long>(megabytes), names.size());
 
-    // Compression.
-    fs::path ours = root / "ours.cab";
-    double cpuStart = CpuSeconds(RUSAGE_SELF);
-    auto start = std::chrono::steady_clock::now();
-    ERF erf{};
-    CCAB ccab{};
-    ccab.cb = 0x7FFFFFFF;
-    ccab.cbFolderThresh = 0x7FFFFFFF;
-    ccab.setID = 1;
-    std::snprintf(ccab.szCabPath, sizeof ccab.szCabPath, "%s", ours.c_str());
-    HFCI fci = api.fciCreate(&erf, FciPlaced, Alloc, Free, FciOpen, FciRead, FciWrite, FciClose,
-                             FciSeek, FciDelete, FciTemp, &ccab, nullptr);
-    bool ok = fci != nullptr;
-    for (const auto& n : names) {
-        std::string path = (data / n).string();
-        std::string name = n;
-        ok = ok && api.fciAddFile(fci, path.data(), name.data(), FALSE, FciNext, FciStatus,
-                                  FciOpenInfo, tcompTYPE_MSZIP);
-    }
-    ok = ok && api.fciFlushCabinet(fci, FALSE, FciNext, FciStatus);
-    if (fci)
-        api.fciDestroy(fci);
-    double oursSeconds = Seconds(start);
-    double oursCpu = CpuSeconds(RUSAGE_SELF) - cpuStart;
-    if (!ok) {
-        std::fprintf(stderr, "compression failed: %d\n", erf.erfOper);
-        return 1;
-    }
-    fs::path theirs = root / "gcab.cab";
-    double childCpu = CpuSeconds(RUSAGE_CHILDREN);
-    double gcabSeconds =
-        TimeCommand("cd " + data.string() + " && gcab -c -z " + theirs.string() + list);
-    double gcabCpu = CpuSeconds(RUSAGE_CHILDREN) - childCpu;
-
-    double mib = static_cast<double>(megabytes);
+    // Compression, each side writing its own cabinet anew every round.
+    fs::path ours = root / "ours.cab", theirs = root / "gcab.cab";
+    auto compressed = bench::RunPaired(
+        rounds, [] {},
+        [&] {
+            return bench::TimeShell(self + " --compress " + ours.string() + " " + data.string() +
+                                    list);
+        },
+        [&] {
+            return bench::TimeShell("cd " + data.string() + " && gcab -c -z " + theirs.string() +
+                                    list + " > /dev/null");
+        });
+    bench::Print("create a cabinet:", "gcab -c -z", compressed);
     auto oursSize = static_cast<double>(fs::file_size(ours));
     auto gcabSize = static_cast<double>(fs::file_size(theirs));
-    std::printf("data set:            %llu MiB in %zu files (text, Windows executables, random)\n",
-                static_cast<unsigned long long>(megabytes), names.size());
-    std::printf("compress  module:    %6.2f s (cpu %6.2f s) %6.1f MiB/s  cabinet %.0f bytes\n",
-                oursSeconds, oursCpu, mib / oursSeconds, oursSize);
-    std::printf("compress  gcab -c -z:%6.2f s (cpu %6.2f s) %6.1f MiB/s  cabinet %.0f bytes\n",
-                gcabSeconds, gcabCpu, mib / gcabSeconds, gcabSize);
-    std::printf(
-        "ratio:               speed %.2fx gcab (cpu time %.2fx less), size %+.3f%% against gcab\n",
-        gcabSeconds / oursSeconds, gcabCpu / oursCpu, 100.0 * (oursSize / gcabSize - 1.0));
+    std::printf("  cabinet %.0f bytes, gcab's %.0f bytes: %+.3f%%; %.0f MiB/s against %.0f MiB/s\n",
+                oursSize, gcabSize, 100.0 * (oursSize / gcabSize - 1.0),
+                mib / compressed.oursMedian(), mib / compressed.peerMedian());
 
-    // Extraction of the same cabinet (ours) by each reader.
-    fs::path outOurs = root / "x-module", outGcab = root / "x-gcab",
-             outCabextract = root / "x-cabextract";
-    for (const auto& d : {outOurs, outGcab, outCabextract})
-        fs::create_directories(d);
-    cpuStart = CpuSeconds(RUSAGE_SELF);
-    start = std::chrono::steady_clock::now();
-    HFDI fdi =
-        api.fdiCreate(Alloc, Free, FdiOpen, FdiRead, FdiWrite, FdiClose, FdiSeek, cpu80386, &erf);
-    std::string dirArg = root.string() + "/", cabArg = "ours.cab", target = outOurs.string();
-    ok = fdi && api.fdiCopy(fdi, cabArg.data(), dirArg.data(), 0, FdiNotify, nullptr, &target);
-    if (fdi)
-        api.fdiDestroy(fdi);
-    double xOurs = Seconds(start);
-    double xOursCpu = CpuSeconds(RUSAGE_SELF) - cpuStart;
-    childCpu = CpuSeconds(RUSAGE_CHILDREN);
-    double xGcab = TimeCommand("gcab -x -C " + outGcab.string() + " " + ours.string());
-    double xGcabCpu = CpuSeconds(RUSAGE_CHILDREN) - childCpu;
-    childCpu = CpuSeconds(RUSAGE_CHILDREN);
-    double xCab = TimeCommand("cabextract -q -d " + outCabextract.string() + " " + ours.string());
-    double xCabCpu = CpuSeconds(RUSAGE_CHILDREN) - childCpu;
-    std::printf("extract   module:    %6.2f s (cpu %6.2f s) %6.1f MiB/s%s\n", xOurs, xOursCpu,
-                mib / xOurs, ok ? "" : "  (FAILED)");
-    std::printf("extract   gcab -x:   %6.2f s (cpu %6.2f s) %6.1f MiB/s\n", xGcab, xGcabCpu,
-                mib / xGcab);
-    std::printf("extract   cabextract:%6.2f s (cpu %6.2f s) %6.1f MiB/s\n", xCab, xCabCpu,
-                mib / xCab);
-    std::printf(
-        "ratio:               extraction %.2fx gcab -x, %.2fx cabextract (cpu time %.2fx, %.2fx "
-        "less)\n",
-        xGcab / xOurs, xCab / xOurs, xGcabCpu / xOursCpu, xCabCpu / xOursCpu);
+    // Extraction of our cabinet by each reader, into a fresh folder each time.
+    fs::path outOurs = root / "x-module", outPeer = root / "x-peer";
+    auto freshFolder = [](const fs::path& dir) {
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        std::system("sync");
+    };
+    auto oursExtract = [&] {
+        freshFolder(outOurs);
+        return bench::TimeShell(self + " --extract " + ours.string() + " " + outOurs.string());
+    };
+    auto gcabExtract = bench::RunPaired(rounds, [] {}, oursExtract, [&] {
+        freshFolder(outPeer);
+        return bench::TimeShell("gcab -x -C " + outPeer.string() + " " + ours.string() +
+                                " > /dev/null");
+    });
+    bench::Print("extract into a fresh folder:", "gcab -x", gcabExtract);
+    auto cabextractExtract = bench::RunPaired(rounds, [] {}, oursExtract, [&] {
+        freshFolder(outPeer);
+        return bench::TimeShell("cabextract -q -d " + outPeer.string() + " " + ours.string());
+    });
+    bench::Print("extract into a fresh folder:", "cabextract", cabextractExtract);
     bool same =
         std::system(
             ("diff -r " + data.string() + " " + outOurs.string() + " > /dev/null").c_str()) == 0;
-    std::printf("module output matches the data set: %s\n", same ? "yes" : "NO");
-
-    struct rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    std::printf("peak memory of this process: %ld MiB for %llu MiB of data\n",
-                usage.ru_maxrss / 1024, static_cast<unsigned long long>(megabytes));
-    MeasureHistoryCost(data, names);
+    std::printf("  module output matches the data set: %s\n", same ? "yes" : "NO");
     fs::remove_all(root);
-    return same && ok ? 0 : 1;
+    return same && !compressed.failed ? 0 : 1;
 }
