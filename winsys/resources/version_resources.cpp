@@ -5,6 +5,7 @@
 // hands out, marked as Windows marks it.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "kernel/text.h"
@@ -145,17 +146,25 @@ WINSYS_EXPORT BOOL WINAPI GetFileVersionInfoW(LPCWSTR name, DWORD /*handle*/, DW
     auto* out = static_cast<uint8_t*>(data);
     size_t copied = std::min<size_t>(size, version->data.size());
     std::memcpy(out, version->data.data(), copied);
-    // A root claiming more than the resource holds is cut to what was copied,
-    // so that later queries stay inside the caller's buffer.
+    // A root claiming more than the buffer holds is cut, so that later
+    // queries stay inside the caller's buffer: the root itself, the mark
+    // VerQueryValueA looks for after it, and the narrow area it writes to,
+    // which is marked only when the buffer has room for all of it.
     if (copied >= 2) {
         size_t claimed = out[0] | out[1] << 8;
-        if (claimed > copied) {
-            out[0] = static_cast<uint8_t>(copied);
-            out[1] = static_cast<uint8_t>(copied >> 8);
+        size_t root = std::min(claimed, copied);
+        if (alignUp4(root) + sizeof(kNarrowAreaMark) > size)
+            root = size >= sizeof(kNarrowAreaMark) ? (size - sizeof(kNarrowAreaMark)) & ~size_t(3) : 0;
+        if (root != claimed) {
+            out[0] = static_cast<uint8_t>(root);
+            out[1] = static_cast<uint8_t>(root >> 8);
         }
-        size_t rootLength = alignUp4(out[0] | out[1] << 8);
-        if (rootLength + sizeof(kNarrowAreaMark) <= size)
-            std::memcpy(out + rootLength, kNarrowAreaMark, sizeof(kNarrowAreaMark));
+        size_t markAt = alignUp4(root);
+        if (markAt + sizeof(kNarrowAreaMark) <= size) {
+            bool areaFits = 2 * root + sizeof(kNarrowAreaMark) <= size;
+            static const char kNoArea[sizeof(kNarrowAreaMark)] = {};
+            std::memcpy(out + markAt, areaFits ? kNarrowAreaMark : kNoArea, sizeof(kNarrowAreaMark));
+        }
     }
     SetLastError(ERROR_SUCCESS);
     return TRUE;

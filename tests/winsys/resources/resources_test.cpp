@@ -197,6 +197,32 @@ TEST(VersionInfo, ReadsTheVersionOfAnElfModule) {
     EXPECT_EQ(std::memcmp(again.data(), block.data(), rootLength), 0);
 }
 
+// A buffer smaller than GetFileVersionInfoSize asked for holds a shorter
+// block, and no query on it reads or writes past the buffer: bait that looks
+// like the narrow area's mark lies right after it, and guard bytes must stay.
+TEST(VersionInfo, QueriesStayInsideABufferCutShort) {
+    std::u16string path = windowsPath(TEST_MODULE_PATH);
+    DWORD full = GetFileVersionInfoSizeW(path.c_str(), nullptr);
+    ASSERT_GT(full, 8u);
+    const std::string bait = "FE2XFE2XFE2XFE2X";
+    for (DWORD size = 2; size <= full; ++size) {
+        std::string buffer(size, '\0');
+        buffer += bait + std::string(full * 2, '\xCC');
+        ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, buffer.data())) << size;
+        void* value = nullptr;
+        UINT length = 0;
+        for (const char* sub : {"\\StringFileInfo\\040904b0\\FileVersion",
+                                "\\StringFileInfo\\040904b0\\ProductName", "\\"}) {
+            if (VerQueryValueA(buffer.data(), sub, &value, &length)) {
+                EXPECT_LE(static_cast<char*>(value) + length, buffer.data() + size) << size;
+            }
+        }
+        VerQueryValueW(buffer.data(), u"\\VarFileInfo\\Translation", &value, &length);
+        ASSERT_TRUE(buffer.substr(size) == bait + std::string(full * 2, '\xCC'))
+            << "written past a buffer of " << size << " bytes";
+    }
+}
+
 TEST(VersionInfo, TheLibraryCarriesVersion650) {
     std::u16string path = windowsPath(LIBRARY_PATH);
     DWORD size = GetFileVersionInfoSizeW(path.c_str(), nullptr);
