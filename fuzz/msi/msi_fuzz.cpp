@@ -1,33 +1,19 @@
 // libFuzzer target: any bytes opened as a package must give an Installer
 // error code or a database whose tables, schema, summary information and
 // streams can all be read, without a crash, a hang or a read outside the file.
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 #include "msi/database.h"
 #include "msi/idt.h"
 #include "msi/view.h"
+#include "scratch.h"
 
 using namespace winsys::msi;
 
-namespace {
-
-std::string scratch() {
-    const char* dir = getenv("TMPDIR");
-    return std::string(dir && *dir ? dir : "/tmp") + "/msi_fuzz." + std::to_string(getpid()) + ".msi";
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string path = scratch();
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return 0;
-    std::fwrite(data, 1, size, f);
-    std::fclose(f);
+    static const std::string path = fuzz::scratchPath("input.msi");
+    if (!fuzz::writeScratch(path, data, size)) return 0;
     std::shared_ptr<Database> db;
     if (Database::open(path, OpenMode::ReadOnly, &db) == 0) {
         std::u16string text;
@@ -47,6 +33,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
         }
     }
-    unlink(path.c_str());
     return 0;
 }

@@ -4,19 +4,14 @@
 #include "storage/compound_file.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
-#include <unistd.h>
 #include <vector>
+
+#include "scratch.h"
 
 using namespace winsys::cfb;
 
 namespace {
-
-std::string scratch(const char* what) {
-    const char* dir = getenv("TMPDIR");
-    return std::string(dir && *dir ? dir : "/tmp") + "/cfb_fuzz." + std::to_string(getpid()) + what;
-}
 
 void walk(const CompoundFile& file, EntryId storage, int depth, size_t* budget) {
     std::vector<EntryInfo> kids;
@@ -41,12 +36,9 @@ void walk(const CompoundFile& file, EntryId storage, int depth, size_t* budget) 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string input = scratch(".in");
-    static const std::string output = scratch(".out");
-    FILE* f = std::fopen(input.c_str(), "wb");
-    if (!f) return 0;
-    std::fwrite(data, 1, size, f);
-    std::fclose(f);
+    static const std::string input = fuzz::scratchPath("input.cfb");
+    static const std::string output = fuzz::scratchPath("output.cfb");
+    if (!fuzz::writeScratch(input, data, size)) return 0;
     std::unique_ptr<CompoundFile> file;
     if (SUCCEEDED(CompoundFile::open(input, {}, &file))) {
         size_t budget = 2000;
