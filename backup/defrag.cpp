@@ -6,6 +6,7 @@
 #include "backup/handle_holders.h"
 #include "platform/package_lock.h"
 #include "platform/platform_calls.h"
+#include "platform/replace_file.h"
 
 #include <ole2.h>
 #include <qltmsi.h>
@@ -78,9 +79,9 @@ DWORD CompactPackage(LPCWSTR packagePath) {
         platformCalls.deleteFile(compacted);
         return QLTMSI_DEFRAG_NOTHING_CHANGED;
     }
-    if (FileSize(compacted) < FileSize(packagePath)) {
-        platformCalls.copyFile(compacted, packagePath, FALSE);
-    }
+    // A package that could not be replaced is left as it was, and says so.
+    const bool replaced = FileSize(compacted) >= FileSize(packagePath) ||
+                          ReplaceWithCopy(compacted, packagePath);
     platformCalls.deleteFile(compacted);
-    return QLTMSI_DEFRAG_DONE;
+    return replaced ? QLTMSI_DEFRAG_DONE : QLTMSI_DEFRAG_NOTHING_CHANGED;
 }

@@ -13,6 +13,7 @@
 #include "platform/delete_own_file.h"
 #include "platform/package_lock.h"
 #include "platform/platform_calls.h"
+#include "platform/replace_file.h"
 
 #include <msidefs.h>
 #include <qltmsi.h>
@@ -51,6 +52,7 @@ struct RestoreRun {
     // The cab cache the restored package names, when this restore put one at
     // the path the package held before the commit.
     WidePath restoredCabCache{};
+    bool placedCabCache = false;
     // The committed cab cache, once the restored package no longer names it.
     WidePath staleCabCache{};
     // A run before this one put the package in place and stopped short of
@@ -73,6 +75,11 @@ struct RestoreRun {
         }
         if (!finished && !IsEmpty(newCabCache)) {
             platformCalls.deleteFile(newCabCache.data());
+        }
+        // The cab cache put back at the package's earlier path is named by
+        // nothing while the package stays as committed.
+        if (!finished && placedCabCache) {
+            platformCalls.deleteFile(restoredCabCache.data());
         }
     }
 };
@@ -238,11 +245,16 @@ bool RestoreCabCacheProperty(RestoreRun& run) {
         // The cab cache comes back at the very path the package names. It is
         // put there in one step, and a restore that cannot put it there
         // stops rather than leave the package naming a missing file.
-        if (!GetField(row.get(), 2, run.restoredCabCache)) {
+        if (!GetField(row.get(), 2, run.restoredCabCache) || IsEmpty(run.restoredCabCache)) {
             return true;
         }
-        return IsEmpty(run.restoredCabCache) ||
-               platformCalls.copyFile(run.cabBackup.data(), run.restoredCabCache.data(), FALSE);
+        // Never over the cab cache the committed package names: a stop
+        // later on would leave that package without its files.
+        if (EqualIgnoringAsciiCase(run.restoredCabCache.data(), run.committedCabCache.data())) {
+            return false;
+        }
+        run.placedCabCache = ReplaceWithCopy(run.cabBackup.data(), run.restoredCabCache.data());
+        return run.placedCabCache;
     }
     row.Close();
     MsiViewClose(view.get());
@@ -377,7 +389,11 @@ bool RunRestore(RestoreRun& run, LPCSTR commandLine) {
         return false;
     }
     PointMediaAtCabCache(run);
-    MsiDatabaseCommit(run.copy.get());
+    // An uncommitted copy is the patched package still: putting it in place
+    // and deleting the committed cab cache would lose the files it names.
+    if (MsiDatabaseCommit(run.copy.get()) != ERROR_SUCCESS) {
+        return false;
+    }
     run.copy.Close();
 
     if (CompactPackage(run.restoreCopy.data()) != QLTMSI_DEFRAG_DONE) {
@@ -387,8 +403,7 @@ bool RunRestore(RestoreRun& run, LPCSTR commandLine) {
     if (!RecordRestoredPackage(run)) {
         return false;
     }
-    return platformCalls.copyFile(run.restoreCopy.data(), run.installedPackage.data(), FALSE) !=
-           FALSE;
+    return ReplaceWithCopy(run.restoreCopy.data(), run.installedPackage.data()) != FALSE;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "backup/undo_record.h"
 #include "platform/cab_cache_name.h"
 #include "platform/platform_calls.h"
+#include "platform/replace_file.h"
 
 #include <qltmsi.h>
 
@@ -385,17 +386,21 @@ UINT FinishCommit(PatchContext& context, LPCWSTR backupDirectory) {
         MakeUndoRecord(context, backupDirectory);
     }
     Tick(context.progressCallback);
-    // CopyFileW replaces the package in one step: it is never half-written.
+    // The package is replaced in one step: a crash or a full disk leaves it
+    // as it was or as committed, never half-written.
     UINT result = 0;
-    if (!platformCalls.copyFile(context.workingCopyPath.data(), context.packagePath.data(),
-                                FALSE)) {
+    if (!ReplaceWithCopy(context.workingCopyPath.data(), context.packagePath.data())) {
         context.lastMessageId = kMessageCommit;
         result = ERROR_FUNCTION_FAILED;
     }
     Tick(context.progressCallback);
-    // Never delete the cab cache the package now names.
+    // Never delete the cab cache the package now names. When the package
+    // was not replaced it still names the previous one, and the new cab
+    // cache stays recorded so that the teardown deletes it.
     const bool cabCacheIsNew = SamePath(context.cabCachePath, context.newCabCachePath);
-    context.newCabCachePath[0] = 0;
+    if (result == 0) {
+        context.newCabCachePath[0] = 0;
+    }
     if (result == 0 && !IsEmpty(context.cabCachePath)) {
         if (!cabCacheIsNew) {
             platformCalls.deleteFile(context.cabCachePath.data());

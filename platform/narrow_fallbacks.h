@@ -11,6 +11,9 @@ UINT WINAPI NarrowTempFileName(LPCWSTR directory, LPCWSTR prefix, UINT unique, L
 BOOL WINAPI NarrowDeleteFile(LPCWSTR name);
 BOOL WINAPI NarrowCopyFile(LPCWSTR from, LPCWSTR to, BOOL failIfExists);
 BOOL WINAPI NarrowMoveFile(LPCWSTR from, LPCWSTR to);
+// Systems of the Windows 95 family export MoveFileExA but answer
+// ERROR_CALL_NOT_IMPLEMENTED; callers fall back on that answer.
+BOOL WINAPI NarrowMoveFileEx(LPCWSTR from, LPCWSTR to, DWORD flags);
 DWORD WINAPI NarrowFileAttributes(LPCWSTR name);
 HANDLE WINAPI NarrowCreateFile(LPCWSTR name, DWORD access, DWORD share,
                                LPSECURITY_ATTRIBUTES security, DWORD creation, DWORD flags,

@@ -103,6 +103,16 @@ BOOL WINAPI NarrowMoveFile(LPCWSTR from, LPCWSTR to) {
     return MoveFileA(source.get(), target.get());
 }
 
+BOOL WINAPI NarrowMoveFileEx(LPCWSTR from, LPCWSTR to, DWORD flags) {
+    NarrowArgument source(from);
+    NarrowArgument target(to);
+    if (!source.fits() || !target.fits()) {
+        RefuseLongName();
+        return FALSE;
+    }
+    return MoveFileExA(source.get(), target.get(), flags);
+}
+
 DWORD WINAPI NarrowFileAttributes(LPCWSTR name) {
     NarrowArgument path(name);
     if (!path.fits()) {

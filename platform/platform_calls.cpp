@@ -36,6 +36,7 @@ PlatformCalls WideCalls() {
         RemoveDirectoryW,
         FindFirstFileW,
         FindNextFileW,
+        MoveFileExW,
     };
 }
 
@@ -48,7 +49,7 @@ PlatformCalls NarrowCalls() {
         NarrowModuleFileName,      NarrowFileVersionInfo,  NarrowVerQueryValue,
         NarrowFileVersionInfoSize, NarrowWindowsDirectory, NarrowLoadString,
         NarrowRegDeleteKey,        NarrowCreateDirectory,  NarrowRemoveDirectory,
-        NarrowFindFirstFile,       NarrowFindNextFile,
+        NarrowFindFirstFile,       NarrowFindNextFile,     NarrowMoveFileEx,
     };
 }
 

@@ -35,6 +35,7 @@ struct PlatformCalls {
     BOOL(WINAPI* removeDirectory)(LPCWSTR name);
     HANDLE(WINAPI* findFirstFile)(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
     BOOL(WINAPI* findNextFile)(HANDLE find, LPWIN32_FIND_DATAW data);
+    BOOL(WINAPI* moveFileEx)(LPCWSTR from, LPCWSTR to, DWORD flags);
 };
 
 // Written once while the library is loaded, read-only afterwards.

@@ -208,6 +208,15 @@ BOOL WINAPI CopyNotOverInstalled(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
     }
     return realCopyFile(from, to, failIfExists);
 }
+// The package is replaced by a move of a copy beside it.
+BOOL WINAPI (*realMoveFileEx)(LPCWSTR, LPCWSTR, DWORD) = nullptr;
+BOOL WINAPI MoveNotOverInstalled(LPCWSTR from, LPCWSTR to, DWORD flags) {
+    if (WideString(to) == kInstalledPackage) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return realMoveFileEx(from, to, flags);
+}
 
 TEST_F(Restore_, RunAgainAfterBeingCutShortItFinishesTheJob) {
     InstallProduct(true);
@@ -218,9 +227,12 @@ TEST_F(Restore_, RunAgainAfterBeingCutShortItFinishesTheJob) {
 
     // Cut short before the package was replaced: nothing is taken as done.
     realCopyFile = platformCalls.copyFile;
+    realMoveFileEx = platformCalls.moveFileEx;
     platformCalls.copyFile = CopyNotOverInstalled;
+    platformCalls.moveFileEx = MoveNotOverInstalled;
     Restore("1");
     platformCalls.copyFile = realCopyFile;
+    platformCalls.moveFileEx = realMoveFileEx;
     ASSERT_TRUE(EntryExists(u"1"));
     ASSERT_NE(Dump(kInstalledPackage), original);
     EXPECT_TRUE(std::filesystem::exists(committedCabCache));
