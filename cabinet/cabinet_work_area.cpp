@@ -104,13 +104,17 @@ UINT AddFileToCabinet(CabinetWorkArea& area, LPCWSTR sourceFile, LPCWSTR nameInC
     return added ? 0 : 2;
 }
 
-void CloseCompressor(CabinetWorkArea& area) {
-    if (area.compressorContext != nullptr) {
-        const PFNFCISTATUS status = CabAnswerZero;
-        CompressorFlushCabinet(area.compressorContext, FALSE, CabAnswerTrue, status);
-        DestroyCompressor(area.compressorContext);
+bool CloseCompressor(CabinetWorkArea& area) {
+    if (area.compressorContext == nullptr) {
+        return false;
     }
+    const PFNFCISTATUS status = CabAnswerZero;
+    const BOOL flushed =
+        CompressorFlushCabinet(area.compressorContext, FALSE, CabAnswerTrue, status);
+    // Destroyed even after a failed flush, so that its scratch files go.
+    const BOOL destroyed = DestroyCompressor(area.compressorContext);
     area.compressorContext = nullptr;
+    return flushed == TRUE && destroyed == TRUE;
 }
 
 void DiscardCabinetFile(CabinetWorkArea& area) {

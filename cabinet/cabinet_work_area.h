@@ -36,9 +36,10 @@ UINT OpenCompressor(CabinetWorkArea& area, LPCWSTR cabinetFile);
 // too long included).
 UINT AddFileToCabinet(CabinetWorkArea& area, LPCWSTR sourceFile, LPCWSTR nameInCabinet);
 
-// Flushes the cabinet into its file and destroys the compression context;
-// both results are ignored. Nothing happens without a context.
-void CloseCompressor(CabinetWorkArea& area);
+// Flushes the cabinet into its file and destroys the compression context.
+// True only when both succeeded, so that the cabinet file is complete; false
+// without a context.
+bool CloseCompressor(CabinetWorkArea& area);
 
 // Ends a compression still open and deletes the cabinet file being built.
 void DiscardCabinetFile(CabinetWorkArea& area);

@@ -270,17 +270,23 @@ UINT BuildCabinet(CabinetWorkArea& area, MSIHANDLE database, PatchContext& conte
                   ProgressCallback progress) {
     WidePath temporaryDirectory{};
     WidePath cabinetFile{};
-    platformCalls.tempPath(static_cast<DWORD>(temporaryDirectory.size()),
-                           temporaryDirectory.data());
-    platformCalls.tempFileName(temporaryDirectory.data(), TEXT("qlc"), 0, cabinetFile.data());
+    const DWORD length = platformCalls.tempPath(static_cast<DWORD>(temporaryDirectory.size()),
+                                                temporaryDirectory.data());
+    // Without a name of its own the cabinet would be flushed to nowhere and
+    // the commit would store nothing: no name, no build.
+    const bool named = length != 0 && length < temporaryDirectory.size() &&
+                       platformCalls.tempFileName(temporaryDirectory.data(), TEXT("qlc"), 0,
+                                                  cabinetFile.data()) != 0;
     // Without a compressor every add fails, which ends the build below.
-    OpenCompressor(area, cabinetFile.data());
-    if (area.cabinetParameters.szCabPath[0] == 0 && cabinetFile[0] != 0) {
-        // Not recorded for deletion by the work area: delete it now.
-        platformCalls.deleteFile(cabinetFile.data());
+    if (named) {
+        OpenCompressor(area, cabinetFile.data());
+        if (area.cabinetParameters.szCabPath[0] == 0) {
+            // Not recorded for deletion by the work area: delete it now.
+            platformCalls.deleteFile(cabinetFile.data());
+        }
     }
 
-    const UINT result = ArchiveRows(area, database, context, progress);
+    UINT result = named ? ArchiveRows(area, database, context, progress) : 1;
 
     WCHAR statement[kStatementChars];
     wsprintfW(statement, TEXT("DROP TABLE `%s`"), WORK_TABLE);
@@ -289,8 +295,13 @@ UINT BuildCabinet(CabinetWorkArea& area, MSIHANDLE database, PatchContext& conte
         RunQuery(database, statement, view);
     }
     Tick(progress);
-    CloseCompressor(area);
+    // The cabinet is complete only once flushed; a failed flush or destroy
+    // leaves a file that must never be stored.
+    const bool closed = CloseCompressor(area);
     Tick(progress);
+    if (result == 0 && !closed) {
+        result = 1;
+    }
     return result;
 }
 
