@@ -129,39 +129,62 @@ DWORD MakeUndoRecord(PatchContext& context, LPCWSTR backupDirectory) {
     // An entry above CurKey is what a failed record left; it starts afresh so
     // that no value of that record (a cab backup, a package code) is taken
     // for this one's.
-    platformCalls.regDeleteKey(undoKey.get(), entryName);
+    const LONG cleared = platformCalls.regDeleteKey(undoKey.get(), entryName);
+    if (cleared != ERROR_SUCCESS && cleared != ERROR_FILE_NOT_FOUND) {
+        return QLTMSI_ERROR_UNDO_RECORD;
+    }
     KeyHolder entryKey;
     if (platformCalls.regCreateKey(undoKey.get(), entryName, 0, nullptr, 0, KEY_ALL_ACCESS,
                                    nullptr, entryKey.out(), nullptr) != ERROR_SUCCESS) {
         return QLTMSI_ERROR_UNDO_RECORD;
     }
 
-    WriteStringValue(entryKey.get(), kProductGuidValue,
-                     context.productCode ? context.productCode->c_str() : TEXT(""));
-    if (hasCabCache) {
-        WriteStringValue(entryKey.get(), kQuilletCabValue, cabCacheCopy.data());
-        WriteNumberValue(entryKey.get(), kCabBackupIsMsiFileValue, 1);
-    }
-    WriteStringValue(entryKey.get(), kRevTransformValue, context.reverseTransformPath.data());
-    // The transform now belongs to the entry.
-    context.reverseTransformPath[0] = 0;
-
+    // An entry missing any of its values cannot restore, and one that
+    // CurKey does not count would be taken by the next record: either way
+    // it goes, with the copy it names, and no backup string is handed out.
+    // Until the entry is counted the transform stays recorded in the
+    // context, which deletes it.
+    const auto abandon = [&] {
+        entryKey.Close();
+        platformCalls.regDeleteKey(undoKey.get(), entryName);
+        if (hasCabCache) {
+            platformCalls.deleteFile(cabCacheCopy.data());
+        }
+        return QLTMSI_ERROR_UNDO_RECORD;
+    };
     WCHAR packageCode[kPackageCodeChars];
     ReadPackageCode(context.database, packageCode);
-    if (packageCode[0] != 0) {
-        WriteStringValue(entryKey.get(), kPackageGuidValue, packageCode);
+    const bool written =
+        WriteStringValue(entryKey.get(), kProductGuidValue,
+                         context.productCode ? context.productCode->c_str() : TEXT("")) ==
+            ERROR_SUCCESS &&
+        (!hasCabCache ||
+         (WriteStringValue(entryKey.get(), kQuilletCabValue, cabCacheCopy.data()) ==
+              ERROR_SUCCESS &&
+          WriteNumberValue(entryKey.get(), kCabBackupIsMsiFileValue, 1) == ERROR_SUCCESS)) &&
+        WriteStringValue(entryKey.get(), kRevTransformValue,
+                         context.reverseTransformPath.data()) == ERROR_SUCCESS &&
+        (packageCode[0] == 0 ||
+         WriteStringValue(entryKey.get(), kPackageGuidValue, packageCode) == ERROR_SUCCESS);
+    if (!written) {
+        return abandon();
     }
 
+    // Without a server no backup string can name the entry: it goes too.
     WidePath serverPath{};
     if (PlaceBackupServer(serverPath.data()) == nullptr) {
-        return QLTMSI_ERROR_UNDO_RECORD;
+        return abandon();
     }
     WideString backupString(kBackupStringChars + 1, 0);
     const int formatted = wsprintfW(backupString.data(), kBackupStringFormat, serverPath.data(),
                                     entry);
     backupString.resize(formatted > 0 ? static_cast<size_t>(formatted) : 0);
-    context.backupString = std::move(backupString);
 
-    WriteNumberValue(undoKey.get(), kCurKeyValue, entry);
+    if (WriteNumberValue(undoKey.get(), kCurKeyValue, entry) != ERROR_SUCCESS) {
+        return abandon();
+    }
+    // The transform now belongs to the entry.
+    context.reverseTransformPath[0] = 0;
+    context.backupString = std::move(backupString);
     return QLTMSI_SUCCESS;
 }

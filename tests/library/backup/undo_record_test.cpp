@@ -172,13 +172,14 @@ UINT WINAPI NoWindowsDirectory(LPWSTR, UINT) {
     return 0;
 }
 
-TEST_F(UndoRecord, FailedServerPlacementLeavesEntryWithoutAdvancingCurKey) {
+// No backup string can name the entry, so nothing is left of it.
+TEST_F(UndoRecord, FailedServerPlacementLeavesNoEntryAndDoesNotAdvanceCurKey) {
     InstallProduct(false);
     platformCalls.windowsDirectory = NoWindowsDirectory;
     SimulatedCommit commit = Commit(1, u"", kBackupDir.c_str());
     EXPECT_EQ(commit.undoStatus, QLTMSI_ERROR_UNDO_RECORD);
     EXPECT_TRUE(commit.backupString.empty());
-    EXPECT_TRUE(EntryExists(u"1"));
+    EXPECT_FALSE(EntryExists(u"1"));
     EXPECT_FALSE(RegNumber(kUndoKeyPath, u"CurKey"));
 }
 
