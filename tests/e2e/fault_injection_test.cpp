@@ -112,8 +112,8 @@ TEST_F(FaultInjection, NoFailureOfAnyCallLosesOrLeavesAnything) {
         ADD_FAILURE() << "failed without a message: " << problem;
 }
 
-// Faults armed from the commit's progress: from its text on, or at the Nth
-// tick after the text.
+// A fault armed from the commit's progress: for the first call of its kind
+// after the commit's text, or after the Nth tick that follows the text.
 struct Arming {
     DWORD kind = 0;
     bool fromText = false;
@@ -126,7 +126,7 @@ void QLTMSI_CALL ArmFromProgress(int code, void*) {
     if (code == 9) {
         arming.ticks = 0;
         if (arming.fromText)
-            WinsysFaultsArm(arming.kind, 1, ERROR_DISK_FULL, TRUE);
+            WinsysFaultsArm(arming.kind, 1, ERROR_DISK_FULL, FALSE);
     } else if (code == 21 && arming.ticks >= 0 && ++arming.ticks == arming.atTick) {
         WinsysFaultsArm(arming.kind, 1, ERROR_DISK_FULL, FALSE);
     }
