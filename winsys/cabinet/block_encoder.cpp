@@ -60,7 +60,7 @@ bool BlockEncoder::Init(const ClientMemory& memory) {
     stream_.zalloc = ZlibAlloc;
     stream_.zfree = ZlibFree;
     stream_.opaque = const_cast<ClientMemory*>(&memory);
-    ready_ = deflateInit2(&stream_, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8,
+    ready_ = deflateInit2(&stream_, kMszipLevel, Z_DEFLATED, -MAX_WBITS, 8,
                           Z_DEFAULT_STRATEGY) == Z_OK;
     return ready_;
 }

@@ -14,6 +14,12 @@
 
 namespace winsys::cabinet {
 
+// The zlib level of MSZIP blocks. With every block primed with the one
+// before, level 4 comes out smaller than unprimed blocks at the default
+// level 6 (about 1% on executables, 5% on text) in about two thirds of the
+// time; primed level 6 would buy 3-9% more for half as much time again.
+inline constexpr int kMszipLevel = 4;
+
 struct DataBlock {
     uint8_t input[kMaxBlockSize];
     uint32_t inputSize = 0;
