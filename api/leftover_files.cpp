@@ -157,6 +157,50 @@ bool IdentifyNamedFiles(const std::vector<Text>& named, std::vector<FileIdentity
     return true;
 }
 
+// The cab cache that the installed package itself names; false when the
+// package can't be read.
+bool ReadInstalledCabCache(LPCWSTR package, Text& cabCache) {
+    MsiHolder database;
+    MsiHolder view;
+    if (MsiOpenDatabaseW(package, MSIDBOPEN_READONLY, database.out()) != ERROR_SUCCESS ||
+        MsiDatabaseOpenViewW(database.get(),
+                             TEXT("SELECT `Value` FROM `Property` WHERE "
+                                  "`Property`='QuilletCabCache'"),
+                             view.out()) != ERROR_SUCCESS ||
+        MsiViewExecute(view.get(), 0) != ERROR_SUCCESS) {
+        return false;
+    }
+    MsiHolder row;
+    if (MsiViewFetch(view.get(), row.out()) != ERROR_SUCCESS) {
+        return true;
+    }
+    WidePath value{};
+    DWORD count = static_cast<DWORD>(value.size());
+    if (MsiRecordGetStringW(row.get(), 1, value.data(), &count) != ERROR_SUCCESS) {
+        return false;
+    }
+    cabCache = value.data();
+    return true;
+}
+
+// Adds to `paths` the files in `folder` matching `pattern` whose names pass
+// `wanted`.
+template <typename Wanted>
+void ListFiles(const Text& folder, const Text& pattern, Wanted wanted, std::vector<Text>& paths) {
+    WIN32_FIND_DATAW entry{};
+    const HANDLE find = platformCalls.findFirstFile((folder + pattern).c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    do {
+        const Text name(entry.cFileName);
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && wanted(name)) {
+            paths.push_back(folder + name);
+        }
+    } while (platformCalls.findNextFile(find, &entry));
+    FindClose(find);
+}
+
 }  // namespace
 
 void RemoveLeftoverFiles(const PatchContext& context) {
@@ -172,34 +216,33 @@ void RemoveLeftoverFiles(const PatchContext& context) {
         return;
     }
     const Text base = fileName.substr(0, dot);
+    // Most opens find nothing; they read no registry and open no package.
+    std::vector<Text> candidates;
+    ListFiles(
+        folder, base + TEXT(".*.msi"), [&](const Text& name) { return IsCabCacheName(name, base); },
+        candidates);
+    ListFiles(folder, TEXT("qlt*.tmp"), IsTemporaryCopyName, candidates);
+    if (candidates.empty()) {
+        return;
+    }
 
     const PackageLock lock(package.c_str(), 0);
     if (!lock.held()) {
         return;
     }
+    // What the package names now: another process may have committed since
+    // the working copy was taken.
     std::vector<Text> named;
-    if (!ReadUndoEntryTexts(named)) {
+    named.emplace_back(context.cabCachePath.data());
+    named.emplace_back();
+    if (!ReadInstalledCabCache(package.c_str(), named.back()) || !ReadUndoEntryTexts(named)) {
         return;
     }
-    named.emplace_back(context.cabCachePath.data());
     std::vector<FileIdentity> namedFiles;
     if (!IdentifyNamedFiles(named, namedFiles)) {
         return;
     }
-
-    std::vector<Text> leftovers;
-    WIN32_FIND_DATAW entry{};
-    const HANDLE find = platformCalls.findFirstFile((folder + TEXT("*")).c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    do {
-        const Text name(entry.cFileName);
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-            !(IsCabCacheName(name, base) || IsTemporaryCopyName(name))) {
-            continue;
-        }
-        const Text path = folder + name;
+    for (const Text& path : candidates) {
         FileIdentity identity;
         if (!IdentifyFile(path.c_str(), identity)) {
             continue;
@@ -209,11 +252,7 @@ void RemoveLeftoverFiles(const PatchContext& context) {
             isNamed = isNamed || namedFile == identity;
         }
         if (!isNamed) {
-            leftovers.push_back(path);
+            DeleteOwnFile(path.c_str());
         }
-    } while (platformCalls.findNextFile(find, &entry));
-    FindClose(find);
-    for (const Text& path : leftovers) {
-        DeleteOwnFile(path.c_str());
     }
 }
