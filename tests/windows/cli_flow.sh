@@ -97,6 +97,25 @@ cp "$source/examples/demo/v2/notes.txt" "$source/examples/demo/v2/settings.ini" 
 after=$(qltmsi verify --product "$product")
 check "verify after the patch" test $? -eq 0
 check "verify lists the cab cache" grep -q QuilletCab <<<"$after"
+# One flipped byte in the data of the cab cache's cabinet: verify reads it in
+# full through the system's FDI and must fail; put back, it passes again.
+holder_win=$(sed -n 's/^cabinet stream QuilletCab of \(.*\):$/\1/p' <<<"$after")
+holder=$(realpath "$(winepath -u "$holder_win")")
+cp "$holder" "$work/holder.msi"
+rm -rf "$work/dump" && mkdir "$work/dump" && msidump -s -d "$work/dump" "$holder" >/dev/null
+cab=$work/dump/_Streams/QuilletCab
+start=$(od -An -tu4 -j36 -N4 "$cab" | tr -d ' ')
+length=$(od -An -tu2 -j$((start + 4)) -N2 "$cab" | tr -d ' ')
+at=$((start + 8 + length / 2))
+byte=$(od -An -tu1 -j$at -N1 "$cab" | tr -d ' ')
+printf "\\x$(printf %02x $((byte ^ 0x10)))" | dd of="$cab" bs=1 seek=$at conv=notrunc status=none
+msibuild "$holder" -a QuilletCab "$cab"
+damaged=$(qltmsi verify --product "$product"); status=$?
+check "verify fails on a flipped byte in the cab cache" test "$status" -eq 1
+check "verify names the damaged cabinet" grep -q "^DIFF stream QuilletCab of" <<<"$damaged"
+cp "$work/holder.msi" "$holder"
+qltmsi verify --product "$product" >/dev/null
+check "verify after the cab cache is put back" test $? -eq 0
 cp "$package" "$work/patched.msi"
 
 # A restore through 'run', as a caller runs the backup string.
