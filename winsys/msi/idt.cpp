@@ -3,7 +3,13 @@
 
 #include <msidefs.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <optional>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -239,6 +245,40 @@ UINT importSummary(Database& db, const std::vector<std::u16string>& lines) {
 
 }  // namespace
 
+namespace {
+
+// The file an OBJECT cell names, <folder>/<Table>/<cell> with the names in
+// UTF-8; nothing for names no file can have.
+std::optional<std::string> objectFile(const std::string& folder, std::u16string_view table,
+                                      std::u16string_view cell) {
+    if (table.find(u'\0') != table.npos || cell.find(u'\0') != cell.npos) return std::nullopt;
+    auto tableName = encodeCodepage(kCodepageUtf8, table);
+    auto cellName = encodeCodepage(kCodepageUtf8, cell);
+    if (!tableName || !cellName) return std::nullopt;
+    return folder + "/" + *tableName + "/" + *cellName;
+}
+
+// The bytes of a regular file; false for anything else (a folder opens but
+// cannot be read) and for a read that fails.
+bool readObjectFile(const std::string& path, std::vector<uint8_t>& bytes) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    uint8_t buffer[65536];
+    while (ok) {
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n == 0) break;
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) bytes.insert(bytes.end(), buffer, buffer + n);
+    }
+    close(fd);
+    return ok;
+}
+
+}  // namespace
+
 UINT importTable(Database& db, std::u16string_view text, const std::string& folder) {
     std::vector<std::u16string> lines;
     size_t start = 0;
@@ -296,9 +336,9 @@ UINT importTable(Database& db, std::u16string_view text, const std::string& fold
             if (values[c].empty()) continue;
             uint16_t type = t->columns[c].type;
             if (isBinaryType(type)) {
-                std::string file = folder + "/" + std::string(tableName.begin(), tableName.end()) + "/";
-                for (char16_t ch : values[c]) file.push_back(char(ch));
-                objects.emplace_back(c, file);
+                auto file = objectFile(folder, tableName, values[c]);
+                if (!file) return ERROR_FUNCTION_FAILED;
+                objects.emplace_back(c, *file);
                 cells[c] = 1;
             } else if (isStringType(type)) {
                 cells[c] = t->pool->intern(unescape(values[c]));
@@ -322,9 +362,8 @@ UINT importTable(Database& db, std::u16string_view text, const std::string& fold
             return e;
         }
         for (auto& [c, file] : objects) {
-            std::ifstream in(file, std::ios::binary);
-            if (!in) return ERROR_FUNCTION_FAILED;
-            std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            std::vector<uint8_t> bytes;
+            if (!readObjectFile(file, bytes)) return ERROR_FUNCTION_FAILED;
             if (UINT e = db.writeStream(db.objectStreamName(*t, cells), cfb::bytesSource(std::move(bytes)))) return e;
         }
     }

@@ -2,6 +2,8 @@
 // views, modify modes, records, streams, summary information, commit.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <algorithm>
 #include <thread>
 
@@ -466,6 +468,22 @@ TEST_F(MsiApi, ExportAndImportInArchiveForm) {
     EXPECT_EQ(readFile(dir.file("si2.idt")), summary);
     ASSERT_EQ(MsiDatabaseExportW(other, u"_ForceCodepage", w(dir.path()).c_str(), u"cp2.idt"), 0u);
     EXPECT_EQ(readFile(dir.file("cp2.idt")), "\r\n\r\n1252\t_ForceCodepage\r\n");
+}
+
+// OBJECT cells name files beside the idt file (<folder>\\<Table>\\<cell>):
+// one that names a folder, a missing file or no possible file name fails
+// the import, without an exception escaping; a non-ASCII name is found.
+TEST_F(MsiApi, ImportReadsObjectFilesOnlyWhenTheyAreFiles) {
+    std::filesystem::create_directories(dir.file("Bin/folder"));
+    writeFile(dir.file("Bin/caf\xC3\xA9.bin"), "data");
+    const std::string head = "Name\tData\r\ns72\tv0\r\nBin\tName\r\n";
+    for (const std::string& cell : {std::string("folder"), std::string("missing"), std::string("a\0b", 3)}) {
+        writeFile(dir.file("bin.idt"), head + "x\t" + cell + "\r\n");
+        EXPECT_EQ(MsiDatabaseImportW(db, w(dir.path()).c_str(), u"bin.idt"), (UINT)ERROR_FUNCTION_FAILED)
+            << cell;
+    }
+    writeFile(dir.file("bin.idt"), head + "x\tcaf\xC3\xA9.bin\r\n");
+    EXPECT_EQ(MsiDatabaseImportW(db, w(dir.path()).c_str(), u"bin.idt"), 0u);
 }
 
 TEST_F(MsiApi, NamedCodepagesAreReadAndWrittenInThem) {
