@@ -10,6 +10,7 @@
 #include "cab_format.h"
 #include "client_memory.h"
 #include "fdi.h"
+#include "mspack_folder.h"
 
 namespace winsys::cabinet {
 
@@ -100,8 +101,9 @@ class FolderContinuation {
 };
 
 // Decodes one folder's blocks in order. MSZIP blocks may refer back to the
-// previous 32 KiB of the folder's output, so that window is carried along.
-class FolderDecoder {
+// previous 32 KiB of the folder's output, so that window is carried along;
+// LZX and Quantum folders go to libmspack, fed with the blocks read here.
+class FolderDecoder final : BlockFeed {
   public:
     explicit FolderDecoder(FdiContext& fdi) : fdi_(fdi) {}
     FolderDecoder(const FolderDecoder&) = delete;
@@ -120,7 +122,13 @@ class FolderDecoder {
     uint64_t Position() const { return position_; }
 
   private:
-    int DecodeNextBlock();
+    // Decodes at most `wanted` bytes (MSZIP and stored blocks: the whole next block).
+    int DecodeNextBlock(uint64_t wanted);
+    // The next block as stored, both parts of a split one, into `input_`.
+    int ReadNextBlock(uint32_t& gathered, uint16_t& uncompressedSize);
+    int NextBlock(const uint8_t*& data, uint32_t& compressedSize,
+                  uint32_t& uncompressedSize) override;
+    uint32_t BlocksAhead() const override;
     int Inflate(uint32_t compressedSize, uint32_t uncompressedSize);
     void KeepHistory(uint32_t size);
 
@@ -140,6 +148,7 @@ class FolderDecoder {
     uint8_t dataReserve_ = 0;
     z_stream stream_{};
     bool streamReady_ = false;
+    MspackFolder* mspack_ = nullptr;  // an LZX or Quantum folder
 };
 
 // The body of FDICopy, once the cabinet's path is joined.

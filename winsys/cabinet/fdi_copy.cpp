@@ -190,6 +190,9 @@ BOOL WalkCabinet(CopySession& session, char* cabinetPath, char* cabinetDirectory
     int error = ReadCabinetHeader(fdi, session.cabinet, header);
     if (error != FDIERROR_NONE)
         return Fail(fdi, error);
+    // No writer makes a cabinet without files; one that claims so is damaged.
+    if (header.cFiles == 0)
+        return Fail(fdi, FDIERROR_CORRUPT_CABINET);
 
     FDINOTIFICATION note{};
     note.pv = pvUser;

@@ -1,5 +1,6 @@
 // Decoding a folder's data blocks: checksums, MSZIP with the history carried
-// from block to block, stored data, and blocks split between cabinets.
+// from block to block, stored data, blocks split between cabinets, and the
+// hand-over of LZX and Quantum blocks to libmspack.
 #include <algorithm>
 #include <cstring>
 
@@ -9,8 +10,16 @@
 #include "zlib_memory.h"
 
 namespace winsys::cabinet {
+namespace {
+
+// A block's stored bytes, all its parts together: more than a block that
+// does not compress can need.
+constexpr uint32_t kInputCapacity = 2 * 0xFFFF;
+
+}  // namespace
 
 FolderDecoder::~FolderDecoder() {
+    MspackFolder::Destroy(mspack_);
     if (streamReady_)
         inflateEnd(&stream_);
     fdi_.memory.Free(input_);
@@ -19,7 +28,7 @@ FolderDecoder::~FolderDecoder() {
 }
 
 bool FolderDecoder::Init() {
-    input_ = static_cast<uint8_t*>(fdi_.memory.Allocate(2 * 0xFFFF));
+    input_ = static_cast<uint8_t*>(fdi_.memory.Allocate(kInputCapacity));
     output_ = static_cast<uint8_t*>(fdi_.memory.Allocate(kMaxBlockSize));
     history_ = static_cast<uint8_t*>(fdi_.memory.Allocate(kMaxBlockSize));
     if (!input_ || !output_ || !history_)
@@ -35,8 +44,10 @@ bool FolderDecoder::Init() {
 int FolderDecoder::Start(INT_PTR hf, const FolderEntry& folder, uint8_t dataReserve,
                          FolderContinuation* continuation) {
     uint16_t type = CompressionTypeFromTCOMP(folder.type);
-    if (type != tcompTYPE_NONE && type != tcompTYPE_MSZIP)
+    if (type != tcompTYPE_NONE && type != tcompTYPE_MSZIP && !MspackFolder::Supports(folder.type))
         return FDIERROR_BAD_COMPR_TYPE;
+    MspackFolder::Destroy(mspack_);
+    mspack_ = nullptr;
     type_ = type;
     hf_ = hf;
     continuation_ = continuation;
@@ -47,6 +58,11 @@ int FolderDecoder::Start(INT_PTR hf, const FolderEntry& folder, uint8_t dataRese
     outputSize_ = 0;
     outputUsed_ = 0;
     historySize_ = 0;
+    if (type == tcompTYPE_LZX || type == tcompTYPE_QUANTUM) {
+        mspack_ = MspackFolder::Create(fdi_.memory, *this, folder.type);
+        if (!mspack_)
+            return FDIERROR_ALLOC_FAIL;
+    }
     return FDIERROR_NONE;
 }
 
@@ -84,12 +100,12 @@ int FolderDecoder::Inflate(uint32_t compressedSize, uint32_t uncompressedSize) {
     return FDIERROR_NONE;
 }
 
-int FolderDecoder::DecodeNextBlock() {
+int FolderDecoder::ReadNextBlock(uint32_t& gathered, uint16_t& uncompressedSize) {
     // A block split between two cabinets comes as a first part with no
     // uncompressed size, then the rest at the start of the next cabinet's
     // folder; each part carries its own checksum.
-    uint32_t gathered = 0;
-    uint16_t uncompressedSize = 0;
+    gathered = 0;
+    uncompressedSize = 0;
     for (;;) {
         if (blocksLeft_ == 0) {
             if (!continuation_)
@@ -114,6 +130,8 @@ int FolderDecoder::DecodeNextBlock() {
         uint32_t checksum = ReadLe32(header);
         uint16_t compressedSize = ReadLe16(header + 4);
         uncompressedSize = ReadLe16(header + 6);
+        if (gathered + compressedSize > kInputCapacity)
+            return FDIERROR_CORRUPT_CABINET;
         uint8_t* payload = input_ + gathered;
         if (!ReadExactly(fdi_, hf_, payload, compressedSize))
             return FDIERROR_CORRUPT_CABINET;
@@ -125,12 +143,46 @@ int FolderDecoder::DecodeNextBlock() {
         gathered += compressedSize;
         if (uncompressedSize != 0)
             break;
-        // Only the last block of a cabinet may be split, and only once.
-        if (blocksLeft_ != 0 || !continuation_ || gathered != compressedSize)
+        // Only the last block of a cabinet may be split; a small block may
+        // go on through several cabinets that hold nothing else.
+        if (blocksLeft_ != 0 || !continuation_)
             return FDIERROR_CORRUPT_CABINET;
     }
     if (uncompressedSize > kMaxBlockSize)
         return FDIERROR_CORRUPT_CABINET;
+    return FDIERROR_NONE;
+}
+
+int FolderDecoder::NextBlock(const uint8_t*& data, uint32_t& compressedSize,
+                             uint32_t& uncompressedSize) {
+    uint16_t size = 0;
+    int error = ReadNextBlock(compressedSize, size);
+    data = input_;
+    uncompressedSize = size;
+    return error;
+}
+
+uint32_t FolderDecoder::BlocksAhead() const {
+    return blocksLeft_ + (continuation_ ? 1u : 0u);
+}
+
+int FolderDecoder::DecodeNextBlock(uint64_t wanted) {
+    if (mspack_) {
+        // libmspack reads blocks as it needs them, so output is asked for
+        // by size: never past what the file being copied or skipped needs.
+        auto size = static_cast<uint32_t>(std::min<uint64_t>(wanted, kMaxBlockSize));
+        int error = mspack_->Decode(output_, size);
+        if (error != FDIERROR_NONE)
+            return error;
+        outputSize_ = size;
+        outputUsed_ = 0;
+        return FDIERROR_NONE;
+    }
+    uint32_t gathered = 0;
+    uint16_t uncompressedSize = 0;
+    int readError = ReadNextBlock(gathered, uncompressedSize);
+    if (readError != FDIERROR_NONE)
+        return readError;
     if (type_ == tcompTYPE_MSZIP) {
         int error = Inflate(gathered, uncompressedSize);
         if (error != FDIERROR_NONE)
@@ -149,7 +201,7 @@ int FolderDecoder::DecodeNextBlock() {
 int FolderDecoder::Skip(uint64_t offset) {
     while (position_ < offset) {
         if (outputUsed_ == outputSize_) {
-            int error = DecodeNextBlock();
+            int error = DecodeNextBlock(offset - position_);
             if (error != FDIERROR_NONE)
                 return error;
         }
@@ -164,7 +216,7 @@ int FolderDecoder::Skip(uint64_t offset) {
 int FolderDecoder::CopyTo(INT_PTR target, uint64_t size) {
     while (size > 0) {
         if (outputUsed_ == outputSize_) {
-            int error = DecodeNextBlock();
+            int error = DecodeNextBlock(size);
             if (error != FDIERROR_NONE)
                 return error;
         }
