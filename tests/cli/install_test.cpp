@@ -239,14 +239,16 @@ TEST_F(Install, UnreadableInputLeavesNothingBehind) {
     const fs::path lzx = work_ / "lzx";
     fs::create_directories(lzx);
     fs::copy_file(work_ / "external/external.msi", lzx / "external.msi");
-    // The same cabinet, its folder marked as LZX-compressed.
+    // The same cabinet, its folder marked as LZX-compressed: MSZIP data
+    // does not decode as LZX.
     std::string cabinet = readFile((work_ / "external/external.cab").string());
     ASSERT_GT(cabinet.size(), 44u);
     cabinet[42] = 3;
+    cabinet[43] = 0x0F;
     writeFile((lzx / "external.cab").string(), cabinet);
     Outcome r = run(qltmsi("install " + quoted(lzx / "external.msi")), fresh);
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("LZX"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("external.cab (compressed data is damaged)"), std::string::npos) << r.err;
     EXPECT_EQ(filesUnder(fresh + "/drive_c/windows/Installer").size(), 0u);
     EXPECT_FALSE(fs::exists(fresh + "/drive_c/ProgramData/External Sample"));  // nor its folders
     EXPECT_EQ(run(qltmsi("products"), fresh).out, "");

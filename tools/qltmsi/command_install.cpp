@@ -28,8 +28,8 @@ constexpr std::string_view kHelp =
     "This is not a full installer: it evaluates no conditions, runs no custom\n"
     "actions, and does not process the registry, shortcut, service, font or\n"
     "other tables, feature selection, upgrades or repairs. A product that is\n"
-    "already installed is refused. Cabinets must be MSZIP or stored (not LZX\n"
-    "or Quantum) and may not span several cabinets.\n";
+    "already installed is refused. Cabinets may be MSZIP, LZX, Quantum or\n"
+    "stored, and a file may go on from one cabinet into the next.\n";
 
 int run(const std::vector<std::string>& args) {
     install::InstallRequest request;

@@ -16,6 +16,7 @@
 #include "cli_text.h"
 #include "command_table.h"
 #include "install/cabinet_extraction.h"
+#include "install/cabinet_shelf.h"
 #include "install/directory_layout.h"
 #include "install/package_contents.h"
 
@@ -124,20 +125,6 @@ struct MediaRow {
     WideString cabinet, source;
 };
 
-// A temporary file that is deleted when it goes.
-struct TempFile {
-    WideString path;
-    TempFile() {
-        WCHAR folder[MAX_PATH], name[MAX_PATH];
-        if (GetTempPathW(MAX_PATH, folder) && GetTempFileNameW(folder, TEXT("qlv"), 0, name))
-            path = name;
-    }
-    ~TempFile() {
-        if (!path.empty())
-            DeleteFileW(path.c_str());
-    }
-};
-
 struct Tally {
     int files = 0, differences = 0;
     void fail(const WideString& path, const std::string& why) { fail(toUtf8(path), why); }
@@ -181,9 +168,13 @@ class CabinetReader {
         if (cabinet.where.empty())
             cabinet.where = "cabinet " + toUtf8(row.cabinet);
         std::printf("cabinet %s:\n", cabinet.where.c_str());
-        for (auto& [name, member] : cabinet.members)
-            std::printf("     %-30s %ld bytes%s\n", toUtf8(name).c_str(), member.declared,
-                        quick_ ? "" : member.complete ? ", read" : ", NOT READ");
+        for (auto& [name, member] : cabinet.members) {
+            if (member.continued)
+                std::printf("     %-30s part, begun in an earlier cabinet\n", toUtf8(name).c_str());
+            else
+                std::printf("     %-30s %ld bytes%s\n", toUtf8(name).c_str(), member.declared,
+                            quick_ ? "" : member.complete ? ", read" : ", NOT READ");
+        }
         if (!cabinet.damage.empty())
             tally_.fail(cabinet.where, cabinet.damage);
         return cabinet;
@@ -201,28 +192,29 @@ class CabinetReader {
                                        " names the property " + toUtf8(row.source) +
                                        ", which the package does not have");
             }
-            cabinet.where = "stream " + toUtf8(stream) + " of " + toUtf8(holder);
             MsiHandle database;
             if (MsiOpenDatabaseW(holder.c_str(), MSIDBOPEN_READONLY, database.out()) !=
                 ERROR_SUCCESS)
                 throw InstallError("cannot open " + toUtf8(holder));
-            TempFile copy;
-            install::saveStream(database.get(), stream, copy.path);
-            read(copy.path, cabinet);
+            install::CabinetShelf shelf(database.get(), holder, sourceFolder_);
+            read(shelf, row.cabinet, cabinet);
         } else {
-            WideString path = sourceFolder_ + row.cabinet;
-            cabinet.where = toUtf8(path);
-            read(path, cabinet);
+            install::CabinetShelf shelf(0, packagePath_, sourceFolder_);
+            read(shelf, row.cabinet, cabinet);
         }
     }
 
-    void read(const WideString& path, CabinetContents& cabinet) {
+    void read(install::CabinetShelf& shelf, const WideString& value, CabinetContents& cabinet) {
+        WideString path = shelf.place(value, cabinet.where);
         if (quick_) {
-            for (auto& [name, size] : install::listCabinet(path))
-                cabinet.members[name] = {size, static_cast<unsigned long long>(size), true};
+            for (auto& [name, size] : install::listCabinet(path, cabinet.where)) {
+                bool continued = size == install::kContinuedMember;
+                cabinet.members[name] = {size, static_cast<unsigned long long>(size), !continued,
+                                         continued};
+            }
             return;
         }
-        auto reading = install::readCabinet(path);
+        auto reading = install::readCabinet(path, shelf.nextOf(value));
         cabinet.members = std::move(reading.members);
         cabinet.damage = std::move(reading.damage);
     }
@@ -346,6 +338,9 @@ int verify(const WideString& product, bool quick) {
                 if (member == cabinet.members.end() && cabinet.damage.empty()) {
                     tally.fail(path, "not in " + where);
                     ok = false;
+                } else if (member != cabinet.members.end() && member->second.continued &&
+                           cabinet.damage.empty()) {
+                    where += " (begun in an earlier cabinet)";
                 } else if (member == cabinet.members.end() || !member->second.complete) {
                     tally.fail(path, "cannot be read from " + where + ": " + cabinet.damage);
                     ok = false;

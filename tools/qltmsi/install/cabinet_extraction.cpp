@@ -9,6 +9,7 @@
 #include <io.h>
 
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "cli_text.h"
@@ -18,67 +19,13 @@ namespace qltmsi::install {
 
 namespace {
 
-// Compression types of cabinet folders (the low nibble of typeCompress).
-constexpr unsigned kCompressNone = 0, kCompressMszip = 1, kCompressQuantum = 2, kCompressLzx = 3;
-
-std::vector<unsigned char> readHead(const WideString& path, DWORD size) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        throw InstallError("cannot open the cabinet " + toUtf8(path));
-    std::vector<unsigned char> head(size);
-    DWORD read = 0;
-    ReadFile(file, head.data(), size, &read, nullptr);
-    CloseHandle(file);
-    head.resize(read);
-    return head;
-}
-
-// Refuses, with a message naming it, a compression FDI here cannot undo; a
-// damaged header is left to FDI to report.
-void checkCompression(const WideString& path) {
-    auto head = readHead(path, 64 * 1024);
-    auto u16 = [&](size_t at) {
-        return at + 2 <= head.size() ? unsigned(head[at] | head[at + 1] << 8) : 0u;
-    };
-    if (head.size() < 36 || head[0] != 'M' || head[1] != 'S' || head[2] != 'C' || head[3] != 'F')
-        return;
-    unsigned folders = u16(26), flags = u16(30);
-    size_t at = 36;
-    unsigned folderReserve = 0;
-    if (flags & 4) {
-        unsigned headerReserve = u16(36);
-        folderReserve = at + 2 < head.size() ? head[at + 2] : 0;
-        at += 4 + headerReserve;
-    }
-    auto skipText = [&] {
-        while (at < head.size() && head[at])
-            ++at;
-        ++at;
-    };
-    if (flags & 1)
-        skipText(), skipText();
-    if (flags & 2)
-        skipText(), skipText();
-    for (unsigned i = 0; i < folders && at + 8 <= head.size(); ++i, at += 8 + folderReserve) {
-        unsigned type = u16(at + 6) & 0xF;
-        if (type == kCompressNone || type == kCompressMszip)
-            continue;
-        std::string name = type == kCompressLzx       ? "LZX"
-                           : type == kCompressQuantum ? "Quantum"
-                                                      : "type " + std::to_string(type);
-        throw InstallError(
-            "the cabinet " + toUtf8(path) + " uses " + name +
-            " compression, which qltmsi install does not read (only MSZIP and stored files)");
-    }
-}
-
 struct Extraction {
     const std::map<WideString, WideString>* targets;
     std::set<WideString> written;
     WideString current;
     std::string failure;
     std::map<WideString, long>* listing = nullptr;  // set: only list members
+    const NextCabinet* next = nullptr;
 };
 
 FNALLOC(allocate) {
@@ -143,11 +90,24 @@ FNFDINOTIFY(notify) {
             CloseHandle(reinterpret_cast<HANDLE>(pfdin->hf));
             job->written.insert(job->current);
             return TRUE;
-        case fdintNEXT_CABINET:
-            job->failure =
-                "the package's files continue into a further cabinet, which qltmsi install does "
-                "not follow";
-            return -1;
+        case fdintPARTIAL_FILE:
+            // Begun in an earlier cabinet of the set: in this one only in part.
+            if (job->listing)
+                job->listing->emplace(toWide(pfdin->psz1), kContinuedMember);
+            return 0;
+        case fdintNEXT_CABINET: {
+            // FDI asks again when the cabinet is still missing; say why once.
+            if (!job->failure.empty())
+                return -1;
+            WideString name = toWide(pfdin->psz1);
+            if (!job->next || !*job->next || !(*job->next)(name, job->failure)) {
+                if (job->failure.empty())
+                    job->failure = "a file goes on in the cabinet " + toUtf8(name) +
+                                   ", which cannot be found";
+                return -1;
+            }
+            return 0;
+        }
         default:
             return 0;
     }
@@ -158,6 +118,7 @@ FNFDINOTIFY(notify) {
 // FDI writes only to targets; it closes one itself when it stops inside it,
 // which the close callback must tell from the cabinet's own handles.
 thread_local CabinetReading* t_reading = nullptr;
+thread_local const NextCabinet* t_next = nullptr;
 
 bool isCounter(INT_PTR hf) {
     if (!t_reading)
@@ -188,8 +149,24 @@ FNFDINOTIFY(notifyReading) {
         case fdintCLOSE_FILE_INFO:
             reinterpret_cast<MemberReading*>(pfdin->hf)->complete = true;
             return TRUE;
-        case fdintNEXT_CABINET:
-            return -1;  // a set of cabinets is not followed; the read stops here
+        case fdintPARTIAL_FILE: {
+            MemberReading& member = t_reading->members[toWide(pfdin->psz1)];
+            member = MemberReading{kContinuedMember, 0, false, true};
+            return 0;
+        }
+        case fdintNEXT_CABINET: {
+            // FDI asks again when the cabinet is still missing; say why once.
+            if (!t_reading->damage.empty())
+                return -1;
+            WideString name = toWide(pfdin->psz1);
+            if (!t_next || !*t_next || !(*t_next)(name, t_reading->damage)) {
+                if (t_reading->damage.empty())
+                    t_reading->damage = "a file goes on in the cabinet " + toUtf8(name) +
+                                        ", which cannot be found";
+                return -1;
+            }
+            return 0;
+        }
         default:
             return 0;
     }
@@ -211,8 +188,8 @@ std::string fdiFailure(int code) {
             return "a compression FDI does not read";
         case FDIERROR_MDI_FAIL:
             return "damaged (compressed data does not decompress)";
-        case FDIERROR_USER_ABORT:
-            return "its files continue into a further cabinet, which is not followed";
+        case FDIERROR_WRONG_CABINET:
+            return "the next cabinet of its set is not the right one";
         default:
             return "FDI error " + std::to_string(code);
     }
@@ -255,7 +232,7 @@ std::vector<WideString> createFolders(const WideString& folder) {
 
 namespace {
 
-void runFdi(const WideString& cabinetPath, Extraction& job) {
+void runFdi(const WideString& cabinetPath, const std::string& display, Extraction& job) {
     CabinetModule cabinet;
     using Create = decltype(&FDICreate);
     using Copy = decltype(&FDICopy);
@@ -276,23 +253,24 @@ void runFdi(const WideString& cabinetPath, Extraction& job) {
     BOOL ok = copy(fdi, name.data(), folder.data(), 0, notify, nullptr, &job);
     destroy(fdi);
     if (!job.failure.empty())
-        throw InstallError(job.failure);
+        throw InstallError("cannot read the cabinet " + display + ": " + job.failure);
     if (!ok)
-        throw InstallError("cannot read the cabinet " + toUtf8(cabinetPath) + " (FDI error " +
-                           std::to_string(error.erfOper) + ")");
+        throw InstallError("cannot read the cabinet " + display + " (" +
+                           fdiFailure(error.erfOper) + ")");
 }
 
 }  // namespace
 
-std::set<WideString> extractCabinet(const WideString& cabinetPath,
-                                    const std::map<WideString, WideString>& targets) {
-    checkCompression(cabinetPath);
+std::set<WideString> extractCabinet(const WideString& cabinetPath, const std::string& display,
+                                    const std::map<WideString, WideString>& targets,
+                                    const NextCabinet& next) {
     Extraction job{&targets, {}, {}, {}};
-    runFdi(cabinetPath, job);
+    job.next = &next;
+    runFdi(cabinetPath, display, job);
     return job.written;
 }
 
-CabinetReading readCabinet(const WideString& cabinetPath) {
+CabinetReading readCabinet(const WideString& cabinetPath, const NextCabinet& next) {
     CabinetModule cabinet;
     auto create = cabinet.entry<decltype(&FDICreate)>("FDICreate");
     auto copy = cabinet.entry<decltype(&FDICopy)>("FDICopy");
@@ -308,19 +286,21 @@ CabinetReading readCabinet(const WideString& cabinetPath) {
     std::string name = toUtf8(fileNameOf(cabinetPath));
     std::string folder = toUtf8(folderOf(cabinetPath));
     t_reading = &reading;
+    t_next = &next;
     BOOL ok = copy(fdi, name.data(), folder.data(), 0, notifyReading, nullptr, nullptr);
     t_reading = nullptr;
+    t_next = nullptr;
     destroy(fdi);
-    if (!ok)
+    if (!ok && reading.damage.empty())
         reading.damage = fdiFailure(error.erfOper);
     return reading;
 }
 
-std::map<WideString, long> listCabinet(const WideString& cabinetPath) {
+std::map<WideString, long> listCabinet(const WideString& cabinetPath, const std::string& display) {
     std::map<WideString, long> members;
     std::map<WideString, WideString> none;
     Extraction job{&none, {}, {}, {}, &members};
-    runFdi(cabinetPath, job);
+    runFdi(cabinetPath, display, job);
     return members;
 }
 

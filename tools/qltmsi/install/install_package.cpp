@@ -4,11 +4,13 @@
 #include <windows.h>
 #include <msiquery.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
 #include "cli_text.h"
 #include "install/cabinet_extraction.h"
+#include "install/cabinet_shelf.h"
 #include "install/directory_layout.h"
 #include "install/package_contents.h"
 #include "winsys/installer/registration.h"
@@ -108,9 +110,13 @@ WideString registryKeyPath(const RegistryRow& row, bool is64Bit) {
 }
 
 void layOutCompressed(MSIHANDLE database, const PackageContents& package,
-                      const WideString& packageFolder, const std::vector<PlannedFile>& plan,
+                      const WideString& packagePath, const std::vector<PlannedFile>& plan,
                       Rollback& rollback) {
-    std::map<const MediaRow*, std::map<WideString, WideString>> byMedia;
+    // Every file still to be written, and the Media rows that hold them, in
+    // the order of their sequence ranges.
+    std::map<WideString, WideString> wanted;
+    std::map<WideString, const MediaRow*> mediaOfFile;
+    std::map<int, const MediaRow*> order;
     for (const auto& file : plan) {
         if (!file.compressed)
             continue;
@@ -118,37 +124,28 @@ void layOutCompressed(MSIHANDLE database, const PackageContents& package,
         if (!media || media->cabinet.empty())
             throw InstallError("no cabinet holds the file " + toUtf8(file.row->key) +
                                " (sequence " + std::to_string(file.row->sequence) + ")");
-        byMedia[media][file.row->key] = file.target;
+        wanted[file.row->key] = file.target;
+        mediaOfFile[file.row->key] = media;
+        order[media->lastSequence] = media;
+        rollback.track(file.target);
     }
-    for (const auto& [media, targets] : byMedia) {
-        for (const auto& [key, target] : targets)
-            rollback.track(target);
-        WideString cabinet;
-        WideString temporary;
-        if (media->cabinet[0] == TEXT('#')) {
-            WCHAR folder[MAX_PATH + 1], name[MAX_PATH + 1];
-            GetTempPathW(MAX_PATH + 1, folder);
-            if (!GetTempFileNameW(folder, TEXT("qmc"), 0, name))
-                throw InstallError("cannot make a temporary file");
-            temporary = cabinet = name;
-            saveStream(database, media->cabinet.substr(1), cabinet);
-        } else {
-            cabinet = packageFolder + media->cabinet;
-        }
-        std::set<WideString> written;
-        try {
-            written = extractCabinet(cabinet, targets);
-        } catch (...) {
-            if (!temporary.empty())
-                DeleteFileW(temporary.c_str());
-            throw;
-        }
-        if (!temporary.empty())
-            DeleteFileW(temporary.c_str());
-        for (const auto& [key, target] : targets)
-            if (!written.count(key))
-                throw InstallError("the cabinet " + toUtf8(media->cabinet) + " lacks the file " +
-                                   toUtf8(key));
+    CabinetShelf shelf(database, packagePath, folderOf(packagePath));
+    for (const auto& [lastSequence, media] : order) {
+        bool needed = std::any_of(wanted.begin(), wanted.end(), [&, m = media](const auto& entry) {
+            return mediaOfFile[entry.first] == m;
+        });
+        if (!needed)
+            continue;  // its files were finished from an earlier cabinet of the set
+        std::string display;
+        WideString cabinet = shelf.place(media->cabinet, display);
+        for (const auto& key :
+             extractCabinet(cabinet, display, wanted, shelf.nextOf(media->cabinet)))
+            wanted.erase(key);
+    }
+    if (!wanted.empty()) {
+        const WideString& key = wanted.begin()->first;
+        throw InstallError("the cabinet " + toUtf8(mediaOfFile[key]->cabinet) +
+                           " lacks the file " + toUtf8(key));
     }
 }
 
@@ -264,7 +261,7 @@ InstalledProduct installPackage(const InstallRequest& request) {
     product.localPackage = cachePackage(packagePath, rollback);
     for (const auto& component : package.components)
         rollback.makeFolders(directories.at(component.directory).target);
-    layOutCompressed(database.get(), package, packageFolder, plan, rollback);
+    layOutCompressed(database.get(), package, packagePath, plan, rollback);
     layOutUncompressed(plan, rollback);
     applyFileAttributes(plan);
 

@@ -1,0 +1,191 @@
+// qltmsi install, verify and patch on packages shaped like those real tool
+// chains make: cabinets with LZX and Quantum folders (libmspack's test
+// cabinets put into wixl packages), media spanning several cabinets, and the
+// library's own cabinet in LZX, carried over by a patch into a new MSZIP one.
+#include <gtest/gtest.h>
+#include <msi.h>
+#include <msiquery.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "winsys/kernel/test_prefix.h"
+
+namespace fs = std::filesystem;
+using winsys_test::readFile;
+using winsys_test::writeFile;
+
+namespace {
+
+struct Outcome {
+    int status;
+    std::string out, err;
+};
+
+Outcome run(const std::string& command, const std::string& prefix) {
+    std::string outFile = prefix + ".out", errFile = prefix + ".err";
+    std::string line =
+        "QLTMSI_PREFIX='" + prefix + "' " + command + " >'" + outFile + "' 2>'" + errFile + "'";
+    int status = std::system(line.c_str());
+    Outcome r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(outFile), readFile(errFile)};
+    fs::remove(outFile);
+    fs::remove(errFile);
+    return r;
+}
+
+std::string Quote(const fs::path& p) {
+    return "'" + p.string() + "'";
+}
+
+std::string qltmsi(const std::string& args) {
+    return std::string(QLTMSI_PROGRAM) + " " + args;
+}
+
+const fs::path kCabinets = fs::path(QLTMSI_CABINET_DATA);
+
+// The stream of a package, written to a file.
+bool saveStream(const fs::path& package, const char16_t* stream, const fs::path& to) {
+    std::string native = package.string();
+    std::u16string path = u"Z:" + std::u16string(native.begin(), native.end());
+    for (auto& c : path)
+        if (c == u'/')
+            c = u'\\';
+    MSIHANDLE db = 0, view = 0, record = 0;
+    if (MsiOpenDatabaseW(path.c_str(), MSIDBOPEN_READONLY, &db) != ERROR_SUCCESS)
+        return false;
+    std::u16string sql = u"SELECT `Data` FROM `_Streams` WHERE `Name`='" + std::u16string(stream) + u"'";
+    bool ok = MsiDatabaseOpenViewW(db, sql.c_str(), &view) == ERROR_SUCCESS &&
+              MsiViewExecute(view, 0) == ERROR_SUCCESS &&
+              MsiViewFetch(view, &record) == ERROR_SUCCESS;
+    std::string bytes;
+    char chunk[4096];
+    for (DWORD n = sizeof chunk; ok; n = sizeof chunk) {
+        ok = MsiRecordReadStream(record, 1, chunk, &n) == ERROR_SUCCESS;
+        if (!ok || n == 0)
+            break;
+        bytes.append(chunk, n);
+    }
+    MsiCloseHandle(record);
+    MsiCloseHandle(view);
+    MsiCloseHandle(db);
+    if (ok)
+        writeFile(to.string(), bytes);
+    return ok;
+}
+
+class RealPackages : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        work_ = fs::path(prefix_.root()) / "work";
+        fs::create_directories(work_);
+    }
+
+    // A wixl package from tests/data/installer, with the source files the
+    // test cabinet holds, then changed by msibuild arguments.
+    fs::path Build(const std::string& wxs, const std::string& cabinet, const std::string& edits,
+                   const std::string& folder = "") {
+        fs::path dir = work_ / (folder.empty() ? wxs : folder);
+        fs::create_directories(dir);
+        auto r = run("cd " + Quote(dir) + " && cabextract -q " + Quote(kCabinets / cabinet) +
+                         " && wixl -o package.msi " QLTMSI_TEST_DATA "/" + wxs + ".wxs" +
+                         " && msibuild package.msi " + edits,
+                     prefix_.prefix());
+        EXPECT_EQ(r.status, 0) << r.err;
+        return dir / "package.msi";
+    }
+
+    Outcome Qltmsi(const std::string& args) { return run(qltmsi(args), prefix_.prefix()); }
+    fs::path DriveC() const { return prefix_.driveC(); }
+
+    winsys_test::TestPrefix prefix_;
+    fs::path work_;
+};
+
+constexpr char kMixed[] = "{5D0C3A8E-7B21-4E5F-9A6D-1C2B3E4F5A6B}";
+constexpr char kSpanning[] = "{6E1D4B9F-8C32-4F60-AB7E-2D3C4F5A6B7C}";
+
+TEST_F(RealPackages, LzxAndQuantumCabinetInstallsVerifiesAndCarriesOver) {
+    // The library's own cabinet, in the package, holding LZX and Quantum
+    // folders: the patch moves it out, unpacks it and packs a new one.
+    fs::path package = Build("mixed", "mszip_lzx_qtm.cab",
+                             "-q \"UPDATE \\`Media\\` SET \\`Cabinet\\`='#QuilletCab'\" -a QuilletCab " +
+                                 Quote(kCabinets / "mszip_lzx_qtm.cab"));
+    Outcome r = Qltmsi("install " + Quote(package));
+    ASSERT_EQ(r.status, 0) << r.err;
+    fs::path folder = DriveC() / "ProgramData/Mixed Methods";
+    for (const char* name : {"mszip.txt", "lzx.txt", "qtm.txt"})
+        EXPECT_EQ(readFile((folder / name).string()), readFile((package.parent_path() / name).string()))
+            << name;
+    r = Qltmsi(std::string("verify --product ") + kMixed);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("3 files, 0 differences"), std::string::npos) << r.out;
+
+    // Replace the MSZIP member; the other two come from the LZX and Quantum
+    // folders into the new cab cache, byte for byte.
+    fs::path fresh = work_ / "mszip.txt";
+    writeFile(fresh.string(), "a new copy of the MSZIP member\n");
+    r = Qltmsi(std::string("patch --product ") + kMixed + " --replace " +
+               Quote("C:\\ProgramData\\Mixed Methods\\mszip.txt=" + fresh.string()));
+    ASSERT_EQ(r.status, 0) << r.err;
+    fs::copy_file(fresh, folder / "mszip.txt", fs::copy_options::overwrite_existing);
+    r = Qltmsi(std::string("verify --product ") + kMixed);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    fs::path cache;
+    for (const auto& entry : fs::directory_iterator(DriveC() / "windows/Installer")) {
+        std::string name = entry.path().filename().string();
+        if (std::count(name.begin(), name.end(), '.') == 2)  // 1a2b3c4d.a345.msi
+            cache = entry.path();
+    }
+    ASSERT_FALSE(cache.empty());
+    fs::path unpacked = work_ / "unpacked";
+    ASSERT_TRUE(saveStream(cache, u"QuilletCab", work_ / "new.cab"));
+    ASSERT_EQ(run("cabextract -q -d " + Quote(unpacked) + " " + Quote(work_ / "new.cab"),
+                  prefix_.prefix())
+                  .status,
+              0);
+    EXPECT_EQ(readFile((unpacked / "mszip.txt").string()), readFile(fresh.string()));
+    for (const char* name : {"lzx.txt", "qtm.txt"})
+        EXPECT_EQ(readFile((unpacked / name).string()),
+                  readFile((package.parent_path() / name).string()))
+            << name;
+}
+
+TEST_F(RealPackages, FileSpanningCabinetsOfSeveralMediaRows) {
+    // Five Media rows, one per cabinet of a set whose one folder runs
+    // through all five: test2.txt's row is the second, yet the file begins
+    // in the first cabinet.
+    std::string edits = "-q \"DELETE FROM \\`Media\\`\"";
+    for (int i = 1; i <= 5; ++i) {
+        std::string cab = "cabd_multi_basic_pt" + std::to_string(i) + ".cab";
+        edits += " -q \"INSERT INTO \\`Media\\` (\\`DiskId\\`,\\`LastSequence\\`,\\`Cabinet\\`) "
+                 "VALUES (" +
+                 std::to_string(i) + "," + std::to_string(std::min(i, 3)) + ",'#" + cab + "')\"" +
+                 " -a " + cab + " " + Quote(kCabinets / cab);
+    }
+    fs::path package = Build("spanning", "cabd_multi_basic_pt1.cab", edits);
+    Outcome r = Qltmsi("install " + Quote(package));
+    ASSERT_EQ(r.status, 0) << r.err;
+    fs::path folder = DriveC() / "ProgramData/Spanning Media";
+    for (const char* name : {"test1.txt", "test2.txt", "test3.txt"})
+        EXPECT_EQ(readFile((folder / name).string()), readFile((package.parent_path() / name).string()))
+            << name;
+    r = Qltmsi(std::string("verify --product ") + kSpanning);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("begun in an earlier cabinet"), std::string::npos) << r.out;
+
+    // Without its last part the set cannot be read: the message names the
+    // stream that is missing, and nothing stays behind.
+    std::string partial = edits.substr(0, edits.rfind(" -q "));
+    fs::path broken = Build("spanning", "cabd_multi_basic_pt1.cab", partial, "broken");
+    std::string elsewhere = prefix_.root() + "/other-prefix";
+    r = run(qltmsi("install " + Quote(broken)), elsewhere);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cabd_multi_basic_pt5.cab, which the package does not hold"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(fs::exists(elsewhere + "/drive_c/ProgramData/Spanning Media"));
+}
+
+}  // namespace
