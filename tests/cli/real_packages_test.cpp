@@ -188,4 +188,82 @@ TEST_F(RealPackages, FileSpanningCabinetsOfSeveralMediaRows) {
     EXPECT_FALSE(fs::exists(elsewhere + "/drive_c/ProgramData/Spanning Media"));
 }
 
+constexpr char kFeatures[] = "{7F2E5C0A-9D43-4A71-BC8F-3E4D5F6A7B8C}";
+
+TEST_F(RealPackages, FeaturesConditionsAndRunTimeFolders) {
+    fs::path dir = work_ / "features";
+    fs::create_directories(dir);
+    for (const char* name : {"core", "extra", "hidden", "late", "plugin"})
+        writeFile((dir / (std::string(name) + ".txt")).string(), std::string(name) + "\n");
+    writeFile((dir / "runtime64.dll").string(), "the 64-bit runtime\n");
+    writeFile((dir / "runtime32.dll").string(), "the 32-bit runtime\n");
+    // wixl writes neither component conditions nor the Condition table.
+    Outcome r = run(
+        "cd " + Quote(dir) + " && wixl -o package.msi " QLTMSI_TEST_DATA "/features.wxs" +
+            " && msibuild package.msi"
+            " -q \"UPDATE \\`Component\\` SET \\`Condition\\`='VersionNT64' WHERE "
+            "\\`Component\\`='Runtime64'\""
+            " -q \"UPDATE \\`Component\\` SET \\`Condition\\`='NOT VersionNT64' WHERE "
+            "\\`Component\\`='Runtime32'\""
+            " -q \"CREATE TABLE \\`Condition\\` (\\`Feature_\\` CHAR(38) NOT NULL, \\`Level\\` "
+            "SHORT NOT NULL, \\`Condition\\` CHAR(255) PRIMARY KEY \\`Feature_\\`, \\`Level\\`)\""
+            " -q \"INSERT INTO \\`Condition\\` (\\`Feature_\\`,\\`Level\\`,\\`Condition\\`) "
+            "VALUES ('Later',1,'ENABLE_LATE')\""
+            " -q \"UPDATE \\`Directory\\` SET \\`Directory_Parent\\`='SETBYACTION' WHERE "
+            "\\`Directory\\`='RUNTIMEPARENT'\"",
+        prefix_.prefix());
+    ASSERT_EQ(r.status, 0) << r.err;
+    fs::path package = dir / "package.msi";
+
+    // The folder a custom action would set is not known: refused, and the
+    // message says how to give it.
+    r = Qltmsi("install " + Quote(package));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("SETBYACTION"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("PROPERTY=VALUE"), std::string::npos) << r.err;
+
+    r = Qltmsi("install " + Quote(package) + " 'SETBYACTION=C:\\Given'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    fs::path app = DriveC() / "Program Files/Feature Sample";
+    EXPECT_TRUE(fs::exists(app / "core.txt"));
+    EXPECT_EQ(readFile((app / "bin64/runtime.dll").string()), "the 64-bit runtime\n");
+    for (const char* absent : {"extra.txt", "hidden.txt", "late.txt", "bin32"})
+        EXPECT_FALSE(fs::exists(app / absent)) << absent;
+    EXPECT_TRUE(fs::exists(DriveC() / "Given/runtime/plugins/plugin.txt"));
+    r = Qltmsi(std::string("verify --product ") + kFeatures);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("skip C:\\Program Files\\Feature Sample\\bin32\\runtime.dll"),
+              std::string::npos)
+        << r.out;
+
+    // What was not installed is not found in the package, as on Windows.
+    fs::path fresh = work_ / "fresh.txt";
+    writeFile(fresh.string(), "new\n");
+    for (const char* left : {"extra.txt", "bin32\\runtime.dll"}) {
+        r = Qltmsi(std::string("patch --product ") + kFeatures + " --replace " +
+                   Quote(std::string("C:\\Program Files\\Feature Sample\\") + left + "=" +
+                         fresh.string()));
+        EXPECT_EQ(r.status, 1) << left;
+        EXPECT_NE(r.err.find("File not found"), std::string::npos) << r.err;
+    }
+    r = Qltmsi(std::string("patch --product ") + kFeatures + " --replace " +
+               Quote("C:\\Program Files\\Feature Sample\\bin64\\runtime.dll=" + fresh.string()));
+    EXPECT_EQ(r.status, 0) << r.err;
+
+    // A 32-bit system, a higher INSTALLLEVEL, the Condition row's property,
+    // and the folder given at the lowest level: its parent chain is never
+    // needed.
+    std::string second = prefix_.root() + "/second";
+    r = run(qltmsi("install --32-bit " + Quote(package) +
+                   " INSTALLLEVEL=3 ENABLE_LATE=1 'PLUGINS=C:\\Plugins'"),
+            second);
+    ASSERT_EQ(r.status, 0) << r.err;
+    fs::path app2 = fs::path(second) / "drive_c/Program Files/Feature Sample";
+    for (const char* present : {"core.txt", "extra.txt", "late.txt", "bin32/runtime.dll"})
+        EXPECT_TRUE(fs::exists(app2 / present)) << present;
+    for (const char* absent : {"hidden.txt", "bin64"})
+        EXPECT_FALSE(fs::exists(app2 / absent)) << absent;
+    EXPECT_TRUE(fs::exists(fs::path(second) / "drive_c/Plugins/plugin.txt"));
+}
+
 }  // namespace

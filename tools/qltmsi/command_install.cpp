@@ -13,7 +13,7 @@ namespace qltmsi {
 namespace {
 
 constexpr std::string_view kHelp =
-    "usage: qltmsi install PACKAGE.msi [PROPERTY=VALUE...]\n"
+    "usage: qltmsi install [--32-bit] PACKAGE.msi [PROPERTY=VALUE...]\n"
     "\n"
     "Puts the product of a Windows Installer package in place in the prefix\n"
     "($QLTMSI_PREFIX, default ~/.qltmsi), so that qltmsi can patch it:\n"
@@ -22,12 +22,18 @@ constexpr std::string_view kHelp =
     "    (TARGETDIR is C:\\ unless ROOTDRIVE or TARGETDIR is given), from the\n"
     "    package's embedded cabinets, cabinets beside it, or its source tree;\n"
     "  - registers product and components as Windows Installer does.\n"
+    "Features are installed by their Level against INSTALLLEVEL, as the\n"
+    "Condition table changes it; components of installed features whose\n"
+    "Condition holds are laid out. Conditions see the properties of 64-bit\n"
+    "Windows 10 (--32-bit: of 32-bit Windows 10), the package's and the\n"
+    "command line's.\n"
     "PACKAGE may be a native path or a Windows path. PROPERTY=VALUE sets a\n"
-    "directory property (INSTALLDIR=C:\\Apps\\Sample\\, ROOTDRIVE=D:\\, ...).\n"
+    "property: a folder (INSTALLDIR=C:\\Apps\\Sample\\, ROOTDRIVE=D:\\, also one\n"
+    "a custom action would set, at any level), INSTALLLEVEL, or any other.\n"
     "\n"
-    "This is not a full installer: it evaluates no conditions, runs no custom\n"
-    "actions, and does not process the registry, shortcut, service, font or\n"
-    "other tables, feature selection, upgrades or repairs. A product that is\n"
+    "This is not a full installer: it runs no custom actions, and does not\n"
+    "process the registry, shortcut, service, font or other tables, feature\n"
+    "choices (ADDLOCAL, REMOVE), upgrades or repairs. A product that is\n"
     "already installed is refused. Cabinets may be MSZIP, LZX, Quantum or\n"
     "stored, and a file may go on from one cabinet into the next.\n";
 
@@ -35,7 +41,9 @@ int run(const std::vector<std::string>& args) {
     install::InstallRequest request;
     for (const auto& arg : args) {
         size_t equals = arg.find('=');
-        if (equals != std::string::npos && equals > 0) {
+        if (arg == "--32-bit") {
+            request.system32Bit = true;
+        } else if (equals != std::string::npos && equals > 0) {
             request.properties[toWide(arg.substr(0, equals))] = toWide(arg.substr(equals + 1));
         } else if (request.packagePath.empty() && !arg.empty() && arg[0] != '-') {
             request.packagePath = windowsPathOf(arg);

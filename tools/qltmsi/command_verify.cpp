@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <set>
 #include <optional>
 #include <string>
 #include <vector>
@@ -118,6 +119,54 @@ std::optional<WideString> installedFolder(const WideString& product,
     if (keyedByFile)
         return folderOf(registered);
     return registered.back() == TEXT('\\') ? registered : registered + TEXT('\\');
+}
+
+WideString lowerAscii(WideString text) {
+    for (auto& c : text)
+        if (c >= TEXT('A') && c <= TEXT('Z'))
+            c = WCHAR(c - TEXT('A') + TEXT('a'));
+    return text;
+}
+
+// Components the install left out (a feature not chosen, a condition that
+// did not hold): never registered, or, where several components share one
+// ComponentId, not the one whose key file the registered path names.
+std::set<WideString> componentsLeftOut(const WideString& product,
+                                       const install::PackageContents& package) {
+    std::map<WideString, int> sharing;
+    for (const auto& component : package.components)
+        ++sharing[component.componentId];
+    std::set<WideString> leftOut;
+    for (const auto& component : package.components) {
+        if (component.componentId.empty())
+            continue;
+        WCHAR path[MAX_PATH + 1] = TEXT("");
+        DWORD length = MAX_PATH + 1;
+        INSTALLSTATE state = MsiGetComponentPathW(product.c_str(), component.componentId.c_str(),
+                                                  path, &length);
+        if (state == INSTALLSTATE_UNKNOWN) {
+            leftOut.insert(component.key);
+            continue;
+        }
+        if (sharing[component.componentId] < 2 || !component.keyPath)
+            continue;
+        auto file = std::find_if(package.files.begin(), package.files.end(),
+                                 [&](const install::FileRow& f) { return f.key == *component.keyPath; });
+        auto folder = std::find_if(
+            package.directories.begin(), package.directories.end(),
+            [&](const install::DirectoryRow& d) { return d.key == component.directory; });
+        if (file == package.files.end() || folder == package.directories.end())
+            continue;
+        WideString target = folder->defaultDir.substr(0, folder->defaultDir.find(TEXT(':')));
+        WideString tail = TEXT("\\") + install::longName(target) + TEXT("\\") +
+                          install::longName(file->fileName);
+        WideString registered = lowerAscii(WideString(path, length));
+        tail = lowerAscii(tail);
+        if (registered.size() < tail.size() ||
+            registered.compare(registered.size() - tail.size(), tail.size(), tail) != 0)
+            leftOut.insert(component.key);
+    }
+    return leftOut;
 }
 
 struct MediaRow {
@@ -314,9 +363,23 @@ int verify(const WideString& product, bool quick) {
             cabinets.contents(row);
     std::vector<install::FileRow> files = package.files;
     std::sort(files.begin(), files.end(), [](auto& a, auto& b) { return a.sequence < b.sequence; });
+    std::set<WideString> leftOut = componentsLeftOut(product, package);
     for (const auto& file : files) {
-        ++tally.files;
         WideString path = componentFolder[file.component] + install::longName(file.fileName);
+        if (leftOut.count(file.component)) {
+            // Where the package would have put it: the registered path is
+            // another component's.
+            const install::ComponentRow* row = nullptr;
+            for (const auto& component : package.components)
+                if (component.key == file.component)
+                    row = &component;
+            WideString would = (row ? folders[row->directory].target : WideString()) +
+                               install::longName(file.fileName);
+            std::printf("skip %s (component %s not installed)\n", toUtf8(would).c_str(),
+                        toUtf8(file.component).c_str());
+            continue;
+        }
+        ++tally.files;
         bool ok = true;
         checkOnDisk(path, file, versions[file.key].first, versions[file.key].second, tally, &ok);
 

@@ -82,7 +82,7 @@ std::map<WideString, WideString> standardFolders() {
 
 std::map<WideString, DirectoryPaths> resolveDirectories(
     const PackageContents& package, const std::map<WideString, WideString>& given,
-    const WideString& sourceRoot) {
+    const WideString& sourceRoot, std::map<WideString, std::string>* unresolved) {
     std::map<WideString, const DirectoryRow*> rows;
     for (const auto& row : package.directories)
         rows[row.key] = &row;
@@ -103,10 +103,18 @@ std::map<WideString, DirectoryPaths> resolveDirectories(
         if (auto done = resolved.find(key); done != resolved.end())
             return done->second;
         auto rowIt = rows.find(key);
-        if (rowIt == rows.end())
+        if (rowIt == rows.end()) {
+            if (auto value = lookUp(given, key))
+                return resolved[key] = DirectoryPaths{withSlash(*value), withSlash(sourceRoot)};
             throw InstallError("the Directory table has no row '" + toUtf8(key) + "'");
+        }
         if (!inProgress.insert(key).second)
             throw InstallError("the Directory table loops at '" + toUtf8(key) + "'");
+        struct Done {
+            std::set<WideString>& inProgress;
+            const WideString& key;
+            ~Done() { inProgress.erase(key); }
+        } done{inProgress, key};
         const DirectoryRow& row = *rowIt->second;
         auto [targetPart, sourcePart] = splitDefaultDir(row.defaultDir);
         WideString sourceName = shortSourceNames ? shortName(sourcePart) : longName(sourcePart);
@@ -118,6 +126,15 @@ std::map<WideString, DirectoryPaths> resolveDirectories(
             paths.target = rootDrive;
             if (key != TEXT("TARGETDIR"))
                 paths.target = appendName(rootDrive, longName(targetPart));
+        } else if (auto value = lookUp(given, key)) {
+            // Set at run time: the value stands whatever the parent chain,
+            // which is needed only for a source tree beside the package.
+            paths.target = withSlash(*value);
+            try {
+                paths.source = appendName(resolve(row.parent).source, sourceName);
+            } catch (const InstallError&) {
+                paths.source = appendName(withSlash(sourceRoot), sourceName);
+            }
         } else {
             const DirectoryPaths& parent = resolve(row.parent);
             paths.source = appendName(parent.source, sourceName);
@@ -132,11 +149,16 @@ std::map<WideString, DirectoryPaths> resolveDirectories(
             paths.target = *folder;
         else if (auto property = lookUp(package.properties, key))
             paths.target = withSlash(*property);
-        inProgress.erase(key);
         return resolved[key] = paths;
     };
-    for (const auto& row : package.directories)
-        resolve(row.key);
+    for (const auto& row : package.directories) {
+        try {
+            resolve(row.key);
+        } catch (const InstallError& error) {
+            if (unresolved)
+                (*unresolved)[row.key] = error.what();
+        }
+    }
     return resolved;
 }
 

@@ -17,14 +17,18 @@ struct DirectoryPaths {
 // The standard folder properties and where they point in the prefix.
 std::map<WideString, WideString> standardFolders();
 
-// Resolves every Directory row. A directory's target is, in order: a property
-// of that name given on the command line; for TARGETDIR, TARGETDIR or
-// ROOTDRIVE or C:\; a standard folder; a Property table value of that name;
-// otherwise its parent's target plus the long target name of its DefaultDir
-// ("target:source", "short|long", "." for the parent itself). Sources follow
-// the source names from sourceRoot (the package's folder) down.
+// Resolves the Directory rows. A directory's target is, in order: a property
+// of that name given on the command line, whatever its parent chain (a
+// folder a custom action would set); for TARGETDIR, TARGETDIR or ROOTDRIVE or
+// C:\; a standard folder; a Property table value of that name; otherwise its
+// parent's target plus the long target name of its DefaultDir
+// ("target:source", "short|long", "." for the parent itself). A parent that
+// is no Directory row but is given on the command line is a folder of its
+// own. Sources follow the source names from sourceRoot (the package's
+// folder) down. Rows that cannot be resolved are left out, with the reason
+// in `unresolved`.
 std::map<WideString, DirectoryPaths> resolveDirectories(
     const PackageContents& package, const std::map<WideString, WideString>& given,
-    const WideString& sourceRoot);
+    const WideString& sourceRoot, std::map<WideString, std::string>* unresolved = nullptr);
 
 }  // namespace qltmsi::install

@@ -6,13 +6,16 @@
 
 #include <algorithm>
 #include <random>
+#include <set>
 #include <vector>
 
 #include "cli_text.h"
 #include "install/cabinet_extraction.h"
 #include "install/cabinet_shelf.h"
 #include "install/directory_layout.h"
+#include "install/feature_selection.h"
 #include "install/package_contents.h"
+#include "install/system_properties.h"
 #include "winsys/installer/registration.h"
 
 namespace qltmsi::install {
@@ -229,23 +232,59 @@ InstalledProduct installPackage(const InstallRequest& request) {
                            ") is already installed; qltmsi install does not reinstall or upgrade");
 
     const WideString packageFolder = folderOf(packagePath);
-    auto directories = resolveDirectories(package, request.properties, packageFolder);
+    std::map<WideString, std::string> unresolved;
+    auto directories = resolveDirectories(package, request.properties, packageFolder, &unresolved);
+
+    // What conditions see: the system's properties, then the package's own
+    // (which may set defaults such as INSTALLLEVEL and ALLUSERS), then the
+    // command line's; and the system's values win over the package's.
+    std::map<WideString, WideString> properties = systemProperties(!request.system32Bit);
+    auto system = properties;
+    for (const auto& [name, value] : package.properties)
+        properties[name] = value;
+    for (const auto& [name, value] : system)
+        if (name != TEXT("INSTALLLEVEL") && name != TEXT("ALLUSERS"))
+            properties[name] = value;
+    if (request.system32Bit) {
+        properties.erase(TEXT("VersionNT64"));
+        properties.erase(TEXT("Msix64"));
+    }
+    for (const auto& [name, value] : request.properties)
+        properties[name] = value;
+    Selection selection =
+        selectFeatures(package, properties, systemEnvironment(!request.system32Bit));
+
     std::map<WideString, const ComponentRow*> components;
+    std::vector<const ComponentRow*> installed;
     for (const auto& component : package.components) {
-        if (!directories.count(component.directory))
-            throw InstallError("the component " + toUtf8(component.key) +
-                               " names an unknown directory");
+        if (!selection.components.count(component.key))
+            continue;
+        if (!directories.count(component.directory)) {
+            auto why = unresolved.find(component.directory);
+            throw InstallError("the component " + toUtf8(component.key) + " is installed in " +
+                               toUtf8(component.directory) + ", which cannot be resolved: " +
+                               (why == unresolved.end() ? "it is not in the Directory table"
+                                                        : why->second) +
+                               " (a folder set at run time can be given as PROPERTY=VALUE)");
+        }
         components[component.key] = &component;
+        installed.push_back(&component);
     }
 
     const bool packageCompressed = package.sourceType & kSourceCompressed;
     const bool shortSourceNames = package.sourceType & kSourceShortNames;
     std::vector<PlannedFile> plan;
     std::map<WideString, WideString> fileTargets;
+    std::set<WideString> allComponents;
+    for (const auto& component : package.components)
+        allComponents.insert(component.key);
     for (const auto& file : package.files) {
         auto component = components.find(file.component);
-        if (component == components.end())
+        if (component == components.end()) {
+            if (allComponents.count(file.component))
+                continue;  // its component is not installed
             throw InstallError("the file " + toUtf8(file.key) + " names an unknown component");
+        }
         const DirectoryPaths& folder = directories.at(component->second->directory);
         bool compressed = (file.attributes & kFileCompressed)      ? true
                           : (file.attributes & kFileNoncompressed) ? false
@@ -259,8 +298,8 @@ InstalledProduct installPackage(const InstallRequest& request) {
 
     Rollback rollback;
     product.localPackage = cachePackage(packagePath, rollback);
-    for (const auto& component : package.components)
-        rollback.makeFolders(directories.at(component.directory).target);
+    for (const ComponentRow* component : installed)
+        rollback.makeFolders(directories.at(component->directory).target);
     layOutCompressed(database.get(), package, packagePath, plan, rollback);
     layOutUncompressed(plan, rollback);
     applyFileAttributes(plan);
@@ -280,10 +319,11 @@ InstalledProduct installPackage(const InstallRequest& request) {
     if (auto upgrade = package.property(TEXT("UpgradeCode")); isGuid(upgrade))
         registration.upgradeCode = upgrade;
     uint64_t totalSize = 0;
-    for (const auto& file : package.files)
-        totalSize += unsigned(file.size);
+    for (const auto& file : plan)
+        totalSize += unsigned(file.row->size);
     registration.estimatedSizeKb = DWORD((totalSize + 1023) / 1024);
-    for (const auto& component : package.components) {
+    for (const ComponentRow* installedComponent : installed) {
+        const ComponentRow& component = *installedComponent;
         if (component.componentId.empty())
             continue;  // unregistered by design
         WideString keyPath;

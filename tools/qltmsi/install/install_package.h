@@ -1,7 +1,8 @@
 // qltmsi install: the least a real package needs to become an installed
 // product on a POSIX host. Caches the package under the Windows folder's
-// Installer folder, lays its files out, registers product and components.
-// No conditions, custom actions, registry/shortcut/service tables, upgrades.
+// Installer folder, lays out the files of the features and components that
+// levels and conditions choose, registers product and components. No custom
+// actions, registry/shortcut/service tables, upgrades.
 #pragma once
 
 #include <map>
@@ -14,6 +15,7 @@ namespace qltmsi::install {
 struct InstallRequest {
     WideString packagePath;                       // Windows path
     std::map<WideString, WideString> properties;  // PROPERTY=VALUE from the command line
+    bool system32Bit = false;                     // conditions see a 32-bit system
 };
 
 struct InstalledProduct {

@@ -105,11 +105,21 @@ PackageContents readPackage(MSIHANDLE database) {
                 package.directories.push_back({field(r, 1), field(r, 2), field(r, 3)});
             });
     eachRow(database,
-            TEXT("SELECT `Component`, `ComponentId`, `Directory_`, `Attributes`, `KeyPath` FROM ")
-                TEXT("`Component`"),
+            TEXT("SELECT `Component`, `ComponentId`, `Directory_`, `Attributes`, `KeyPath`, ")
+                TEXT("`Condition` FROM `Component`"),
             false, [&](MSIHANDLE r) {
-                package.components.push_back(
-                    {field(r, 1), field(r, 2), field(r, 3), integer(r, 4), optionalField(r, 5)});
+                package.components.push_back({field(r, 1), field(r, 2), field(r, 3), integer(r, 4),
+                                              optionalField(r, 5), field(r, 6)});
+            });
+    eachRow(database, TEXT("SELECT `Feature`, `Feature_Parent`, `Level` FROM `Feature`"), true,
+            [&](MSIHANDLE r) {
+                package.features.push_back({field(r, 1), field(r, 2), integer(r, 3)});
+            });
+    eachRow(database, TEXT("SELECT `Feature_`, `Component_` FROM `FeatureComponents`"), true,
+            [&](MSIHANDLE r) { package.featureComponents.push_back({field(r, 1), field(r, 2)}); });
+    eachRow(database, TEXT("SELECT `Feature_`, `Level`, `Condition` FROM `Condition`"), true,
+            [&](MSIHANDLE r) {
+                package.featureConditions.push_back({field(r, 1), integer(r, 2), field(r, 3)});
             });
     eachRow(
         database,

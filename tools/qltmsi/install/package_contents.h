@@ -1,6 +1,7 @@
 // What qltmsi install reads from a package: properties, the summary's source
-// type and package code, and the rows of Directory, Component, File, Media
-// and (for registry key paths) Registry.
+// type and package code, and the rows of Directory, Component, Feature,
+// FeatureComponents, Condition, File, Media and (for registry key paths)
+// Registry.
 #pragma once
 
 #include <windows.h>
@@ -47,6 +48,23 @@ struct ComponentRow {
     WideString key, componentId, directory;
     int attributes = 0;
     std::optional<WideString> keyPath;
+    WideString condition;  // empty: always installed
+};
+
+struct FeatureRow {
+    WideString key, parent;  // parent empty for a top-level feature
+    int level = 0;
+};
+
+struct FeatureComponentRow {
+    WideString feature, component;
+};
+
+// A Condition table row: when the condition holds, the feature gets the level.
+struct FeatureConditionRow {
+    WideString feature;
+    int level = 0;
+    WideString condition;
 };
 
 struct FileRow {
@@ -84,6 +102,9 @@ struct PackageContents {
     int sourceType = 0;
     std::vector<DirectoryRow> directories;
     std::vector<ComponentRow> components;
+    std::vector<FeatureRow> features;
+    std::vector<FeatureComponentRow> featureComponents;
+    std::vector<FeatureConditionRow> featureConditions;
     std::vector<FileRow> files;
     std::vector<MediaRow> media;
     std::map<WideString, RegistryRow> registry;  // by Registry key
