@@ -100,8 +100,10 @@ UINT MakeWorkingCopy(PatchContext& context) {
     // The copy takes the installed package's attributes; a read-only working
     // copy could be neither written nor deleted at the release.
     const DWORD attributes = platformCalls.fileAttributes(context.workingCopyPath.data());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        SetFileAttributesW(context.workingCopyPath.data(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+        !platformCalls.setFileAttributes(context.workingCopyPath.data(),
+                                         attributes & ~FILE_ATTRIBUTE_READONLY)) {
+        return QLTMSI_ERROR_WORKING_COPY;
     }
     return ERROR_SUCCESS;
 }

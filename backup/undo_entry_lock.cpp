@@ -3,17 +3,26 @@
 // registry writes of a record are each complete, so its state is usable.
 #include "backup/undo_entry_lock.h"
 
+#include "platform/platform_calls.h"
+
 namespace {
 
-constexpr LPCWSTR kMutexName = TEXT("Global\\QuilletMsiRegUndo");
 // A record copies the library and writes a few values; a minute means the
 // holder is stuck, and no record is better than a shared one.
 constexpr DWORD kWaitMilliseconds = 60000;
 
 }  // namespace
 
+LPCWSTR UndoEntryMutexName(DWORD version) {
+    // Kernel object namespaces came with Windows 2000; before it (NT 4 and
+    // the 95 family) a backslash in the name is refused, and one namespace
+    // served the whole machine anyway.
+    const bool hasNamespaces = static_cast<LONG>(version) >= 0 && LOBYTE(LOWORD(version)) >= 5;
+    return hasNamespaces ? TEXT("Global\\QuilletMsiRegUndo") : TEXT("QuilletMsiRegUndo");
+}
+
 UndoEntryLock::UndoEntryLock() {
-    mutex_ = CreateMutexW(nullptr, FALSE, kMutexName);
+    mutex_ = platformCalls.createMutex(nullptr, FALSE, UndoEntryMutexName(GetVersion()));
     if (mutex_ == nullptr) {
         return;
     }

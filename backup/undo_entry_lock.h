@@ -5,6 +5,9 @@
 
 #include <windows.h>
 
+// The lock's name on a system whose GetVersion answered `version`.
+LPCWSTR UndoEntryMutexName(DWORD version);
+
 class UndoEntryLock {
   public:
     UndoEntryLock();

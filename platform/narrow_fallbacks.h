@@ -22,6 +22,9 @@ BOOL WINAPI NarrowCreateDirectory(LPCWSTR name, LPSECURITY_ATTRIBUTES security);
 BOOL WINAPI NarrowRemoveDirectory(LPCWSTR name);
 HANDLE WINAPI NarrowFindFirstFile(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
 BOOL WINAPI NarrowFindNextFile(HANDLE find, LPWIN32_FIND_DATAW data);
+BOOL WINAPI NarrowSetFileAttributes(LPCWSTR name, DWORD attributes);
+
+HANDLE WINAPI NarrowCreateMutex(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCWSTR name);
 
 LONG WINAPI NarrowRegOpenKey(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result);
 LONG WINAPI NarrowRegCreateKey(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass,

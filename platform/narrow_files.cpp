@@ -122,6 +122,15 @@ DWORD WINAPI NarrowFileAttributes(LPCWSTR name) {
     return GetFileAttributesA(path.get());
 }
 
+BOOL WINAPI NarrowSetFileAttributes(LPCWSTR name, DWORD attributes) {
+    NarrowArgument path(name);
+    if (!path.fits()) {
+        RefuseLongName();
+        return FALSE;
+    }
+    return SetFileAttributesA(path.get(), attributes);
+}
+
 HANDLE WINAPI NarrowCreateFile(LPCWSTR name, DWORD access, DWORD share,
                                LPSECURITY_ATTRIBUTES security, DWORD creation, DWORD flags,
                                HANDLE templateFile) {

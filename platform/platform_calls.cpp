@@ -37,6 +37,8 @@ PlatformCalls WideCalls() {
         FindFirstFileW,
         FindNextFileW,
         MoveFileExW,
+        CreateMutexW,
+        SetFileAttributesW,
     };
 }
 
@@ -50,6 +52,7 @@ PlatformCalls NarrowCalls() {
         NarrowFileVersionInfoSize, NarrowWindowsDirectory, NarrowLoadString,
         NarrowRegDeleteKey,        NarrowCreateDirectory,  NarrowRemoveDirectory,
         NarrowFindFirstFile,       NarrowFindNextFile,     NarrowMoveFileEx,
+        NarrowCreateMutex,         NarrowSetFileAttributes,
     };
 }
 

@@ -36,6 +36,10 @@ struct PlatformCalls {
     HANDLE(WINAPI* findFirstFile)(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
     BOOL(WINAPI* findNextFile)(HANDLE find, LPWIN32_FIND_DATAW data);
     BOOL(WINAPI* moveFileEx)(LPCWSTR from, LPCWSTR to, DWORD flags);
+    // The library's locks and the working copy's attributes: the wide forms
+    // of these fail on the Windows 95 family as well.
+    HANDLE(WINAPI* createMutex)(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCWSTR name);
+    BOOL(WINAPI* setFileAttributes)(LPCWSTR name, DWORD attributes);
 };
 
 // Written once while the library is loaded, read-only afterwards.

@@ -19,11 +19,15 @@ TEST_F(PlatformTable, VersionChoosesTheCallsAndTheRegistryWidth) {
     EXPECT_EQ(platformCalls.deleteFile, &NarrowDeleteFile);
     EXPECT_EQ(platformCalls.regQueryValue, &NarrowRegQueryValue);
     EXPECT_EQ(platformCalls.findNextFile, &NarrowFindNextFile);
+    EXPECT_EQ(platformCalls.createMutex, &NarrowCreateMutex);
+    EXPECT_EQ(platformCalls.setFileAttributes, &NarrowSetFileAttributes);
     EXPECT_EQ(registryCharWidth, 1u);
     SelectPlatformCalls(kNtVersion);
     EXPECT_EQ(platformCalls.deleteFile, &DeleteFileW);
     EXPECT_EQ(platformCalls.regQueryValue, &RegQueryValueExW);
     EXPECT_EQ(platformCalls.findNextFile, &FindNextFileW);
+    EXPECT_EQ(platformCalls.createMutex, &CreateMutexW);
+    EXPECT_EQ(platformCalls.setFileAttributes, &SetFileAttributesW);
     EXPECT_EQ(registryCharWidth, 2u);
 
     setenv("QLTMSI_WIN9X", "1", 1);
@@ -86,6 +90,13 @@ std::string RunFileCalls(const std::string& tag) {
     log.Call("attributesMissing", calls.fileAttributes((dir + u"\\none").c_str()));
     log.Call("attributesNull", calls.fileAttributes(nullptr));
     log.Call("attributesTooLong", calls.fileAttributes(tooLong.c_str()));
+    log.Call("setReadOnly", calls.setFileAttributes(file.c_str(), FILE_ATTRIBUTE_READONLY));
+    log.Call("readOnly", calls.fileAttributes(file.c_str()) & FILE_ATTRIBUTE_READONLY);
+    log.Call("deleteReadOnly", calls.deleteFile(file.c_str()));
+    log.Call("setNormal", calls.setFileAttributes(file.c_str(), FILE_ATTRIBUTE_NORMAL));
+    log.Call("setMissing",
+             calls.setFileAttributes((dir + u"\\none").c_str(), FILE_ATTRIBUTE_NORMAL));
+    log.Call("setTooLong", calls.setFileAttributes(tooLong.c_str(), FILE_ATTRIBUTE_NORMAL));
     log.Call("copy", calls.copyFile(file.c_str(), copy.c_str(), TRUE));
     log.Call("copyOntoExisting", calls.copyFile(file.c_str(), copy.c_str(), TRUE));
     log.Call("copyNull", calls.copyFile(nullptr, copy.c_str(), FALSE));
@@ -195,6 +206,30 @@ std::string RunRegistryCalls(const std::string& tag) {
     return log.str();
 }
 
+// The unnamed mutexes of the call and handle locks and the named one of the
+// undo entries: ownership, a second open of a name, and names refused.
+std::string RunMutexCalls(const std::string& tag) {
+    const PlatformCalls& calls = platformCalls;
+    Log log;
+    SetLastError(0);
+    HANDLE unnamed = calls.createMutex(nullptr, FALSE, nullptr);
+    log.Call("unnamed", unnamed != nullptr) << WaitForSingleObject(unnamed, 0);
+    log.Call("releaseUnnamed", ReleaseMutex(unnamed));
+    const WideString name = Wide("QltmsiTest " + tag) + u" Sperre \u00FC";
+    HANDLE owned = calls.createMutex(nullptr, TRUE, name.c_str());
+    log.Call("named", owned != nullptr);
+    HANDLE second = calls.createMutex(nullptr, FALSE, name.c_str());
+    log.Call("namedAgain", second != nullptr) << WaitForSingleObject(second, 0);
+    log.Call("release", ReleaseMutex(second)) << ReleaseMutex(owned) << ReleaseMutex(owned);
+    log.Call("badName", calls.createMutex(nullptr, FALSE, u"Global\\Bad\\Name") == nullptr);
+    const WideString tooLong = WideString(300, u'm');
+    log.Call("tooLong", calls.createMutex(nullptr, FALSE, tooLong.c_str()) == nullptr);
+    CloseHandle(second);
+    CloseHandle(owned);
+    CloseHandle(unnamed);
+    return log.str();
+}
+
 std::string RunResourceCalls() {
     const PlatformCalls& calls = platformCalls;
     Log log;
@@ -245,6 +280,10 @@ TEST_F(NarrowFallbacks, FileCallsAnswerAsTheWideOnes) {
 
 TEST_F(NarrowFallbacks, RegistryCallsAnswerAsTheWideOnes) {
     ExpectSameAnswers([] { return RunRegistryCalls("registry"); });
+}
+
+TEST_F(NarrowFallbacks, MutexCallsAnswerAsTheWideOnes) {
+    ExpectSameAnswers([] { return RunMutexCalls("mutex"); });
 }
 
 TEST_F(NarrowFallbacks, ResourceAndModuleCallsAnswerAsTheWideOnes) {

@@ -1,5 +1,7 @@
 // Two processes making undo records at the same moment are handed different
-// entries, and CurKey counts every record.
+// entries, and CurKey counts every record: with the wide calls, and with the
+// narrow ones of the Windows 95 family, whose lock has a name of its own.
+#include "backup/undo_entry_lock.h"
 #include "commit_simulation.h"
 #include "process_runner.h"
 
@@ -11,13 +13,17 @@ namespace {
 
 using UndoEntries = BackupTest;
 
-TEST_F(UndoEntries, ProcessesCommittingAtOnceGetDifferentEntries) {
+// Two processes that take kRecords entries each; QLTMSI_WIN9X in their
+// environment makes them run as on the 95 family.
+void TakeEntriesInTwoProcesses(bool windows95Family) {
     InstallProduct(false);
     const std::string scratch = SharedPrefix()->root() + "/proc";
     std::filesystem::create_directories(scratch);
     const std::string start = scratch + "/start";
     constexpr int kRecords = 6;
     std::vector<Started> takers;
+    if (windows95Family)
+        setenv("QLTMSI_WIN9X", "1", 1);
     for (int process = 0; process < 2; ++process) {
         const std::string n = std::to_string(process);
         std::filesystem::copy_file(DriveC("windows/Installer/product.msi"),
@@ -37,6 +43,8 @@ TEST_F(UndoEntries, ProcessesCommittingAtOnceGetDifferentEntries) {
              start, std::to_string(kRecords)},
             scratch));
     }
+    if (windows95Family)
+        unsetenv("QLTMSI_WIN9X");
     winsys_test::writeFile(start, "go");
     std::multiset<std::string> entries;
     for (const auto& taker : takers) {
@@ -55,6 +63,21 @@ TEST_F(UndoEntries, ProcessesCommittingAtOnceGetDifferentEntries) {
     EXPECT_EQ(entries, expected);
     EXPECT_EQ(RegNumber(u"Software\\Brambleway\\Quillet\\MsiRegUndo", u"CurKey"),
               DWORD(2 * kRecords));
+}
+
+TEST_F(UndoEntries, ProcessesCommittingAtOnceGetDifferentEntries) {
+    TakeEntriesInTwoProcesses(false);
+}
+
+TEST_F(UndoEntries, ProcessesOnThe95FamilyGetDifferentEntriesToo) {
+    TakeEntriesInTwoProcesses(true);
+}
+
+TEST(UndoEntryLockName, SystemsWithoutObjectNamespacesGetABareName) {
+    EXPECT_STREQ(Narrow(UndoEntryMutexName(0x1DB10106)).c_str(), "Global\\QuilletMsiRegUndo");
+    EXPECT_STREQ(Narrow(UndoEntryMutexName(0x08930005)).c_str(), "Global\\QuilletMsiRegUndo");
+    EXPECT_STREQ(Narrow(UndoEntryMutexName(0x05650004)).c_str(), "QuilletMsiRegUndo");
+    EXPECT_STREQ(Narrow(UndoEntryMutexName(0xC0000A04)).c_str(), "QuilletMsiRegUndo");
 }
 
 }  // namespace
