@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config zlib1g-dev libsqlite3-dev libattr1-dev
   googletest libgtest-dev libgmock-dev
   msitools wixl gcab cabextract
-  mingw-w64 wine wine32:i386 wine64
+  mingw-w64 g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 wine wine32:i386 wine64
   python3-pefile python3-olefile clang libclang-rt-14-dev
   libmspack-dev time
 )
