@@ -30,7 +30,7 @@ for preset in mingw-i686 mingw-x86_64; do
   status=0
   ctest --preset "$preset" || status=$?
   # The Windows programs' own summary lines, which CTest keeps in its log.
-  grep -hE '^\[  (PASSED|FAILED)  \] [0-9]+ test|[0-9]+ passed, [0-9]+ failed' \
+  grep -hE '^\[  (PASSED|FAILED)  \] [0-9]+ test|[0-9]+ passed, [0-9]+ failed|^narrow path:|qltmsi32.dll: [0-9]+ imports' \
     "build/$preset/Testing/Temporary/LastTest.log" | sed "s/^/$preset: /" || true
   [[ $status -eq 0 ]] || exit "$status"
 done
