@@ -7,7 +7,7 @@ BOOL DeleteOwnFile(LPCWSTR path) {
     const DWORD attributes = platformCalls.fileAttributes(path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
         (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+        platformCalls.setFileAttributes(path, attributes & ~FILE_ATTRIBUTE_READONLY);
     }
     return platformCalls.deleteFile(path);
 }
