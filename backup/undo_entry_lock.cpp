@@ -3,6 +3,7 @@
 // registry writes of a record are each complete, so its state is usable.
 #include "backup/undo_entry_lock.h"
 
+#include "platform/object_namespaces.h"
 #include "platform/platform_calls.h"
 
 namespace {
@@ -14,11 +15,8 @@ constexpr DWORD kWaitMilliseconds = 60000;
 }  // namespace
 
 LPCWSTR UndoEntryMutexName(DWORD version) {
-    // Kernel object namespaces came with Windows 2000; before it (NT 4 and
-    // the 95 family) a backslash in the name is refused, and one namespace
-    // served the whole machine anyway.
-    const bool hasNamespaces = static_cast<LONG>(version) >= 0 && LOBYTE(LOWORD(version)) >= 5;
-    return hasNamespaces ? TEXT("Global\\QuilletMsiRegUndo") : TEXT("QuilletMsiRegUndo");
+    return HasObjectNamespaces(version) ? TEXT("Global\\QuilletMsiRegUndo")
+                                        : TEXT("QuilletMsiRegUndo");
 }
 
 UndoEntryLock::UndoEntryLock() {

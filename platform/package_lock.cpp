@@ -3,6 +3,9 @@
 // mutex name and holds backslashes, which names may not.
 #include "platform/package_lock.h"
 
+#include "platform/object_namespaces.h"
+#include "platform/platform_calls.h"
+
 namespace {
 
 constexpr ULONGLONG kOffsetBasis = 14695981039346656037ull;
@@ -25,9 +28,10 @@ ULONGLONG HashIgnoringAsciiCase(LPCWSTR text) {
 PackageLock::PackageLock(LPCWSTR packagePath, DWORD milliseconds) {
     const ULONGLONG hash = HashIgnoringAsciiCase(packagePath);
     WCHAR name[64];
-    wsprintfW(name, TEXT("Global\\QuilletPackage-%08x%08x"), static_cast<DWORD>(hash >> 32),
-              static_cast<DWORD>(hash));
-    mutex_ = CreateMutexW(nullptr, FALSE, name);
+    wsprintfW(name, TEXT("%sQuilletPackage-%08x%08x"),
+              HasObjectNamespaces(GetVersion()) ? TEXT("Global\\") : TEXT(""),
+              static_cast<DWORD>(hash >> 32), static_cast<DWORD>(hash));
+    mutex_ = platformCalls.createMutex(nullptr, FALSE, name);
     if (mutex_ == nullptr) {
         return;
     }

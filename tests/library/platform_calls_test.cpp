@@ -3,6 +3,7 @@
 #include "library_test_support.h"
 
 #include "platform/narrow_fallbacks.h"
+#include "platform/object_namespaces.h"
 
 #include <sstream>
 
@@ -35,6 +36,13 @@ TEST_F(PlatformTable, VersionChoosesTheCallsAndTheRegistryWidth) {
     unsetenv("QLTMSI_WIN9X");
     EXPECT_EQ(platformCalls.shortPathName, &NarrowShortPathName);
     EXPECT_EQ(registryCharWidth, 1u);
+}
+
+TEST(ObjectNamespaces, FromWindows2000On) {
+    EXPECT_TRUE(HasObjectNamespaces(kNtVersion));
+    EXPECT_TRUE(HasObjectNamespaces(0x08930005));   // 2000
+    EXPECT_FALSE(HasObjectNamespaces(0x05650004));  // NT 4
+    EXPECT_FALSE(HasObjectNamespaces(kWindows95FamilyVersion));
 }
 
 // A log of what each call answered, to compare between the two tables.
