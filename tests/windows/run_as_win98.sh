@@ -23,7 +23,7 @@ table="GetShortPathName GetTempPath GetTempFileName DeleteFile CopyFile MoveFile
 GetFileAttributes CreateFile RegOpenKeyEx RegCreateKeyEx RegQueryValueEx RegSetValueEx
 GetModuleFileName GetFileVersionInfo VerQueryValue GetFileVersionInfoSize
 GetWindowsDirectory LoadString RegDeleteKey CreateDirectory RemoveDirectory
-FindFirstFile FindNextFile CreateMutex SetFileAttributes"
+FindFirstFile FindNextFile MoveFileEx CreateMutex SetFileAttributes"
 relay=""
 for name in $table; do relay="$relay${relay:+;}${name}A;${name}W"; done
 
