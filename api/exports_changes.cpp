@@ -43,8 +43,9 @@ DWORD WINAPI QLTMsiCommitChanges(int handle, LPCWSTR backupDirectory) {
     }
     ContextUse use;
     // From the new cab cache's creation until the package names it, another
-    // process's clean-up must not take it for a leftover.
-    const PackageLock packageLock(context.packagePath.data(), kPackageLockWait);
+    // process's clean-up must not take it for a leftover. The open already
+    // holds the lock on this thread; taking it again costs nothing.
+    const PackageLock packageLock(context.packagePath.data(), packageLockWaitMilliseconds);
     if (!packageLock.held()) {
         context.lastMessageId = kMessageCommit;
         return ERROR_SHARING_VIOLATION;

@@ -108,6 +108,14 @@ UINT MakeWorkingCopy(PatchContext& context) {
     return ERROR_SUCCESS;
 }
 
+bool InstalledPackageUnchanged(const PatchContext& context) {
+    if (!context.packageFingerprint) {
+        return true;
+    }
+    FileFingerprint now;
+    return TakeFileFingerprint(context.packagePath.data(), now) && now == *context.packageFingerprint;
+}
+
 UINT OpenPackage(PatchContext& context, LPCWSTR productCode, LPCWSTR requiredPackageCode,
                  LPCWSTR transformPath, ProgressCallback callback) {
     // No database is open yet, so this records message 6, which stays unless
@@ -123,9 +131,20 @@ UINT OpenPackage(PatchContext& context, LPCWSTR productCode, LPCWSTR requiredPac
     if (IsEmpty(context.packagePath)) {
         return Fail(context, ERROR_UNKNOWN_PRODUCT, kMessageProductNotOpened);
     }
+    // Another process patching, restoring or compacting this package would
+    // write it back over whatever this one writes. The Installer's own answer
+    // to a busy installation says what happened; message 6 names the cause.
+    if (!context.packageLock.Acquire(context.packagePath.data(), packageLockWaitMilliseconds)) {
+        return Fail(context, ERROR_INSTALL_ALREADY_RUNNING, kMessageOpenDatabase);
+    }
     if (MakeWorkingCopy(context) != ERROR_SUCCESS) {
         return Fail(context, QLTMSI_ERROR_WORKING_COPY, kMessageWorkingCopy);
     }
+    FileFingerprint taken;
+    if (!TakeFileFingerprint(context.workingCopyPath.data(), taken)) {
+        return Fail(context, QLTMSI_ERROR_WORKING_COPY, kMessageWorkingCopy);
+    }
+    context.packageFingerprint = taken;
     UINT status =
         MsiOpenDatabaseW(context.workingCopyPath.data(), MSIDBOPEN_DIRECT, &context.database);
     if (status != ERROR_SUCCESS) {

@@ -21,6 +21,8 @@ void InitContext(PatchContext& context) {
     context.lastMessageId = 0;
     context.changesPending = 0;
     context.progressCallback = nullptr;
+    context.packageLock.Release();
+    context.packageFingerprint.reset();
 }
 
 UINT ReleaseContext(PatchContext& context) {
@@ -39,6 +41,8 @@ UINT ReleaseContext(PatchContext& context) {
     DiscardWorkingFiles(context);
     DiscardReverseTransform(context);
     DiscardCabinetFile(context.cabinet);
+    context.packageFingerprint.reset();
+    context.packageLock.Release();
     return status;
 }
 

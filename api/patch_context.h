@@ -4,7 +4,9 @@
 #pragma once
 
 #include "cabinet/cabinet_work_area.h"
+#include "platform/file_fingerprint.h"
 #include "platform/installer.h"
+#include "platform/package_lock.h"
 
 #include <qltmsi.h>
 
@@ -36,6 +38,12 @@ struct PatchContext {
     LONG lastMessageId = 0;
     DWORD changesPending = 0;
     ProgressCallback progressCallback = nullptr;
+    // Held from the open to the release: no other process writes the
+    // installed package meanwhile.
+    PackageLock packageLock;
+    // The installed package's bytes as the working copy took them; a commit
+    // refuses to write over a package that has changed since.
+    std::optional<FileFingerprint> packageFingerprint;
 };
 
 void InitContext(PatchContext& context);

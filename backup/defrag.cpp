@@ -56,8 +56,9 @@ DWORD CompactPackage(LPCWSTR packagePath) {
         return QLTMSI_DEFRAG_NOTHING_CHANGED;
     }
     // Its temporary copy beside the package must not be taken for a
-    // leftover by another process's clean-up.
-    const PackageLock packageLock(packagePath, kPackageLockWait);
+    // leftover by another process's clean-up, and the compacted copy replaces
+    // the package whole: a patch or restore running meanwhile would be undone.
+    const PackageLock packageLock(packagePath, packageLockWaitMilliseconds);
     if (!packageLock.held()) {
         return QLTMSI_DEFRAG_NOTHING_CHANGED;
     }

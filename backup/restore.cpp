@@ -338,7 +338,10 @@ bool RunRestore(RestoreRun& run, LPCSTR commandLine) {
         IsEmpty(run.installedPackage)) {
         return false;
     }
-    run.packageLock.emplace(run.installedPackage.data(), kPackageLockWait);
+    // A patch of the same package running now would write its copy back
+    // over the restored package, or the restore over the patch; an open's
+    // clean-up would take the cab cache this restore makes.
+    run.packageLock.emplace(run.installedPackage.data(), packageLockWaitMilliseconds);
     if (!run.packageLock->held()) {
         return false;
     }

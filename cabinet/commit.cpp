@@ -6,6 +6,7 @@
 
 #include "api/library_state.h"
 #include "api/messages.h"
+#include "api/open_package.h"
 #include "backup/undo_record.h"
 #include "platform/cab_cache_name.h"
 #include "platform/platform_calls.h"
@@ -393,6 +394,13 @@ UINT CommitDatabase(PatchContext& context) {
 }
 
 UINT FinishCommit(PatchContext& context, LPCWSTR backupDirectory) {
+    // A package that changed since the working copy was taken would lose
+    // those changes; refused before the undo record, so no entry describes a
+    // commit that never happened. The new cab cache stays named for teardown.
+    if (!InstalledPackageUnchanged(context)) {
+        context.lastMessageId = kMessageCommit;
+        return ERROR_FUNCTION_FAILED;
+    }
     if (backupDirectory != nullptr) {
         MakeUndoRecord(context, backupDirectory);
     }

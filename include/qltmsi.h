@@ -80,6 +80,8 @@ typedef void(QLTMSI_CALL* QLTMSI_PROGRESS_CALLBACK)(int code, void* data);
 #define QLTMSI_ERROR_NO_MORE_ITEMS 259u        /* ERROR_NO_MORE_ITEMS: file not in package */
 #define QLTMSI_ERROR_UNKNOWN_PRODUCT 1605u     /* ERROR_UNKNOWN_PRODUCT */
 #define QLTMSI_ERROR_BAD_QUERY_SYNTAX 1615u    /* ERROR_BAD_QUERY_SYNTAX: file not in package */
+#define QLTMSI_ERROR_PACKAGE_IN_USE 1618u      /* ERROR_INSTALL_ALREADY_RUNNING: another process
+                                                * is patching, restoring or compacting it */
 #define QLTMSI_ERROR_FUNCTION_FAILED 1627u     /* ERROR_FUNCTION_FAILED: package not replaced */
 
 /* DefragMsiFile results. */

@@ -1,10 +1,16 @@
-// The machine-wide lock of one installed package: a named mutex whose name
-// carries a hash of the package path, since a path may be longer than a
-// mutex name and holds backslashes, which names may not.
+// The package lock is a named mutex rather than a lock file beside the
+// package: the system hands a mutex over when its holder dies, so a crashed
+// patch never leaves a package locked, and nothing is left in the installer's
+// folder. The name carries a hash of the path, since a path may be longer
+// than a mutex name and holds backslashes, which names may not.
 #include "platform/package_lock.h"
 
 #include "platform/object_namespaces.h"
 #include "platform/platform_calls.h"
+
+// A commit of a large product can hold its package for minutes; a minute's
+// wait covers the slow steps of one commit without hanging for ever.
+DWORD packageLockWaitMilliseconds = 60000;
 
 namespace {
 
@@ -13,7 +19,7 @@ constexpr ULONGLONG kPrime = 1099511628211ull;
 
 ULONGLONG HashIgnoringAsciiCase(LPCWSTR text) {
     ULONGLONG hash = kOffsetBasis;
-    for (; text != nullptr && *text != 0; ++text) {
+    for (; *text != 0; ++text) {
         WCHAR c = *text;
         if (c >= 'a' && c <= 'z') {
             c = static_cast<WCHAR>(c - 'a' + 'A');
@@ -25,27 +31,46 @@ ULONGLONG HashIgnoringAsciiCase(LPCWSTR text) {
 
 }  // namespace
 
-PackageLock::PackageLock(LPCWSTR packagePath, DWORD milliseconds) {
-    const ULONGLONG hash = HashIgnoringAsciiCase(packagePath);
-    WCHAR name[64];
-    wsprintfW(name, TEXT("%sQuilletPackage-%08x%08x"),
-              HasObjectNamespaces(GetVersion()) ? TEXT("Global\\") : TEXT(""),
-              static_cast<DWORD>(hash >> 32), static_cast<DWORD>(hash));
-    mutex_ = platformCalls.createMutex(nullptr, FALSE, name);
-    if (mutex_ == nullptr) {
-        return;
+bool PackageLockName(LPCWSTR packagePath, DWORD version,
+                     std::array<WCHAR, kPackageLockNameChars>& name) {
+    if (packagePath == nullptr || packagePath[0] == 0) {
+        return false;
     }
-    // An owner that died holding it hands it over: whatever it left is a
-    // leftover like any other.
-    const DWORD wait = WaitForSingleObject(mutex_, milliseconds);
-    held_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+    const ULONGLONG hash = HashIgnoringAsciiCase(packagePath);
+    wsprintfW(name.data(), TEXT("%sQuilletPackage-%08lx%08lx"),
+              HasObjectNamespaces(version) ? TEXT("Global\\") : TEXT(""),
+              static_cast<unsigned long>(hash >> 32), static_cast<unsigned long>(hash));
+    return true;
 }
 
-PackageLock::~PackageLock() {
+bool PackageLock::Acquire(LPCWSTR packagePath, DWORD milliseconds) {
+    Release();
+    std::array<WCHAR, kPackageLockNameChars> name{};
+    if (!PackageLockName(packagePath, GetVersion(), name)) {
+        return false;
+    }
+    mutex_ = platformCalls.createMutex(nullptr, FALSE, name.data());
+    if (mutex_ == nullptr) {
+        return false;
+    }
+    // A lock its holder died with is ours: the package is only ever replaced
+    // whole, and what else it left is a leftover like any other.
+    const DWORD wait = WaitForSingleObject(mutex_, milliseconds);
+    held_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+    if (!held_) {
+        CloseHandle(mutex_);
+        mutex_ = nullptr;
+    }
+    return held_;
+}
+
+void PackageLock::Release() {
     if (held_) {
         ReleaseMutex(mutex_);
+        held_ = false;
     }
     if (mutex_ != nullptr) {
         CloseHandle(mutex_);
+        mutex_ = nullptr;
     }
 }

@@ -1,29 +1,45 @@
-// A lock shared by every process on the machine, named after one installed
-// package. It is held wherever the package's folder holds a cab cache that
-// the package does not name yet (a commit between storing its cabinet and
-// replacing the package, a restore from making its cab cache to the end), and
-// by the clean-up of leftovers, which therefore never takes a file that a
-// live process is about to name.
+// One writer per installed package: a lock shared by every process on the
+// machine, named after the package's path. A patch holds it from the open to
+// the close, a restore and a compaction for their whole run, so that no two
+// of them take a copy of the same package and write it back over each other;
+// the clean-up of leftovers takes it without waiting, so it never takes a cab
+// cache that a live process is about to name.
 #pragma once
 
 #include <windows.h>
 
+#include <array>
+
+// How long a patch, restore or compaction waits for another holder before it
+// gives up. Tests shorten it; nothing else writes it.
+extern DWORD packageLockWaitMilliseconds;
+
+// The lock's name for a package path on a system of the given GetVersion
+// value; ASCII letter case does not count. False for a null or empty path.
+inline constexpr size_t kPackageLockNameChars = 64;
+bool PackageLockName(LPCWSTR packagePath, DWORD version,
+                     std::array<WCHAR, kPackageLockNameChars>& name);
+
+// Holds the lock from a successful Acquire (or constructor) until Release or
+// destruction. The lock belongs to the thread that took it: that thread may
+// take it again (a commit or clean-up inside an open, a compaction inside a
+// restore) and must be the one to let it go; a holder that dies hands it over.
 class PackageLock {
   public:
-    // Waits up to `milliseconds` for the lock of `packagePath` (compared
-    // without regard to the case of ASCII letters).
-    PackageLock(LPCWSTR packagePath, DWORD milliseconds);
-    ~PackageLock();
+    PackageLock() = default;
+    // Waits up to `milliseconds` for the lock of `packagePath`.
+    PackageLock(LPCWSTR packagePath, DWORD milliseconds) { Acquire(packagePath, milliseconds); }
+    ~PackageLock() { Release(); }
     PackageLock(const PackageLock&) = delete;
     PackageLock& operator=(const PackageLock&) = delete;
 
+    // False when the lock could not be had in time (or no lock object could
+    // be made); nothing is held then.
+    bool Acquire(LPCWSTR packagePath, DWORD milliseconds);
+    void Release();
     bool held() const { return held_; }
 
   private:
     HANDLE mutex_ = nullptr;
     bool held_ = false;
 };
-
-// How long a commit or a restore waits for another process's work on the
-// same package; a clean-up never waits.
-inline constexpr DWORD kPackageLockWait = 60000;
