@@ -22,6 +22,9 @@ inline constexpr LPCWSTR kPackageGuidValue = TEXT("PackageGuid");
 // and only finishes the clean-up.
 inline constexpr LPCWSTR kRestoredPackageValue = TEXT("RestoredPackage");
 inline constexpr LPCWSTR kStaleCabCacheValue = TEXT("StaleCabCache");
+// The cab cache the entry's commit made: a package that names another one
+// was patched again since, and this entry would undo that patch half-way.
+inline constexpr LPCWSTR kCommittedCabCacheValue = TEXT("CommittedCabCache");
 
 // Creates or opens a key under HKEY_LOCAL_MACHINE with full access; *existed
 // (when given) tells whether it was there before.

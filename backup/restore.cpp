@@ -321,6 +321,18 @@ bool RecordRestoredPackage(RestoreRun& run) {
                ERROR_SUCCESS;
 }
 
+// Its reverse transform undoes only this entry's commit: applied over a later
+// commit it would leave that commit's rows pointing into a cab cache that the
+// restore then deletes. Entries written before the value existed are taken
+// on trust.
+bool IsLatestCommit(RestoreRun& run) {
+    WidePath recorded{};
+    if (ReadStringValue(run.entry.get(), kCommittedCabCacheValue, recorded) != ERROR_SUCCESS) {
+        return true;
+    }
+    return EqualIgnoringAsciiCase(recorded.data(), run.committedCabCache.data());
+}
+
 // Every step of the restore up to putting the copy in place; false is a stop.
 bool RunRestore(RestoreRun& run, LPCSTR commandLine) {
     if (!MakeEntryPath(commandLine, run.entryPath) ||
@@ -381,6 +393,9 @@ bool RunRestore(RestoreRun& run, LPCSTR commandLine) {
 
     RemoveCabStream(run);
     ReadCommittedCabCache(run);
+    if (!IsLatestCommit(run)) {
+        return false;
+    }
 
     WidePath transform{};
     ReadStringValue(run.entry.get(), kRevTransformValue, transform);

@@ -169,6 +169,9 @@ DWORD MakeUndoRecord(PatchContext& context, LPCWSTR backupDirectory) {
     if (!written) {
         return abandon();
     }
+    if (!IsEmpty(context.newCabCachePath)) {
+        WriteStringValue(entryKey.get(), kCommittedCabCacheValue, context.newCabCachePath.data());
+    }
 
     // Without a server no backup string can name the entry: it goes too.
     WidePath serverPath{};
