@@ -126,6 +126,7 @@ std::string PackageCode(const fs::path& package) {
 
 struct Commit {
     DWORD status = 0;
+    std::string message;
     std::string backupString;
     DWORD entry = 0;
 };
@@ -168,6 +169,10 @@ class EndToEnd : public InstalledProductTest {
         if (QLTMsiGetBackupStringA(handle_, text, &size) == QLTMSI_SUCCESS)
             commit.backupString = text;
         commit.entry = CurKey();
+        commit.message = LastMessage();
+        // The open holds the package against other writers, restores among
+        // them, until its close.
+        QLTMsiCloseDatabase(handle_);
         return commit;
     }
     std::string CabCacheProperty() {
@@ -244,7 +249,7 @@ TEST_F(EndToEnd, CommitWritesTablesCabCacheUndoRecordAndBackupString) {
     ASSERT_EQ(Update(Installed("main.dll"), dllPath, "main.dll"), 0u) << LastMessage();
     const fs::path backup = BackupFolder("single");
     const Commit commit = CommitWith(backup);
-    ASSERT_EQ(commit.status, QLTMSI_SUCCESS) << LastMessage();
+    ASSERT_EQ(commit.status, QLTMSI_SUCCESS) << commit.message;
 
     // File rows: new sizes, versions and languages, the compressed bit, and
     // consecutive sequence numbers from the largest LastSequence plus 100.
@@ -352,7 +357,7 @@ TEST_F(EndToEnd, SecondSessionCarriesFilesOverAndBothRestoreInReverseOrder) {
                      "notes.txt"),
               0u);
     const Commit first = CommitWith(BackupFolder("first"));
-    ASSERT_EQ(first.status, QLTMSI_SUCCESS) << LastMessage();
+    ASSERT_EQ(first.status, QLTMSI_SUCCESS) << first.message;
     ASSERT_FALSE(first.backupString.empty());
     QLTMsiClose(handle_);
     const Dump afterFirst = MsiDump(installed_);
@@ -366,7 +371,7 @@ TEST_F(EndToEnd, SecondSessionCarriesFilesOverAndBothRestoreInReverseOrder) {
               0u);
     const fs::path secondBackup = BackupFolder("second");
     const Commit second = CommitWith(secondBackup);
-    ASSERT_EQ(second.status, QLTMSI_SUCCESS) << LastMessage();
+    ASSERT_EQ(second.status, QLTMSI_SUCCESS) << second.message;
     ASSERT_EQ(second.entry, first.entry + 1);
     const std::string secondCabCache = CabCacheProperty();
     ASSERT_NE(secondCabCache, firstCabCache);
@@ -421,7 +426,7 @@ TEST_F(EndToEnd, RoundTripThroughEitherWayLeavesThePackageAsBefore) {
                          "main.dll"),
                   0u);
         const Commit commit = CommitWith(BackupFolder(throughRundll32 ? "b" : "a"));
-        ASSERT_EQ(commit.status, QLTMSI_SUCCESS) << LastMessage();
+        ASSERT_EQ(commit.status, QLTMSI_SUCCESS) << commit.message;
         QLTMsiClose(handle_);
         handle_ = -1;
         EXPECT_EQ(TemporaryFiles(), std::vector<std::string>{});
@@ -451,7 +456,7 @@ TEST_F(EndToEnd, EntryWhosePackageCodeNoLongerMatchesChangesNothing) {
     ASSERT_EQ(Update(Installed("notes.txt"), NewFile("notes.txt", "other notes\n"), "notes.txt"),
               0u);
     const Commit commit = CommitWith(BackupFolder("mismatch"));
-    ASSERT_EQ(commit.status, QLTMSI_SUCCESS) << LastMessage();
+    ASSERT_EQ(commit.status, QLTMSI_SUCCESS) << commit.message;
     const Dump committed = MsiDump(installed_);
     const std::string cabCache = CabCacheProperty();
 
