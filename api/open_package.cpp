@@ -5,6 +5,7 @@
 
 #include "api/leftover_files.h"
 #include "api/messages.h"
+#include "backup/file_fingerprint.h"
 #include "platform/platform_calls.h"
 #include "update/ascii_text.h"
 #include "update/msi_handle.h"
@@ -109,11 +110,12 @@ UINT MakeWorkingCopy(PatchContext& context) {
 }
 
 bool InstalledPackageUnchanged(const PatchContext& context) {
-    if (!context.packageFingerprint) {
+    if (IsEmpty(context.packageFingerprint)) {
         return true;
     }
-    FileFingerprint now;
-    return TakeFileFingerprint(context.packagePath.data(), now) && now == *context.packageFingerprint;
+    WidePath now{};
+    return FingerprintFile(context.packagePath.data(), now) &&
+           WideView(now.data()) == WideView(context.packageFingerprint.data());
 }
 
 UINT OpenPackage(PatchContext& context, LPCWSTR productCode, LPCWSTR requiredPackageCode,
@@ -140,11 +142,9 @@ UINT OpenPackage(PatchContext& context, LPCWSTR productCode, LPCWSTR requiredPac
     if (MakeWorkingCopy(context) != ERROR_SUCCESS) {
         return Fail(context, QLTMSI_ERROR_WORKING_COPY, kMessageWorkingCopy);
     }
-    FileFingerprint taken;
-    if (!TakeFileFingerprint(context.workingCopyPath.data(), taken)) {
+    if (!FingerprintFile(context.workingCopyPath.data(), context.packageFingerprint)) {
         return Fail(context, QLTMSI_ERROR_WORKING_COPY, kMessageWorkingCopy);
     }
-    context.packageFingerprint = taken;
     UINT status =
         MsiOpenDatabaseW(context.workingCopyPath.data(), MSIDBOPEN_DIRECT, &context.database);
     if (status != ERROR_SUCCESS) {

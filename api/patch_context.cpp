@@ -22,7 +22,7 @@ void InitContext(PatchContext& context) {
     context.changesPending = 0;
     context.progressCallback = nullptr;
     context.packageLock.Release();
-    context.packageFingerprint.reset();
+    context.packageFingerprint[0] = 0;
 }
 
 UINT ReleaseContext(PatchContext& context) {
@@ -41,7 +41,7 @@ UINT ReleaseContext(PatchContext& context) {
     DiscardWorkingFiles(context);
     DiscardReverseTransform(context);
     DiscardCabinetFile(context.cabinet);
-    context.packageFingerprint.reset();
+    context.packageFingerprint[0] = 0;
     context.packageLock.Release();
     return status;
 }

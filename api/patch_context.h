@@ -4,7 +4,6 @@
 #pragma once
 
 #include "cabinet/cabinet_work_area.h"
-#include "platform/file_fingerprint.h"
 #include "platform/installer.h"
 #include "platform/package_lock.h"
 
@@ -43,7 +42,8 @@ struct PatchContext {
     PackageLock packageLock;
     // The installed package's bytes as the working copy took them; a commit
     // refuses to write over a package that has changed since.
-    std::optional<FileFingerprint> packageFingerprint;
+    // Empty when no open took note of them.
+    WidePath packageFingerprint{};
 };
 
 void InitContext(PatchContext& context);
