@@ -165,12 +165,12 @@ DWORD MakeUndoRecord(PatchContext& context, LPCWSTR backupDirectory) {
         WriteStringValue(entryKey.get(), kRevTransformValue,
                          context.reverseTransformPath.data()) == ERROR_SUCCESS &&
         (packageCode[0] == 0 ||
-         WriteStringValue(entryKey.get(), kPackageGuidValue, packageCode) == ERROR_SUCCESS);
+         WriteStringValue(entryKey.get(), kPackageGuidValue, packageCode) == ERROR_SUCCESS) &&
+        (IsEmpty(context.newCabCachePath) ||
+         WriteStringValue(entryKey.get(), kCommittedCabCacheValue,
+                          context.newCabCachePath.data()) == ERROR_SUCCESS);
     if (!written) {
         return abandon();
-    }
-    if (!IsEmpty(context.newCabCachePath)) {
-        WriteStringValue(entryKey.get(), kCommittedCabCacheValue, context.newCabCachePath.data());
     }
 
     // Without a server no backup string can name the entry: it goes too.
