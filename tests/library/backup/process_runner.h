@@ -28,8 +28,10 @@ struct Started {
     std::string outFile, errFile;
 };
 
+// With `ownGroup` the program leads a process group of its own, so that the
+// programs it starts (rundll32 under `qltmsi run`) can be killed with it.
 inline Started StartProgram(const std::vector<std::string>& args, const std::string& scratch,
-                            const std::string& input = "") {
+                            const std::string& input = "", bool ownGroup = false) {
     static int serial = 0;
     Started started;
     const std::string base = scratch + "/proc" + std::to_string(++serial);
@@ -47,8 +49,15 @@ inline Started StartProgram(const std::vector<std::string>& args, const std::str
     for (const auto& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
-    if (posix_spawn(&started.pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    if (ownGroup) {
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes, 0);
+    }
+    if (posix_spawn(&started.pid, argv[0], &actions, &attributes, argv.data(), environ) != 0)
         started.pid = -1;
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     unlink((base + ".in").c_str());
     return started;
