@@ -42,10 +42,10 @@ struct State {
     void configure() {
         if (const char* file = std::getenv("WINSYS_FAULT_COUNTS"))
             countsFile = file;
-        const char* spec = std::getenv("WINSYS_FAIL");
-        if (spec == nullptr)
+        const char* setting = std::getenv("WINSYS_FAIL");
+        if (setting == nullptr)
             return;
-        std::string_view rest(spec);
+        std::string_view rest(setting);
         while (!rest.empty()) {
             const size_t comma = rest.find(',');
             parseItem(rest.substr(0, comma));
