@@ -13,6 +13,7 @@
 #include <set>
 #include <string>
 
+#include "cli/cli_runner.h"
 #include "winsys/kernel/test_prefix.h"
 
 namespace fs = std::filesystem;
@@ -21,30 +22,10 @@ using winsys_test::writeFile;
 
 namespace {
 
-struct Outcome {
-    int status;
-    std::string out, err;
-};
-
-// Runs a shell command line with the given prefix, capturing both streams.
-Outcome run(const std::string& command, const std::string& prefix) {
-    std::string outFile = prefix + ".out", errFile = prefix + ".err";
-    std::string line =
-        "QLTMSI_PREFIX='" + prefix + "' " + command + " >'" + outFile + "' 2>'" + errFile + "'";
-    int status = std::system(line.c_str());
-    Outcome r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(outFile), readFile(errFile)};
-    fs::remove(outFile);
-    fs::remove(errFile);
-    return r;
-}
-
-std::string quoted(const fs::path& p) {
-    return "'" + p.string() + "'";
-}
-
-std::string qltmsi(const std::string& args) {
-    return std::string(QLTMSI_PROGRAM) + " " + args;
-}
+using cli_test::Outcome;
+using cli_test::qltmsi;
+using cli_test::quoted;
+using cli_test::run;
 
 std::string randomBytes(size_t size, unsigned seed) {
     std::mt19937 generator(seed);

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string>
 
+#include "cli/cli_runner.h"
 #include "winsys/kernel/test_prefix.h"
 
 namespace fs = std::filesystem;
@@ -19,29 +20,9 @@ using winsys_test::writeFile;
 
 namespace {
 
-struct Outcome {
-    int status;
-    std::string out, err;
-};
-
-Outcome run(const std::string& command, const std::string& prefix) {
-    std::string outFile = prefix + ".out", errFile = prefix + ".err";
-    std::string line =
-        "QLTMSI_PREFIX='" + prefix + "' " + command + " >'" + outFile + "' 2>'" + errFile + "'";
-    int status = std::system(line.c_str());
-    Outcome r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(outFile), readFile(errFile)};
-    fs::remove(outFile);
-    fs::remove(errFile);
-    return r;
-}
-
-std::string Quote(const fs::path& p) {
-    return "'" + p.string() + "'";
-}
-
-std::string qltmsi(const std::string& args) {
-    return std::string(QLTMSI_PROGRAM) + " " + args;
-}
+using cli_test::Outcome;
+using cli_test::qltmsi;
+using cli_test::run;
 
 const fs::path kCabinets = fs::path(QLTMSI_CABINET_DATA);
 
@@ -88,7 +69,7 @@ class RealPackages : public ::testing::Test {
                    const std::string& folder = "") {
         fs::path dir = work_ / (folder.empty() ? wxs : folder);
         fs::create_directories(dir);
-        auto r = run("cd " + Quote(dir) + " && cabextract -q " + Quote(kCabinets / cabinet) +
+        auto r = run("cd " + cli_test::quoted(dir) + " && cabextract -q " + cli_test::quoted(kCabinets / cabinet) +
                          " && wixl -o package.msi " QLTMSI_TEST_DATA "/" + wxs + ".wxs" +
                          " && msibuild package.msi " + edits,
                      prefix_.prefix());
@@ -111,8 +92,8 @@ TEST_F(RealPackages, LzxAndQuantumCabinetInstallsVerifiesAndCarriesOver) {
     // folders: the patch moves it out, unpacks it and packs a new one.
     fs::path package = Build("mixed", "mszip_lzx_qtm.cab",
                              "-q \"UPDATE \\`Media\\` SET \\`Cabinet\\`='#QuilletCab'\" -a QuilletCab " +
-                                 Quote(kCabinets / "mszip_lzx_qtm.cab"));
-    Outcome r = Qltmsi("install " + Quote(package));
+                                 cli_test::quoted(kCabinets / "mszip_lzx_qtm.cab"));
+    Outcome r = Qltmsi("install " + cli_test::quoted(package));
     ASSERT_EQ(r.status, 0) << r.err;
     fs::path folder = DriveC() / "ProgramData/Mixed Methods";
     for (const char* name : {"mszip.txt", "lzx.txt", "qtm.txt"})
@@ -127,7 +108,7 @@ TEST_F(RealPackages, LzxAndQuantumCabinetInstallsVerifiesAndCarriesOver) {
     fs::path fresh = work_ / "mszip.txt";
     writeFile(fresh.string(), "a new copy of the MSZIP member\n");
     r = Qltmsi(std::string("patch --product ") + kMixed + " --replace " +
-               Quote("C:\\ProgramData\\Mixed Methods\\mszip.txt=" + fresh.string()));
+               cli_test::quoted("C:\\ProgramData\\Mixed Methods\\mszip.txt=" + fresh.string()));
     ASSERT_EQ(r.status, 0) << r.err;
     fs::copy_file(fresh, folder / "mszip.txt", fs::copy_options::overwrite_existing);
     r = Qltmsi(std::string("verify --product ") + kMixed);
@@ -141,7 +122,7 @@ TEST_F(RealPackages, LzxAndQuantumCabinetInstallsVerifiesAndCarriesOver) {
     ASSERT_FALSE(cache.empty());
     fs::path unpacked = work_ / "unpacked";
     ASSERT_TRUE(saveStream(cache, u"QuilletCab", work_ / "new.cab"));
-    ASSERT_EQ(run("cabextract -q -d " + Quote(unpacked) + " " + Quote(work_ / "new.cab"),
+    ASSERT_EQ(run("cabextract -q -d " + cli_test::quoted(unpacked) + " " + cli_test::quoted(work_ / "new.cab"),
                   prefix_.prefix())
                   .status,
               0);
@@ -162,10 +143,10 @@ TEST_F(RealPackages, FileSpanningCabinetsOfSeveralMediaRows) {
         edits += " -q \"INSERT INTO \\`Media\\` (\\`DiskId\\`,\\`LastSequence\\`,\\`Cabinet\\`) "
                  "VALUES (" +
                  std::to_string(i) + "," + std::to_string(std::min(i, 3)) + ",'#" + cab + "')\"" +
-                 " -a " + cab + " " + Quote(kCabinets / cab);
+                 " -a " + cab + " " + cli_test::quoted(kCabinets / cab);
     }
     fs::path package = Build("spanning", "cabd_multi_basic_pt1.cab", edits);
-    Outcome r = Qltmsi("install " + Quote(package));
+    Outcome r = Qltmsi("install " + cli_test::quoted(package));
     ASSERT_EQ(r.status, 0) << r.err;
     fs::path folder = DriveC() / "ProgramData/Spanning Media";
     for (const char* name : {"test1.txt", "test2.txt", "test3.txt"})
@@ -180,7 +161,7 @@ TEST_F(RealPackages, FileSpanningCabinetsOfSeveralMediaRows) {
     std::string partial = edits.substr(0, edits.rfind(" -q "));
     fs::path broken = Build("spanning", "cabd_multi_basic_pt1.cab", partial, "broken");
     std::string elsewhere = prefix_.root() + "/other-prefix";
-    r = run(qltmsi("install " + Quote(broken)), elsewhere);
+    r = run(qltmsi("install " + cli_test::quoted(broken)), elsewhere);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("cabd_multi_basic_pt5.cab, which the package does not hold"),
               std::string::npos)
@@ -199,7 +180,7 @@ TEST_F(RealPackages, FeaturesConditionsAndRunTimeFolders) {
     writeFile((dir / "runtime32.dll").string(), "the 32-bit runtime\n");
     // wixl writes neither component conditions nor the Condition table.
     Outcome r = run(
-        "cd " + Quote(dir) + " && wixl -o package.msi " QLTMSI_TEST_DATA "/features.wxs" +
+        "cd " + cli_test::quoted(dir) + " && wixl -o package.msi " QLTMSI_TEST_DATA "/features.wxs" +
             " && msibuild package.msi"
             " -q \"UPDATE \\`Component\\` SET \\`Condition\\`='VersionNT64' WHERE "
             "\\`Component\\`='Runtime64'\""
@@ -217,12 +198,12 @@ TEST_F(RealPackages, FeaturesConditionsAndRunTimeFolders) {
 
     // The folder a custom action would set is not known: refused, and the
     // message says how to give it.
-    r = Qltmsi("install " + Quote(package));
+    r = Qltmsi("install " + cli_test::quoted(package));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("SETBYACTION"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("PROPERTY=VALUE"), std::string::npos) << r.err;
 
-    r = Qltmsi("install " + Quote(package) + " 'SETBYACTION=C:\\Given'");
+    r = Qltmsi("install " + cli_test::quoted(package) + " 'SETBYACTION=C:\\Given'");
     ASSERT_EQ(r.status, 0) << r.err;
     fs::path app = DriveC() / "Program Files/Feature Sample";
     EXPECT_TRUE(fs::exists(app / "core.txt"));
@@ -241,20 +222,20 @@ TEST_F(RealPackages, FeaturesConditionsAndRunTimeFolders) {
     writeFile(fresh.string(), "new\n");
     for (const char* left : {"extra.txt", "bin32\\runtime.dll"}) {
         r = Qltmsi(std::string("patch --product ") + kFeatures + " --replace " +
-                   Quote(std::string("C:\\Program Files\\Feature Sample\\") + left + "=" +
+                   cli_test::quoted(std::string("C:\\Program Files\\Feature Sample\\") + left + "=" +
                          fresh.string()));
         EXPECT_EQ(r.status, 1) << left;
         EXPECT_NE(r.err.find("File not found"), std::string::npos) << r.err;
     }
     r = Qltmsi(std::string("patch --product ") + kFeatures + " --replace " +
-               Quote("C:\\Program Files\\Feature Sample\\bin64\\runtime.dll=" + fresh.string()));
+               cli_test::quoted("C:\\Program Files\\Feature Sample\\bin64\\runtime.dll=" + fresh.string()));
     EXPECT_EQ(r.status, 0) << r.err;
 
     // A 32-bit system, a higher INSTALLLEVEL, the Condition row's property,
     // and the folder given at the lowest level: its parent chain is never
     // needed.
     std::string second = prefix_.root() + "/second";
-    r = run(qltmsi("install --32-bit " + Quote(package) +
+    r = run(qltmsi("install --32-bit " + cli_test::quoted(package) +
                    " INSTALLLEVEL=3 ENABLE_LATE=1 'PLUGINS=C:\\Plugins'"),
             second);
     ASSERT_EQ(r.status, 0) << r.err;
