@@ -4,12 +4,13 @@
 // the package itself, are never touched.
 #include "api/leftover_files.h"
 
-#include "backup/handle_holders.h"
-#include "backup/quillet_registry.h"
-#include "backup/wide_text.h"
+#include "platform/ascii_text.h"
 #include "platform/delete_own_file.h"
+#include "platform/installer_handle.h"
 #include "platform/package_lock.h"
 #include "platform/platform_calls.h"
+#include "platform/quillet_registry.h"
+#include "platform/registry_key.h"
 
 #include <vector>
 
@@ -27,10 +28,10 @@ bool IsCodeCharacter(WCHAR c) {
 bool IsCabCacheName(const Text& name, const Text& base) {
     const Text extension = TEXT(".msi");
     if (name.size() != base.size() + 1 + kCodeChars + extension.size() ||
-        !EqualIgnoringAsciiCase(name.substr(0, base.size()).c_str(), base.c_str()) ||
+        !EqualsIgnoringAsciiCase(WideView(name).substr(0, base.size()), base) ||
         name[base.size()] != '.' ||
-        !EqualIgnoringAsciiCase(name.substr(name.size() - extension.size()).c_str(),
-                                extension.c_str())) {
+        !EqualsIgnoringAsciiCase(WideView(name).substr(name.size() - extension.size()),
+                                 extension)) {
         return false;
     }
     const WCHAR letter = name[base.size() + 1];
@@ -53,9 +54,9 @@ bool IsTemporaryCopyName(const Text& name) {
     const Text extension = TEXT(".tmp");
     if (name.size() < prefix.size() + 1 + extension.size() ||
         name.size() > prefix.size() + 4 + extension.size() ||
-        !EqualIgnoringAsciiCase(name.substr(0, prefix.size()).c_str(), prefix.c_str()) ||
-        !EqualIgnoringAsciiCase(name.substr(name.size() - extension.size()).c_str(),
-                                extension.c_str())) {
+        !EqualsIgnoringAsciiCase(WideView(name).substr(0, prefix.size()), prefix) ||
+        !EqualsIgnoringAsciiCase(WideView(name).substr(name.size() - extension.size()),
+                                 extension)) {
         return false;
     }
     for (size_t i = prefix.size(); i < name.size() - extension.size(); ++i) {
@@ -160,18 +161,18 @@ bool IdentifyNamedFiles(const std::vector<Text>& named, std::vector<FileIdentity
 // The cab cache that the installed package itself names; false when the
 // package can't be read.
 bool ReadInstalledCabCache(LPCWSTR package, Text& cabCache) {
-    MsiHolder database;
-    MsiHolder view;
-    if (MsiOpenDatabaseW(package, MSIDBOPEN_READONLY, database.out()) != ERROR_SUCCESS ||
+    MsiHandle database;
+    MsiHandle view;
+    if (MsiOpenDatabaseW(package, MSIDBOPEN_READONLY, database.Receive()) != ERROR_SUCCESS ||
         MsiDatabaseOpenViewW(database.get(),
                              TEXT("SELECT `Value` FROM `Property` WHERE "
                                   "`Property`='QuilletCabCache'"),
-                             view.out()) != ERROR_SUCCESS ||
+                             view.Receive()) != ERROR_SUCCESS ||
         MsiViewExecute(view.get(), 0) != ERROR_SUCCESS) {
         return false;
     }
-    MsiHolder row;
-    if (MsiViewFetch(view.get(), row.out()) != ERROR_SUCCESS) {
+    MsiHandle row;
+    if (MsiViewFetch(view.get(), row.Receive()) != ERROR_SUCCESS) {
         return true;
     }
     WidePath value{};

@@ -6,9 +6,9 @@
 #include "api/leftover_files.h"
 #include "api/messages.h"
 #include "backup/file_fingerprint.h"
+#include "platform/ascii_text.h"
+#include "platform/installer_handle.h"
 #include "platform/platform_calls.h"
-#include "update/ascii_text.h"
-#include "update/msi_handle.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include "cabinet/cabinet_work_area.h"
 #include "platform/installer.h"
 #include "platform/package_lock.h"
+#include "platform/wide_text.h"
 
 #include <qltmsi.h>
 
@@ -13,8 +14,6 @@
 #include <optional>
 #include <string>
 
-using WideString = std::basic_string<WCHAR>;
-using WidePath = std::array<WCHAR, MAX_PATH + 1>;
 using ProgressCallback = QLTMSI_PROGRESS_CALLBACK;
 
 inline constexpr size_t kMessageTextChars = 300;
@@ -60,7 +59,3 @@ void DestroyContext(PatchContext& context);
 bool DiscardWorkingFiles(PatchContext& context);
 
 void DiscardReverseTransform(PatchContext& context);
-
-inline bool IsEmpty(const WidePath& path) {
-    return path[0] == 0;
-}

@@ -7,11 +7,11 @@
 // server by copying over it in one step, so earlier backup strings, which
 // carry the registered path, run the newer copy and never find it missing.
 #include "api/library_state.h"
-#include "backup/quillet_registry.h"
 #include "backup/undo_record.h"
-#include "backup/wide_text.h"
 #include "platform/platform_calls.h"
+#include "platform/quillet_registry.h"
 #include "platform/unique_name.h"
+#include "platform/wide_text.h"
 
 #include <algorithm>
 #include <vector>

@@ -3,7 +3,7 @@
 // the package only when it opens as a package and is smaller.
 #include "backup/defrag.h"
 
-#include "backup/handle_holders.h"
+#include "platform/installer_handle.h"
 #include "platform/package_lock.h"
 #include "platform/platform_calls.h"
 #include "platform/replace_file.h"
@@ -45,8 +45,8 @@ bool CopyStorage(IStorage* source, LPCWSTR target) {
 }
 
 bool OpensAsPackage(LPCWSTR path) {
-    MsiHolder database;
-    return MsiOpenDatabaseW(path, MSIDBOPEN_DIRECT, database.out()) == ERROR_SUCCESS;
+    MsiHandle database;
+    return MsiOpenDatabaseW(path, MSIDBOPEN_DIRECT, database.Receive()) == ERROR_SUCCESS;
 }
 
 }  // namespace

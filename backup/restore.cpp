@@ -6,13 +6,14 @@
 
 #include "backup/defrag.h"
 #include "backup/file_fingerprint.h"
-#include "backup/handle_holders.h"
-#include "backup/quillet_registry.h"
-#include "backup/wide_text.h"
+#include "platform/ascii_text.h"
 #include "platform/cab_cache_name.h"
 #include "platform/delete_own_file.h"
+#include "platform/installer_handle.h"
 #include "platform/package_lock.h"
 #include "platform/platform_calls.h"
+#include "platform/quillet_registry.h"
+#include "platform/registry_key.h"
 #include "platform/replace_file.h"
 
 #include <msidefs.h>
@@ -44,7 +45,7 @@ struct RestoreRun {
     WidePath entryPath{};
     WidePath installedPackage{};
     WidePath restoreCopy{};
-    MsiHolder copy;
+    MsiHandle copy;
     WidePath cabBackup{};
     DWORD cabBackupKind = kBareCabinet;
     WidePath newCabCache{};
@@ -116,8 +117,8 @@ bool MakeCabCacheName(const WidePath& installedPackage, WidePath& name) {
     return MakeCabCacheName(installedPackage.data(), CabCacheNameForm::kBesidePackage, name.data());
 }
 
-bool OpenView(MSIHANDLE database, LPCWSTR query, MsiHolder& view) {
-    return MsiDatabaseOpenViewW(database, query, view.out()) == ERROR_SUCCESS &&
+bool OpenView(MSIHANDLE database, LPCWSTR query, MsiHandle& view) {
+    return MsiDatabaseOpenViewW(database, query, view.Receive()) == ERROR_SUCCESS &&
            MsiViewExecute(view.get(), 0) == ERROR_SUCCESS;
 }
 
@@ -137,8 +138,8 @@ bool PackageCodeMatches(RestoreRun& run) {
     if (ReadStringValue(run.entry.get(), kPackageGuidValue, recorded) != ERROR_SUCCESS) {
         return false;
     }
-    MsiHolder summary;
-    if (MsiGetSummaryInformationW(run.copy.get(), nullptr, 0, summary.out()) != ERROR_SUCCESS) {
+    MsiHandle summary;
+    if (MsiGetSummaryInformationW(run.copy.get(), nullptr, 0, summary.Receive()) != ERROR_SUCCESS) {
         return false;
     }
     WCHAR current[kPackageCodeChars] = {};
@@ -150,7 +151,7 @@ bool PackageCodeMatches(RestoreRun& run) {
                                    &size) != ERROR_SUCCESS) {
         return false;
     }
-    return EqualIgnoringAsciiCase(recorded.data(), current);
+    return EqualsIgnoringAsciiCase(recorded.data(), current);
 }
 
 // A cab cache package made around a bare cabinet backup.
@@ -158,17 +159,17 @@ bool WrapBareCabinet(RestoreRun& run) {
     if (!MakeCabCacheName(run.installedPackage, run.newCabCache)) {
         return false;
     }
-    MsiHolder cabCache;
-    if (MsiOpenDatabaseW(run.newCabCache.data(), MSIDBOPEN_CREATEDIRECT, cabCache.out()) !=
+    MsiHandle cabCache;
+    if (MsiOpenDatabaseW(run.newCabCache.data(), MSIDBOPEN_CREATEDIRECT, cabCache.Receive()) !=
         ERROR_SUCCESS) {
         return false;
     }
-    MsiHolder view;
+    MsiHandle view;
     if (!OpenView(cabCache.get(), kAllStreamsQuery, view)) {
         return false;
     }
-    MsiHolder record;
-    *record.out() = MsiCreateRecord(2);
+    MsiHandle record;
+    *record.Receive() = MsiCreateRecord(2);
     if (record.get() == 0 ||
         MsiRecordSetStringW(record.get(), 1, kCabStreamName) != ERROR_SUCCESS ||
         MsiRecordSetStreamW(record.get(), 2, run.cabBackup.data()) != ERROR_SUCCESS ||
@@ -184,12 +185,12 @@ bool WrapBareCabinet(RestoreRun& run) {
 // A package that held the library's cabinet in its own _Streams table no
 // longer does; the cab cache provides it.
 void RemoveCabStream(RestoreRun& run) {
-    MsiHolder view;
+    MsiHandle view;
     if (!OpenView(run.copy.get(), kCabStreamQuery, view)) {
         return;
     }
-    MsiHolder row;
-    if (MsiViewFetch(view.get(), row.out()) != ERROR_SUCCESS) {
+    MsiHandle row;
+    if (MsiViewFetch(view.get(), row.Receive()) != ERROR_SUCCESS) {
         return;
     }
     MsiRecordSetStreamW(row.get(), 2, nullptr);
@@ -198,21 +199,21 @@ void RemoveCabStream(RestoreRun& run) {
 }
 
 void ReadCommittedCabCache(RestoreRun& run) {
-    MsiHolder view;
-    MsiHolder row;
+    MsiHandle view;
+    MsiHandle row;
     if (OpenView(run.copy.get(), kCabCachePropertyQuery, view) &&
-        MsiViewFetch(view.get(), row.out()) == ERROR_SUCCESS) {
+        MsiViewFetch(view.get(), row.Receive()) == ERROR_SUCCESS) {
         GetField(row.get(), 2, run.committedCabCache);
     }
 }
 
 bool AddCabCacheProperty(RestoreRun& run) {
-    MsiHolder view;
+    MsiHandle view;
     if (!OpenView(run.copy.get(), kAllPropertiesQuery, view)) {
         return false;
     }
-    MsiHolder record;
-    *record.out() = MsiCreateRecord(2);
+    MsiHandle record;
+    *record.Receive() = MsiCreateRecord(2);
     MsiRecordSetStringW(record.get(), 1, kCabCacheProperty);
     MsiRecordSetStringW(record.get(), 2, run.newCabCache.data());
     MsiViewModify(view.get(), MSIMODIFY_INSERT, record.get());
@@ -222,12 +223,12 @@ bool AddCabCacheProperty(RestoreRun& run) {
 // Points the package's cab cache property at a file that holds the cabinet
 // the package had before the commit. False stops the restore.
 bool RestoreCabCacheProperty(RestoreRun& run) {
-    MsiHolder view;
+    MsiHandle view;
     if (!OpenView(run.copy.get(), kCabCachePropertyQuery, view)) {
         return true;
     }
-    MsiHolder row;
-    const bool hasRow = MsiViewFetch(view.get(), row.out()) == ERROR_SUCCESS;
+    MsiHandle row;
+    const bool hasRow = MsiViewFetch(view.get(), row.Receive()) == ERROR_SUCCESS;
     if (!HasCabBackup(run)) {
         if (hasRow) {
             MsiViewModify(view.get(), MSIMODIFY_DELETE, row.get());
@@ -250,7 +251,7 @@ bool RestoreCabCacheProperty(RestoreRun& run) {
         }
         // Never over the cab cache the committed package names: a stop
         // later on would leave that package without its files.
-        if (EqualIgnoringAsciiCase(run.restoredCabCache.data(), run.committedCabCache.data())) {
+        if (EqualsIgnoringAsciiCase(run.restoredCabCache.data(), run.committedCabCache.data())) {
             return false;
         }
         run.placedCabCache = ReplaceWithCopy(run.cabBackup.data(), run.restoredCabCache.data());
@@ -271,13 +272,13 @@ bool RestoreCabCacheProperty(RestoreRun& run) {
 }
 
 void PointMediaAtCabCache(RestoreRun& run) {
-    MsiHolder view;
+    MsiHandle view;
     if (!OpenView(run.copy.get(), kCabMediaQuery, view)) {
         return;
     }
     for (;;) {
-        MsiHolder row;
-        if (MsiViewFetch(view.get(), row.out()) != ERROR_SUCCESS) {
+        MsiHandle row;
+        if (MsiViewFetch(view.get(), row.Receive()) != ERROR_SUCCESS) {
             break;
         }
         MsiRecordSetStringW(row.get(), kMediaSourceField, kCabCacheProperty);
@@ -292,7 +293,7 @@ bool AlreadyRestored(RestoreRun& run) {
     WidePath current{};
     if (ReadStringValue(run.entry.get(), kRestoredPackageValue, recorded) != ERROR_SUCCESS ||
         IsEmpty(recorded) || !FingerprintFile(run.installedPackage.data(), current) ||
-        !EqualIgnoringAsciiCase(recorded.data(), current.data())) {
+        !EqualsIgnoringAsciiCase(recorded.data(), current.data())) {
         return false;
     }
     ReadStringValue(run.entry.get(), kStaleCabCacheValue, run.staleCabCache);
@@ -303,8 +304,8 @@ bool AlreadyRestored(RestoreRun& run) {
 // file again.
 void NoteStaleCabCache(RestoreRun& run) {
     if (IsEmpty(run.committedCabCache) ||
-        EqualIgnoringAsciiCase(run.committedCabCache.data(), run.newCabCache.data()) ||
-        EqualIgnoringAsciiCase(run.committedCabCache.data(), run.restoredCabCache.data())) {
+        EqualsIgnoringAsciiCase(run.committedCabCache.data(), run.newCabCache.data()) ||
+        EqualsIgnoringAsciiCase(run.committedCabCache.data(), run.restoredCabCache.data())) {
         return;
     }
     run.staleCabCache = run.committedCabCache;
@@ -330,7 +331,7 @@ bool IsLatestCommit(RestoreRun& run) {
     if (ReadStringValue(run.entry.get(), kCommittedCabCacheValue, recorded) != ERROR_SUCCESS) {
         return true;
     }
-    return EqualIgnoringAsciiCase(recorded.data(), run.committedCabCache.data());
+    return EqualsIgnoringAsciiCase(recorded.data(), run.committedCabCache.data());
 }
 
 // Every step of the restore up to putting the copy in place; false is a stop.
@@ -371,7 +372,7 @@ bool RunRestore(RestoreRun& run, LPCSTR commandLine) {
         return false;
     }
     if (!platformCalls.copyFile(run.installedPackage.data(), run.restoreCopy.data(), FALSE) ||
-        MsiOpenDatabaseW(run.restoreCopy.data(), MSIDBOPEN_DIRECT, run.copy.out()) !=
+        MsiOpenDatabaseW(run.restoreCopy.data(), MSIDBOPEN_DIRECT, run.copy.Receive()) !=
             ERROR_SUCCESS) {
         return false;
     }

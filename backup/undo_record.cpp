@@ -4,12 +4,13 @@
 #include "backup/undo_record.h"
 
 #include "api/messages.h"
-#include "backup/handle_holders.h"
-#include "backup/quillet_registry.h"
 #include "backup/undo_entry_lock.h"
-#include "backup/wide_text.h"
+#include "platform/installer_handle.h"
 #include "platform/platform_calls.h"
+#include "platform/quillet_registry.h"
+#include "platform/registry_key.h"
 #include "platform/unique_name.h"
+#include "platform/wide_text.h"
 
 #include <msidefs.h>
 
@@ -40,8 +41,8 @@ void EntryName(DWORD entry, WCHAR (&name)[16]) {
 // The package code of the committed working copy, or empty.
 void ReadPackageCode(MSIHANDLE database, WCHAR (&code)[kPackageCodeChars]) {
     code[0] = 0;
-    MsiHolder summary;
-    if (MsiGetSummaryInformationW(database, nullptr, 1, summary.out()) != ERROR_SUCCESS) {
+    MsiHandle summary;
+    if (MsiGetSummaryInformationW(database, nullptr, 1, summary.Receive()) != ERROR_SUCCESS) {
         return;
     }
     UINT type = 0;
@@ -60,9 +61,9 @@ UINT MakeReverseTransform(PatchContext& context) {
     if (IsEmpty(context.packagePath)) {
         return ERROR_INVALID_HANDLE;
     }
-    MsiHolder package;
+    MsiHandle package;
     const UINT opened =
-        MsiOpenDatabaseW(context.packagePath.data(), MSIDBOPEN_DIRECT, package.out());
+        MsiOpenDatabaseW(context.packagePath.data(), MSIDBOPEN_DIRECT, package.Receive());
     if (opened != ERROR_SUCCESS) {
         context.lastMessageId = kMessageOpenDatabase;
         return opened;

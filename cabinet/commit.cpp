@@ -9,6 +9,7 @@
 #include "api/open_package.h"
 #include "backup/undo_record.h"
 #include "platform/cab_cache_name.h"
+#include "platform/installer_handle.h"
 #include "platform/platform_calls.h"
 #include "platform/replace_file.h"
 
@@ -27,30 +28,6 @@ constexpr size_t kStatementChars = 256;
 #define WORK_TABLE TEXT("QuilletTempTable")
 #define CABINET_STREAM TEXT("QuilletCab")
 
-// Closes an Installer handle when it goes out of scope.
-class InstallerHandle {
-  public:
-    InstallerHandle() = default;
-    explicit InstallerHandle(MSIHANDLE handle) : handle_(handle) {}
-    InstallerHandle(const InstallerHandle&) = delete;
-    InstallerHandle& operator=(const InstallerHandle&) = delete;
-    ~InstallerHandle() { Close(); }
-    void Close() {
-        if (handle_ != 0) {
-            MsiCloseHandle(handle_);
-            handle_ = 0;
-        }
-    }
-    MSIHANDLE get() const { return handle_; }
-    MSIHANDLE* out() {
-        Close();
-        return &handle_;
-    }
-
-  private:
-    MSIHANDLE handle_ = 0;
-};
-
 void Tick(ProgressCallback progress) {
     if (progress != nullptr) {
         progress(kProgressTick, nullptr);
@@ -67,24 +44,6 @@ size_t Length(LPCWSTR text) {
         ++length;
     }
     return length;
-}
-
-// Opens and executes a statement, with an optional parameter record.
-UINT RunQuery(MSIHANDLE database, LPCWSTR statement, InstallerHandle& view,
-              MSIHANDLE parameters = 0) {
-    UINT result = MsiDatabaseOpenViewW(database, statement, view.out());
-    if (result == ERROR_SUCCESS) {
-        result = MsiViewExecute(view.get(), parameters);
-    }
-    return result;
-}
-
-// Reads a string field into a path buffer; false when it does not fit (an
-// over-long value is refused, never cut) or cannot be read.
-bool ReadField(MSIHANDLE record, UINT field, WidePath& value) {
-    value[0] = 0;
-    DWORD size = static_cast<DWORD>(value.size());
-    return MsiRecordGetStringW(record, field, value.data(), &size) == ERROR_SUCCESS;
 }
 
 bool FileExists(LPCWSTR path) {
@@ -119,21 +78,21 @@ LPCWSTR ChooseSource(const WidePath& fullPath, const WidePath& newName, WidePath
 // not in the File table leaves the counter alone; any other failure is
 // returned, since the row would keep pointing at a cabinet without its file.
 UINT NumberFileRow(MSIHANDLE database, LPCWSTR name, LONG& sequence) {
-    InstallerHandle key(MsiCreateRecord(1));
+    MsiHandle key(MsiCreateRecord(1));
     if (key.get() == 0) {
         return ERROR_OUTOFMEMORY;
     }
     UINT result = MsiRecordSetStringW(key.get(), 1, name);
-    InstallerHandle view;
+    MsiHandle view;
     if (result == ERROR_SUCCESS) {
-        result = RunQuery(database, TEXT("SELECT `Sequence` FROM `File` WHERE `File`=?"), view,
-                          key.get());
+        result = OpenExecutedView(database, TEXT("SELECT `Sequence` FROM `File` WHERE `File`=?"),
+                                  key.get(), view);
     }
     if (result != ERROR_SUCCESS) {
         return result;
     }
-    InstallerHandle row;
-    result = MsiViewFetch(view.get(), row.out());
+    MsiHandle row;
+    result = MsiViewFetch(view.get(), row.Receive());
     if (result == ERROR_NO_MORE_ITEMS) {
         return ERROR_SUCCESS;
     }
@@ -154,21 +113,22 @@ UINT ArchiveRows(CabinetWorkArea& area, MSIHANDLE database, PatchContext& contex
                  ProgressCallback progress) {
     WCHAR statement[kStatementChars];
     wsprintfW(statement, TEXT("SELECT * FROM `%s`"), WORK_TABLE);
-    InstallerHandle view;
-    UINT result = RunQuery(database, statement, view);
+    MsiHandle view;
+    UINT result = OpenExecutedView(database, statement, 0, view);
     if (result != ERROR_SUCCESS) {
         return result;
     }
     for (;;) {
-        InstallerHandle row;
-        if (MsiViewFetch(view.get(), row.out()) != ERROR_SUCCESS) {
+        MsiHandle row;
+        if (MsiViewFetch(view.get(), row.Receive()) != ERROR_SUCCESS) {
             return 0;
         }
         WidePath name{};
         WidePath fullPath{};
         WidePath newName{};
-        const bool read = ReadField(row.get(), 1, name) && ReadField(row.get(), 2, fullPath) &&
-                          ReadField(row.get(), 3, newName);
+        const bool read = ReadRecordText(row.get(), 1, name) == ERROR_SUCCESS &&
+                          ReadRecordText(row.get(), 2, fullPath) == ERROR_SUCCESS &&
+                          ReadRecordText(row.get(), 3, newName) == ERROR_SUCCESS;
         row.Close();
         if (!read) {
             return 1;
@@ -197,11 +157,12 @@ UINT ArchiveRows(CabinetWorkArea& area, MSIHANDLE database, PatchContext& contex
 // Adds the row naming the new cab cache to the working copy's Property
 // table.
 UINT NameCabCache(PatchContext& context) {
-    InstallerHandle view;
-    if (RunQuery(context.database, TEXT("SELECT * FROM `Property`"), view) != ERROR_SUCCESS) {
+    MsiHandle view;
+    if (OpenExecutedView(context.database, TEXT("SELECT * FROM `Property`"), 0, view) !=
+        ERROR_SUCCESS) {
         return QLTMSI_ERROR_CABINET;
     }
-    InstallerHandle row(MsiCreateRecord(2));
+    MsiHandle row(MsiCreateRecord(2));
     if (row.get() == 0 ||
         MsiRecordSetStringW(row.get(), 1, TEXT("QuilletCabCache")) != ERROR_SUCCESS ||
         MsiRecordSetStringW(row.get(), 2, context.newCabCachePath.data()) != ERROR_SUCCESS ||
@@ -217,14 +178,14 @@ UINT NameCabCache(PatchContext& context) {
 UINT WriteCabinetStream(MSIHANDLE cabCache, LPCWSTR cabinetPath) {
     WCHAR statement[kStatementChars];
     wsprintfW(statement, TEXT("SELECT * FROM `_Streams` WHERE `Name`='%s'"), CABINET_STREAM);
-    InstallerHandle view;
-    UINT result = RunQuery(cabCache, statement, view);
+    MsiHandle view;
+    UINT result = OpenExecutedView(cabCache, statement, 0, view);
     if (result != ERROR_SUCCESS) {
         return result;
     }
-    InstallerHandle row;
-    if (MsiViewFetch(view.get(), row.out()) != ERROR_SUCCESS) {
-        InstallerHandle fresh(MsiCreateRecord(2));
+    MsiHandle row;
+    if (MsiViewFetch(view.get(), row.Receive()) != ERROR_SUCCESS) {
+        MsiHandle fresh(MsiCreateRecord(2));
         result = MsiRecordSetStringW(fresh.get(), 1, CABINET_STREAM);
         if (result == ERROR_SUCCESS) {
             result = MsiRecordSetStreamW(fresh.get(), 2, cabinetPath);
@@ -292,8 +253,8 @@ UINT BuildCabinet(CabinetWorkArea& area, MSIHANDLE database, PatchContext& conte
     WCHAR statement[kStatementChars];
     wsprintfW(statement, TEXT("DROP TABLE `%s`"), WORK_TABLE);
     {
-        InstallerHandle view;
-        RunQuery(database, statement, view);
+        MsiHandle view;
+        OpenExecutedView(database, statement, 0, view);
     }
     Tick(progress);
     // The cabinet is complete only once flushed; a failed flush or destroy
@@ -314,9 +275,9 @@ UINT StoreCabinet(PatchContext& context, LPCWSTR cabinetPath) {
                           context.newCabCachePath.data())) {
         return 1;
     }
-    InstallerHandle cabCache;
-    if (MsiOpenDatabaseW(context.newCabCachePath.data(), MSIDBOPEN_CREATEDIRECT, cabCache.out()) !=
-        ERROR_SUCCESS) {
+    MsiHandle cabCache;
+    if (MsiOpenDatabaseW(context.newCabCachePath.data(), MSIDBOPEN_CREATEDIRECT,
+                         cabCache.Receive()) != ERROR_SUCCESS) {
         return 1;
     }
     UINT result = NameCabCache(context);
@@ -358,11 +319,11 @@ UINT ArchiveUpdatedFiles(PatchContext& context) {
     WCHAR statement[kStatementChars];
     wsprintfW(statement, TEXT("SELECT `LastSequence` FROM `Media` WHERE `DiskId`=%i"),
               static_cast<int>(context.updateDiskId));
-    InstallerHandle view;
-    UINT result = RunQuery(context.database, statement, view);
-    InstallerHandle row;
+    MsiHandle view;
+    UINT result = OpenExecutedView(context.database, statement, 0, view);
+    MsiHandle row;
     if (result == ERROR_SUCCESS) {
-        result = MsiViewFetch(view.get(), row.out());
+        result = MsiViewFetch(view.get(), row.Receive());
     }
     if (result == ERROR_SUCCESS) {
         result = MsiRecordSetInteger(row.get(), 1, context.updateSequence);

@@ -5,8 +5,8 @@
 #include "update/carry_over.h"
 
 #include "platform/cab_cache_name.h"
+#include "platform/installer_handle.h"
 #include "platform/platform_calls.h"
-#include "update/msi_handle.h"
 #include "update/work_table.h"
 
 namespace {

@@ -5,8 +5,8 @@
 // values of the statements, never inside their text.
 #include "update/locate_file.h"
 
+#include "platform/ascii_text.h"
 #include "platform/platform_calls.h"
-#include "update/ascii_text.h"
 
 #include <vector>
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "api/patch_context.h"
-#include "update/msi_handle.h"
+#include "platform/installer_handle.h"
 
 // Removes '\' characters from the end of `path`, never its first character.
 LPWSTR StripTrailingSeparators(LPWSTR path);

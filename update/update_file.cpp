@@ -5,11 +5,11 @@
 #include "update/update_file.h"
 
 #include "api/messages.h"
+#include "platform/ascii_text.h"
+#include "platform/installer_handle.h"
 #include "platform/platform_calls.h"
-#include "update/ascii_text.h"
 #include "update/carry_over.h"
 #include "update/locate_file.h"
-#include "update/msi_handle.h"
 #include "update/work_table.h"
 
 #include <algorithm>

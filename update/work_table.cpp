@@ -2,7 +2,7 @@
 // values, so a quote in a file name neither breaks nor widens a statement.
 #include "update/work_table.h"
 
-#include "update/msi_handle.h"
+#include "platform/installer_handle.h"
 
 UINT CreateWorkTable(MSIHANDLE database) {
     MsiHandle view;

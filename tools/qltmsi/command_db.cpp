@@ -16,8 +16,6 @@ namespace qltmsi {
 
 namespace {
 
-using install::MsiHandle;
-
 constexpr std::string_view kHelp =
     "usage: qltmsi db dump PACKAGE [TABLE]...\n"
     "\n"
@@ -33,13 +31,13 @@ constexpr std::string_view kHelp =
 std::vector<WideString> tableNames(MSIHANDLE database) {
     std::vector<WideString> names = {TEXT("_SummaryInformation"), TEXT("_ForceCodepage")};
     MsiHandle view;
-    if (MsiDatabaseOpenViewW(database, TEXT("SELECT `Name` FROM `_Tables`"), view.out()) !=
+    if (MsiDatabaseOpenViewW(database, TEXT("SELECT `Name` FROM `_Tables`"), view.Receive()) !=
             ERROR_SUCCESS ||
         MsiViewExecute(view.get(), 0) != ERROR_SUCCESS)
         return names;
     for (;;) {
         MsiHandle record;
-        if (MsiViewFetch(view.get(), record.out()) != ERROR_SUCCESS)
+        if (MsiViewFetch(view.get(), record.Receive()) != ERROR_SUCCESS)
             break;
         WCHAR name[256] = TEXT("");
         DWORD length = 256;
@@ -93,7 +91,7 @@ bool takeFile(const WideString& path, std::string* bytes) {
 int dump(const std::string& typedPath, const std::vector<std::string>& tables) {
     WideString package = windowsPathOf(typedPath);
     MsiHandle database;
-    if (UINT r = MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_READONLY, database.out())) {
+    if (UINT r = MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_READONLY, database.Receive())) {
         std::fprintf(stderr, "qltmsi db: cannot open %s (error %u)\n", typedPath.c_str(), r);
         return kExitFailure;
     }

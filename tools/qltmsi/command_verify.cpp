@@ -26,7 +26,6 @@ namespace qltmsi {
 namespace {
 
 using install::InstallError;
-using install::MsiHandle;
 
 constexpr std::string_view kHelp =
     "usage: qltmsi verify --product GUID [--quick]\n"
@@ -61,13 +60,13 @@ WideString field(MSIHANDLE record, UINT index) {
 // Rows of a query as text fields (integers come back as their digits).
 std::vector<std::vector<WideString>> rows(MSIHANDLE database, const WCHAR* sql, UINT columns) {
     MsiHandle view;
-    if (MsiDatabaseOpenViewW(database, sql, view.out()) != ERROR_SUCCESS ||
+    if (MsiDatabaseOpenViewW(database, sql, view.Receive()) != ERROR_SUCCESS ||
         MsiViewExecute(view.get(), 0) != ERROR_SUCCESS)
         throw InstallError("cannot read the package (" + toUtf8(sql) + ")");
     std::vector<std::vector<WideString>> result;
     for (;;) {
         MsiHandle record;
-        if (MsiViewFetch(view.get(), record.out()) != ERROR_SUCCESS)
+        if (MsiViewFetch(view.get(), record.Receive()) != ERROR_SUCCESS)
             break;
         std::vector<WideString> row;
         for (UINT i = 1; i <= columns; ++i)
@@ -242,7 +241,7 @@ class CabinetReader {
                                        ", which the package does not have");
             }
             MsiHandle database;
-            if (MsiOpenDatabaseW(holder.c_str(), MSIDBOPEN_READONLY, database.out()) !=
+            if (MsiOpenDatabaseW(holder.c_str(), MSIDBOPEN_READONLY, database.Receive()) !=
                 ERROR_SUCCESS)
                 throw InstallError("cannot open " + toUtf8(holder));
             install::CabinetShelf shelf(database.get(), holder, sourceFolder_);
@@ -325,7 +324,7 @@ int verify(const WideString& product, bool quick) {
         return kExitFailure;
     }
     MsiHandle database;
-    if (MsiOpenDatabaseW(packagePath->c_str(), MSIDBOPEN_READONLY, database.out()) !=
+    if (MsiOpenDatabaseW(packagePath->c_str(), MSIDBOPEN_READONLY, database.Receive()) !=
         ERROR_SUCCESS) {
         std::fprintf(stderr, "qltmsi verify: cannot open the cached package %s\n",
                      toUtf8(*packagePath).c_str());

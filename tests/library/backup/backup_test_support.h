@@ -8,10 +8,10 @@
 
 #include <msidefs.h>
 
-#include "backup/quillet_registry.h"
 #include "backup/undo_record.h"
 #include "installer/registration.h"
 #include "library/library_test_support.h"
+#include "platform/quillet_registry.h"
 
 #include <algorithm>
 #include <filesystem>

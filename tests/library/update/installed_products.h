@@ -6,7 +6,7 @@
 #pragma once
 
 #include "library/library_test_support.h"
-#include "update/msi_handle.h"
+#include "platform/installer_handle.h"
 
 #include <qltmsi.h>
 

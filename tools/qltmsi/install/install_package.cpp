@@ -214,7 +214,7 @@ InstalledProduct installPackage(const InstallRequest& request) {
     if (!exists(packagePath))
         throw InstallError("cannot find the package " + toUtf8(packagePath));
     MsiHandle database;
-    if (UINT r = MsiOpenDatabaseW(packagePath.c_str(), MSIDBOPEN_READONLY, database.out()))
+    if (UINT r = MsiOpenDatabaseW(packagePath.c_str(), MSIDBOPEN_READONLY, database.Receive()))
         throw InstallError(toUtf8(packagePath) + " is not a Windows Installer package (error " +
                            std::to_string(r) + ")");
     PackageContents package = readPackage(database.get());

@@ -42,7 +42,7 @@ int integer(MSIHANDLE record, UINT index) {
 void eachRow(MSIHANDLE database, const WCHAR* sql, bool optional,
              const std::function<void(MSIHANDLE)>& visit) {
     MsiHandle view;
-    UINT r = MsiDatabaseOpenViewW(database, sql, view.out());
+    UINT r = MsiDatabaseOpenViewW(database, sql, view.Receive());
     if (r != ERROR_SUCCESS) {
         if (optional)
             return;
@@ -54,7 +54,7 @@ void eachRow(MSIHANDLE database, const WCHAR* sql, bool optional,
                            std::to_string(r) + ")");
     for (;;) {
         MsiHandle record;
-        r = MsiViewFetch(view.get(), record.out());
+        r = MsiViewFetch(view.get(), record.Receive());
         if (r == ERROR_NO_MORE_ITEMS)
             break;
         if (r != ERROR_SUCCESS)
@@ -66,7 +66,7 @@ void eachRow(MSIHANDLE database, const WCHAR* sql, bool optional,
 
 void readSummary(MSIHANDLE database, PackageContents& package) {
     MsiHandle summary;
-    if (MsiGetSummaryInformationW(database, nullptr, 0, summary.out()) != ERROR_SUCCESS)
+    if (MsiGetSummaryInformationW(database, nullptr, 0, summary.Receive()) != ERROR_SUCCESS)
         throw InstallError("cannot read the package's summary information");
     UINT type = 0;
     INT value = 0;
@@ -143,12 +143,12 @@ PackageContents readPackage(MSIHANDLE database) {
 void saveStream(MSIHANDLE database, const WideString& name, const WideString& path) {
     MsiHandle view, query, record;
     if (MsiDatabaseOpenViewW(database, TEXT("SELECT `Data` FROM `_Streams` WHERE `Name` = ?"),
-                             view.out()) != ERROR_SUCCESS)
+                             view.Receive()) != ERROR_SUCCESS)
         throw InstallError("cannot read the package's streams");
-    *query.out() = MsiCreateRecord(1);
+    query = MsiHandle(MsiCreateRecord(1));
     MsiRecordSetStringW(query.get(), 1, name.c_str());
     if (MsiViewExecute(view.get(), query.get()) != ERROR_SUCCESS ||
-        MsiViewFetch(view.get(), record.out()) != ERROR_SUCCESS)
+        MsiViewFetch(view.get(), record.Receive()) != ERROR_SUCCESS)
         throw InstallError("the package has no stream '" + toUtf8(name) + "'");
 
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,

@@ -14,30 +14,13 @@
 #include <vector>
 
 #include "cli_text.h"
+#include "platform/installer_handle.h"
 
 namespace qltmsi::install {
 
 // A failure with the message the user sees.
 struct InstallError : std::runtime_error {
     using std::runtime_error::runtime_error;
-};
-
-// An installer handle that closes itself.
-class MsiHandle {
-  public:
-    MsiHandle() = default;
-    explicit MsiHandle(MSIHANDLE h) : h_(h) {}
-    ~MsiHandle() {
-        if (h_)
-            MsiCloseHandle(h_);
-    }
-    MsiHandle(const MsiHandle&) = delete;
-    MsiHandle& operator=(const MsiHandle&) = delete;
-    MSIHANDLE get() const { return h_; }
-    MSIHANDLE* out() { return &h_; }
-
-  private:
-    MSIHANDLE h_ = 0;
 };
 
 struct DirectoryRow {

@@ -1,5 +1,5 @@
-// Bounded wide-text helpers for the backup code.
-#include "backup/wide_text.h"
+// Bounded operations on zero-terminated wide text in path buffers.
+#include "platform/wide_text.h"
 
 #include <algorithm>
 
@@ -9,16 +9,6 @@ size_t WideLength(LPCWSTR text) {
         ++length;
     }
     return length;
-}
-
-bool CopyWide(WidePath& buffer, LPCWSTR text) {
-    const size_t length = WideLength(text);
-    if (length >= buffer.size()) {
-        buffer[0] = 0;
-        return false;
-    }
-    std::copy_n(text, length + 1, buffer.begin());
-    return true;
 }
 
 bool JoinPath(WidePath& buffer, LPCWSTR directory, LPCWSTR name) {
@@ -42,14 +32,4 @@ LPCWSTR FileNamePart(LPCWSTR path) {
         }
     }
     return name;
-}
-
-bool EqualIgnoringAsciiCase(LPCWSTR a, LPCWSTR b) {
-    auto fold = [](WCHAR c) { return c >= 'A' && c <= 'Z' ? WCHAR(c - 'A' + 'a') : c; };
-    for (; *a != 0 && *b != 0; ++a, ++b) {
-        if (fold(*a) != fold(*b)) {
-            return false;
-        }
-    }
-    return *a == *b;
 }

@@ -3,12 +3,7 @@
 // compared and kept exactly.
 #pragma once
 
-#include <windows.h>
-
-#include <string>
-#include <string_view>
-
-using WideView = std::basic_string_view<WCHAR>;
+#include "platform/wide_text.h"
 
 inline WCHAR ToLowerAscii(WCHAR c) {
     return c >= 'A' && c <= 'Z' ? static_cast<WCHAR>(c - 'A' + 'a') : c;

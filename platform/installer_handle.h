@@ -1,8 +1,11 @@
 // An owned Windows Installer handle, closed when it goes out of scope, so
-// that every handle a step obtains is closed on every path.
+// that every handle a step obtains is closed on every path; and the two
+// things every step does with one: run a statement, read a text field. The
+// command line uses them too, so they stay header-only.
 #pragma once
 
 #include "platform/installer.h"
+#include "platform/wide_text.h"
 
 #include <string>
 #include <utility>
@@ -53,12 +56,24 @@ inline UINT OpenExecutedView(MSIHANDLE database, LPCWSTR statement, MSIHANDLE pa
 
 // Reads a string field into a buffer of `capacity` characters with its
 // terminator, as the Installer call would fill one. 0 with the text, or the
-// call's error (234 when the value does not fit).
-inline UINT ReadRecordText(MSIHANDLE record, UINT field, DWORD capacity,
-                           std::basic_string<WCHAR>& text) {
-    std::vector<WCHAR> buffer(capacity, 0);
+// call's error (234 when the value does not fit); the buffer is left empty on
+// an error, so an over-long value is refused, never cut.
+inline UINT ReadRecordText(MSIHANDLE record, UINT field, WCHAR* buffer, DWORD capacity) {
     DWORD count = capacity;
-    const UINT status = MsiRecordGetStringW(record, field, buffer.data(), &count);
-    text.assign(status == ERROR_SUCCESS ? buffer.data() : TEXT(""));
+    const UINT status = MsiRecordGetStringW(record, field, buffer, &count);
+    if (status != ERROR_SUCCESS) {
+        buffer[0] = 0;
+    }
     return status;
+}
+
+inline UINT ReadRecordText(MSIHANDLE record, UINT field, DWORD capacity, WideString& text) {
+    std::vector<WCHAR> buffer(capacity, 0);
+    const UINT status = ReadRecordText(record, field, buffer.data(), capacity);
+    text.assign(buffer.data());
+    return status;
+}
+
+inline UINT ReadRecordText(MSIHANDLE record, UINT field, WidePath& text) {
+    return ReadRecordText(record, field, text.data(), static_cast<DWORD>(text.size()));
 }

@@ -1,8 +1,8 @@
 // Registry reads and writes of the undo record and the restore.
-#include "backup/quillet_registry.h"
+#include "platform/quillet_registry.h"
 
-#include "backup/wide_text.h"
 #include "platform/platform_calls.h"
+#include "platform/wide_text.h"
 
 LONG CreateQuilletKey(LPCWSTR subKey, HKEY* key, bool* existed) {
     DWORD disposition = 0;

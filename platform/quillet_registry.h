@@ -3,7 +3,7 @@
 // call table, so string byte counts follow its character width.
 #pragma once
 
-#include "api/patch_context.h"
+#include "platform/wide_text.h"
 
 inline constexpr LPCWSTR kServerKey = TEXT("Software\\Brambleway\\Quillet");
 inline constexpr LPCWSTR kUndoKey = TEXT("Software\\Brambleway\\Quillet\\MsiRegUndo");
