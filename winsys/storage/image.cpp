@@ -250,6 +250,15 @@ HRESULT Image::parse() {
         hr = regularChain(entries_[0].start, miniStreamSize_, &miniStreamSectors_);
         if (FAILED(hr)) return hr;
     }
+    // A stream cannot be longer than what holds it. Readers size their buffer
+    // from the declared length, so a hostile one would otherwise cost gigabytes
+    // before its chain is ever found short.
+    const uint64_t regularCapacity = sectorCount_ << shift_;
+    for (const DirEntry& entry : entries_) {
+        if (entry.type != kTypeStream) continue;
+        const uint64_t capacity = entry.size < kMiniStreamCutoff ? miniStreamSize_ : regularCapacity;
+        if (entry.size > capacity) return STG_E_DOCFILECORRUPT;
+    }
     return S_OK;
 }
 

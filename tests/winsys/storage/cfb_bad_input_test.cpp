@@ -148,6 +148,21 @@ TEST_F(BadInput, SectorNumbersOutOfRange) {
     EXPECT_EQ(openAndReadAll(damaged), STG_E_DOCFILECORRUPT);
 }
 
+TEST_F(BadInput, StreamLongerThanTheFileIsRefusedAtOpen) {
+    // Refused before anyone sizes a buffer from the declared length.
+    Raw r = raw();
+    for (const char16_t* name : {u"big", u"small"}) {
+        for (uint32_t size : {0xFFFFFFFFu, uint32_t(bytes.size() + 1), 4000u}) {
+            auto damaged = bytes;
+            put32(damaged, r.entryNamed(name) + 0x78, size);
+            std::string path = dir.file("long.cfb");
+            writeFile(path, damaged);
+            std::unique_ptr<CompoundFile> file;
+            EXPECT_EQ(CompoundFile::open(path, {}, &file), STG_E_DOCFILECORRUPT) << size;
+        }
+    }
+}
+
 TEST_F(BadInput, DirectoryCycles) {
     Raw r = raw();
     auto at = r.entryOffsets();
