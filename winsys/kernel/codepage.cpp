@@ -1,11 +1,14 @@
 // MultiByteToWideChar / WideCharToMultiByte. The ANSI and OEM code pages are
 // UTF-8 on POSIX hosts; the counting rules, flags and errors are Windows'.
+// Text in a named single-byte Windows code page (1250-1258, 874), such as a
+// package's, is read through the database engine's tables.
 #include <windows.h>
 
 #include <cstring>
 #include <string>
 
 #include "kernel/text.h"
+#include "msi/codepage.h"
 
 namespace {
 
@@ -17,6 +20,10 @@ bool isUtf8CodePage(UINT codePage) {
 int failWith(DWORD code) {
     SetLastError(code);
     return 0;
+}
+
+bool isSingleByteCodePage(UINT codePage) {
+    return codePage != 0 && codePage != CP_UTF8 && winsys::msi::isSupportedCodepage(codePage);
 }
 
 }  // namespace
@@ -32,7 +39,8 @@ WINSYS_EXPORT int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR 
     if (!src || srcLen == 0 || srcLen < -1 || dstLen < 0 || (dstLen > 0 && !dst) ||
         (dst && static_cast<const void*>(src) == static_cast<const void*>(dst)))
         return failWith(ERROR_INVALID_PARAMETER);
-    if (!isUtf8CodePage(codePage))
+    const bool singleByte = isSingleByteCodePage(codePage);
+    if (!isUtf8CodePage(codePage) && !singleByte)
         return failWith(ERROR_INVALID_PARAMETER);
     const DWORD allowed = codePage == CP_UTF8 ? MB_ERR_INVALID_CHARS
                                               : (MB_PRECOMPOSED | MB_ERR_INVALID_CHARS | 0x2 | 0x4);
@@ -42,7 +50,13 @@ WINSYS_EXPORT int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR 
     const std::string_view text(src, srcLen == -1 ? strlen(src) + 1 : static_cast<size_t>(srcLen));
     std::u16string out;
     out.reserve(text.size());
-    for (size_t i = 0; i < text.size();) {
+    if (singleByte) {
+        out = winsys::msi::decodeCodepage(codePage, text);
+        // A byte the code page leaves undefined.
+        if ((flags & MB_ERR_INVALID_CHARS) && out.find(u'\xFFFD') != std::u16string::npos)
+            return failWith(ERROR_NO_UNICODE_TRANSLATION);
+    }
+    for (size_t i = 0; !singleByte && i < text.size();) {
         char32_t cp;
         if (!winsys::text::decodeUtf8(text, i, cp) && (flags & MB_ERR_INVALID_CHARS))
             return failWith(ERROR_NO_UNICODE_TRANSLATION);

@@ -78,6 +78,28 @@ TEST(CodePage, UnconvertibleTextUsesTheDefaultCharacterOrFails) {
     EXPECT_EQ(GetLastError(), ERROR_NO_UNICODE_TRANSLATION);
 }
 
+// Windows' single-byte pages read a package's text: the counts and the
+// undefined bytes follow the same rules as UTF-8's.
+TEST(CodePage, SingleBytePagesDecode) {
+    WCHAR wide[8] = {};
+    EXPECT_EQ(MultiByteToWideChar(1252, 0, "caf\xE9\x80", -1, wide, 8), 6);
+    EXPECT_EQ(std::u16string(wide), u"caf\u00E9\u20AC");
+    EXPECT_EQ(MultiByteToWideChar(1251, 0, "\xC4\xE0", 2, nullptr, 0), 2);
+    EXPECT_EQ(MultiByteToWideChar(1251, 0, "\xC4\xE0", 2, wide, 8), 2);
+    EXPECT_EQ(wide[0], u'\u0414');
+    EXPECT_EQ(wide[1], u'\u0430');
+    // 0x81 is a C1 control in 1252, as on Windows; 1253 leaves 0xAA undefined.
+    EXPECT_EQ(MultiByteToWideChar(1252, MB_ERR_INVALID_CHARS, "\x81", 1, wide, 8), 1);
+    EXPECT_EQ(wide[0], u'\u0081');
+    SetLastError(0);
+    EXPECT_EQ(MultiByteToWideChar(1253, MB_ERR_INVALID_CHARS, "\xAA", 1, wide, 8), 0);
+    EXPECT_EQ(GetLastError(), ERROR_NO_UNICODE_TRANSLATION);
+    EXPECT_EQ(MultiByteToWideChar(1253, 0, "\xAA", 1, wide, 8), 1);
+    EXPECT_EQ(wide[0], u'\uFFFD');
+    EXPECT_EQ(MultiByteToWideChar(1252, 0, "abc", 3, wide, 2), 0);
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+}
+
 TEST(CodePage, BadArgumentsAreRefused) {
     WCHAR wide[4];
     char narrow[4];
