@@ -22,6 +22,11 @@ WideString windowsPathOfTyped(std::string_view typed);
 
 bool isTerminal(FILE* stream);
 
+// Writes text in the encoding the stream's reader expects: UTF-8 on POSIX
+// hosts; on Windows wide characters to a console, UTF-8 to a file or pipe.
+// False when the write failed.
+bool writeText(FILE* stream, WideView text);
+
 // Starts rundll32 with the words after the first of a backup string (the
 // whole string is given too, for systems that take a command line as it is)
 // and waits for it. Its exit status, or -1 after a message on standard error

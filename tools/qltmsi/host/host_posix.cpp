@@ -53,6 +53,11 @@ std::string findRundll32() {
 
 }  // namespace
 
+bool writeText(FILE* stream, WideView text) {
+    const std::string utf8 = toUtf8(text);
+    return std::fwrite(utf8.data(), 1, utf8.size(), stream) == utf8.size();
+}
+
 int runRundll32(const std::string&, const std::vector<std::string>& words) {
     std::string program = findRundll32();
     std::vector<std::string> copies(words);

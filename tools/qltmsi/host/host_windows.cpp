@@ -9,6 +9,8 @@
 #include <shellapi.h>
 #include <io.h>
 
+#include <algorithm>
+
 namespace qltmsi::host {
 
 std::vector<std::string> arguments(int argc, char** argv) {
@@ -36,6 +38,24 @@ WideString windowsPathOfTyped(std::string_view typed) {
 
 bool isTerminal(FILE* stream) {
     return _isatty(_fileno(stream)) != 0;
+}
+
+bool writeText(FILE* stream, WideView text) {
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
+        std::fflush(stream);
+        while (!text.empty()) {
+            DWORD written = 0;
+            const DWORD piece = static_cast<DWORD>(std::min<size_t>(text.size(), 8192));
+            if (!WriteConsoleW(handle, text.data(), piece, &written, nullptr) || written == 0)
+                return false;
+            text.remove_prefix(written);
+        }
+        return true;
+    }
+    const std::string utf8 = toUtf8(text);
+    return std::fwrite(utf8.data(), 1, utf8.size(), stream) == utf8.size();
 }
 
 int runRundll32(const std::string& commandLine, const std::vector<std::string>&) {
