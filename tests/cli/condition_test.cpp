@@ -165,6 +165,48 @@ TEST(FeatureSelection, LevelsConditionsAndParents) {
     }
 }
 
+// ADDLOCAL then REMOVE replace the levels' choice; a listed child brings its
+// parents, a removed parent takes its children; disabled features stay off.
+TEST(FeatureSelection, AddLocalAndRemove) {
+    PackageContents package = Sample();
+    auto pick = [&](std::map<WideString, WideString> properties) {
+        return selectFeatures(package, properties, {});
+    };
+    EXPECT_EQ(pick({{W("ADDLOCAL"), W("Docs")}}).features, Names({"Main", "Extras", "Docs"}));
+    EXPECT_EQ(pick({{W("ADDLOCAL"), W("Later")}}).features, Names({"Later"}));
+    EXPECT_EQ(pick({{W("ADDLOCAL"), W("ALL")}}).features,
+              Names({"Main", "Extras", "Docs", "Later"}));
+    EXPECT_EQ(pick({{W("ADDLOCAL"), W("all")}, {W("REMOVE"), W("Extras,Later")}}).features,
+              Names({"Main"}));
+    EXPECT_EQ(pick({{W("ADDLOCAL"), W("Docs,Never")}, {W("REMOVE"), W("Main")}}).features,
+              Names({}));
+    EXPECT_EQ(pick({{W("ADDLOCAL"), W("ALL")}, {W("REMOVE"), W("ALL")}}).features, Names({}));
+    // REMOVE alone on a first install leaves nothing chosen by level.
+    EXPECT_EQ(pick({{W("REMOVE"), W("Later")}}).features, Names({}));
+    // A feature disabled by a Condition row, and what lies under it.
+    EXPECT_EQ(pick({{W("ADDLOCAL"), W("ALL")}, {W("Disabled"), W("1")}}).features,
+              Names({"Later"}));
+    Selection docs = pick({{W("ADDLOCAL"), W("Extras")}, {W("VersionNT64"), W("603")}});
+    EXPECT_EQ(docs.components, Names({"Core", "Extra", "Run64"}));
+
+    // Conditions see Preselected once the command line chooses.
+    package.featureConditions.push_back({W("Extras"), 0, W("Preselected")});
+    EXPECT_EQ(pick({{W("ADDLOCAL"), W("Docs")}}).features, Names({}));
+    EXPECT_EQ(pick({{W("INSTALLLEVEL"), W("3")}}).features, Names({"Main", "Extras", "Docs"}));
+
+    for (const char* wrong : {"main", "Missing", "Main,Nope"}) {
+        try {
+            pick({{W("ADDLOCAL"), W(wrong)}});
+            ADD_FAILURE() << "ADDLOCAL=" << wrong << " was accepted";
+        } catch (const InstallError& error) {
+            EXPECT_NE(std::string(error.what()).find("ADDLOCAL names the feature"),
+                      std::string::npos)
+                << error.what();
+        }
+    }
+    EXPECT_THROW(pick({{W("REMOVE"), W("Gone")}}), InstallError);
+}
+
 TEST(FeatureSelection, WithoutFeaturesEveryComponentWhoseConditionHolds) {
     PackageContents package = Sample();
     package.features.clear();

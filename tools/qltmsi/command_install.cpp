@@ -23,8 +23,9 @@ constexpr std::string_view kHelp =
     "    package's embedded cabinets, cabinets beside it, or its source tree;\n"
     "  - registers product and components as Windows Installer does.\n"
     "Features are installed by their Level against INSTALLLEVEL, as the\n"
-    "Condition table changes it; components of installed features whose\n"
-    "Condition holds are laid out. Conditions see the properties of 64-bit\n"
+    "Condition table changes it, or, when ADDLOCAL or REMOVE is given (a\n"
+    "comma-separated list of features, or ALL), by those, as on Windows;\n"
+    "components of installed features whose Condition holds are laid out. Conditions see the properties of 64-bit\n"
     "Windows 10 (--32-bit: of 32-bit Windows 10), the package's and the\n"
     "command line's.\n"
     "PACKAGE may be a native path or a Windows path. PROPERTY=VALUE sets a\n"
@@ -32,8 +33,8 @@ constexpr std::string_view kHelp =
     "a custom action would set, at any level), INSTALLLEVEL, or any other.\n"
     "\n"
     "This is not a full installer: it runs no custom actions, and does not\n"
-    "process the registry, shortcut, service, font or other tables, feature\n"
-    "choices (ADDLOCAL, REMOVE), upgrades or repairs. A product that is\n"
+    "process the registry, shortcut, service, font or other tables, other\n"
+    "feature choices (ADDSOURCE, ADVERTISE, ...), upgrades or repairs. A product that is\n"
     "already installed is refused. Cabinets may be MSZIP, LZX, Quantum or\n"
     "stored, and a file may go on from one cabinet into the next.\n";
 

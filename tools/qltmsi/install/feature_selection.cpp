@@ -3,7 +3,8 @@
 
 #include <windows.h>
 
-#include <functional>
+#include <algorithm>
+#include <vector>
 
 #include "install/condition.h"
 
@@ -24,6 +25,39 @@ WideString lowered(WideString text) {
     return text;
 }
 
+bool isAll(const WideString& list) {
+    return list.size() == 3 && (list[0] | 0x20) == WCHAR('a') && (list[1] | 0x20) == WCHAR('l') &&
+           (list[2] | 0x20) == WCHAR('l');
+}
+
+// The features a comma-separated request (ADDLOCAL, REMOVE) names, or every
+// feature for ALL. Feature names are case-sensitive; one the package lacks
+// is refused rather than quietly left out.
+std::vector<WideString> requestedFeatures(const WideString& list, const char* property,
+                                          const std::map<WideString, const FeatureRow*>& features) {
+    std::vector<WideString> keys;
+    if (isAll(list)) {
+        for (const auto& [key, row] : features)
+            keys.push_back(key);
+        return keys;
+    }
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t comma = list.find(WCHAR(','), start);
+        if (comma == WideString::npos)
+            comma = list.size();
+        WideString key = list.substr(start, comma - start);
+        start = comma + 1;
+        if (key.empty())
+            continue;
+        if (!features.count(key))
+            throw InstallError(std::string(property) + " names the feature '" + toUtf8(key) +
+                               "', which the package does not have");
+        keys.push_back(key);
+    }
+    return keys;
+}
+
 }  // namespace
 
 Selection selectFeatures(const PackageContents& package,
@@ -33,9 +67,18 @@ Selection selectFeatures(const PackageContents& package,
     for (const auto& [name, value] : environment)
         variables[lowered(name)] = value;
     ConditionContext context;
+    // The Installer sets Preselected when the command line chooses the
+    // features itself.
+    auto given = [&](LPCWSTR name) {
+        auto it = properties.find(name);
+        return it != properties.end() && !it->second.empty();
+    };
+    const bool preselected = given(TEXT("ADDLOCAL")) || given(TEXT("REMOVE"));
     context.property = [&](const WideString& name) {
         auto it = properties.find(name);
-        return it == properties.end() ? WideString() : it->second;
+        if (it == properties.end())
+            return name == TEXT("Preselected") && preselected ? WideString(TEXT("1")) : WideString();
+        return it->second;
     };
     context.environment = [&](const WideString& name) {
         auto it = variables.find(lowered(name));
@@ -76,26 +119,59 @@ Selection selectFeatures(const PackageContents& package,
             holds(row.condition, "the Condition row of feature " + toUtf8(row.feature)))
             levels[row.feature] = row.level;
 
-    // A feature is installed when its level is within INSTALLLEVEL and its
-    // parent is installed; a parent missing from the table counts as none.
-    std::map<WideString, bool> chosen;
-    std::function<bool(const WideString&, int)> isChosen = [&](const WideString& key,
-                                                               int depth) -> bool {
-        if (auto done = chosen.find(key); done != chosen.end())
-            return done->second;
+    // A feature of level 0, or under one, is disabled: nothing installs it.
+    auto parentOf = [&](const WideString& key) -> const WideString* {
         const FeatureRow* row = features.at(key);
-        int level = levels[key];
-        bool on = level > 0 && level <= installLevel;
-        if (on && !row->parent.empty() && row->parent != key && features.count(row->parent)) {
-            if (depth > int(features.size()))
-                throw InstallError("the Feature table loops at '" + toUtf8(key) + "'");
-            on = isChosen(row->parent, depth + 1);
-        }
-        return chosen[key] = on;
+        if (row->parent.empty() || row->parent == key || !features.count(row->parent))
+            return nullptr;
+        return &row->parent;
     };
-    for (const auto& feature : package.features)
-        if (isChosen(feature.key, 0))
-            selection.features.insert(feature.key);
+    auto ancestry = [&](const WideString& key) {
+        std::vector<WideString> chain{key};
+        for (const WideString* parent = parentOf(key); parent; parent = parentOf(*parent)) {
+            if (chain.size() > features.size())
+                throw InstallError("the Feature table loops at '" + toUtf8(key) + "'");
+            chain.push_back(*parent);
+        }
+        return chain;
+    };
+    auto enabled = [&](const WideString& key) {
+        for (const auto& link : ancestry(key))
+            if (levels[link] <= 0)
+                return false;
+        return true;
+    };
+
+    const WideString addLocal = context.property(TEXT("ADDLOCAL"));
+    const WideString remove = context.property(TEXT("REMOVE"));
+    if (addLocal.empty() && remove.empty()) {
+        // A feature is installed when its level is within INSTALLLEVEL and
+        // its parent is installed.
+        for (const auto& feature : package.features) {
+            bool on = true;
+            for (const auto& link : ancestry(feature.key))
+                on = on && levels[link] > 0 && levels[link] <= installLevel;
+            if (on)
+                selection.features.insert(feature.key);
+        }
+    } else {
+        // Feature requests replace the levels' choice: ADDLOCAL first, each
+        // feature with the parents it needs, then REMOVE, each feature with
+        // what lies under it.
+        for (const WideString& key : requestedFeatures(addLocal, "ADDLOCAL", features)) {
+            if (!enabled(key))
+                continue;
+            for (const auto& link : ancestry(key))
+                selection.features.insert(link);
+        }
+        for (const WideString& key : requestedFeatures(remove, "REMOVE", features)) {
+            for (const auto& feature : package.features) {
+                const auto chain = ancestry(feature.key);
+                if (std::find(chain.begin(), chain.end(), key) != chain.end())
+                    selection.features.erase(feature.key);
+            }
+        }
+    }
 
     std::set<WideString> wanted;
     if (package.features.empty()) {

@@ -1,7 +1,8 @@
 // Which features and components an install puts in place: features by their
 // Level against INSTALLLEVEL, as the Condition table changes the levels, and
 // under their parents; components of the chosen features whose own
-// Condition holds.
+// Condition holds. ADDLOCAL and REMOVE, when given, choose the features
+// instead of the levels, as on Windows.
 #pragma once
 
 #include <map>
@@ -19,7 +20,8 @@ struct Selection {
 
 // `properties` are those conditions see (package, system, command line,
 // merged); `environment` the variables they see. Throws InstallError for a
-// condition that does not parse or an INSTALLLEVEL that is not a number.
+// condition that does not parse, an INSTALLLEVEL that is not a number, or an
+// ADDLOCAL or REMOVE naming a feature the package lacks.
 // A package without features installs every component whose condition holds.
 Selection selectFeatures(const PackageContents& package,
                          const std::map<WideString, WideString>& properties,
