@@ -118,13 +118,27 @@ void DescribeNewCopy(MSIHANDLE record, LPCWSTR newFilePath, LONG size) {
     MsiRecordSetInteger(record, kFileSequence, 0);
 }
 
+// True when `name` is the row's FileName or, for a "short|long" value, one
+// of its two names, without regard to case.
+bool IsCurrentName(WideView current, WideView name) {
+    if (EqualsIgnoringAsciiCase(current, name)) {
+        return true;
+    }
+    const size_t bar = current.rfind(TEXT('|'));
+    return bar != WideView::npos && (EqualsIgnoringAsciiCase(current.substr(0, bar), name) ||
+                                     EqualsIgnoringAsciiCase(current.substr(bar + 1), name));
+}
+
+// A name the file already carries leaves FileName as it is: given the long
+// name alone, the row would lose its short name, and a long name alone is
+// no valid FileName value.
 UINT RenameFile(MSIHANDLE record, LPCWSTR newFileName) {
     std::basic_string<WCHAR> current;
     const UINT status = ReadRecordText(record, kFileName, kTextChars, current);
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    if (EqualsIgnoringAsciiCase(current, newFileName)) {
+    if (IsCurrentName(current, newFileName)) {
         return ERROR_SUCCESS;
     }
     return MsiRecordSetStringW(record, kFileName, newFileName);

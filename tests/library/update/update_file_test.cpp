@@ -92,6 +92,27 @@ TEST_F(UpdateFileTest, FilesWithoutVersionAndTheNewName) {
               (Table{{"O'Neil's.txt"}}));
 }
 
+// Given either of a "short|long" value's names, or the whole value, the row
+// keeps both; another name replaces the value as given.
+TEST_F(UpdateFileTest, ANameTheFileAlreadyCarriesKeepsFileNameAsItIs) {
+    ASSERT_EQ(Execute(Database(), "UPDATE `File` SET `FileName`='README~1.TXT|Read Me Now.txt' "
+                                  "WHERE `File`='spaced'"),
+              0u);
+    const std::string copy = NewCopy("spaced v2.txt", "new");
+    for (const char* same : {"Read Me Now.txt", "read me now.TXT", "README~1.TXT", "readme~1.txt",
+                             "README~1.TXT|Read Me Now.txt"}) {
+        ASSERT_EQ(Update(InApp("Read Me Now.txt"), copy, same), 0u) << same;
+        EXPECT_EQ(FileRow("spaced")[2], "README~1.TXT|Read Me Now.txt") << same;
+    }
+    for (const char* other : {"Read Me Later.txt", "README~1.TXT|Read Me Later.txt", "Now.txt"}) {
+        ASSERT_EQ(Execute(Database(), "UPDATE `File` SET `FileName`='README~1.TXT|Read Me Now.txt' "
+                                      "WHERE `File`='spaced'"),
+                  0u);
+        ASSERT_EQ(Update(InApp("Read Me Now.txt"), copy, other), 0u) << other;
+        EXPECT_EQ(FileRow("spaced")[2], other);
+    }
+}
+
 // The row's FileSize is a signed 32-bit number: a copy whose size it can't
 // hold, or that can't be opened to take it, would be recorded with a wrong
 // size while the cabinet holds the real bytes.
