@@ -4,7 +4,10 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <map>
 #include <optional>
+#include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -12,6 +15,7 @@
 #include "command_table.h"
 #include "host/host.h"
 #include "include/qltmsi.h"
+#include "short_names.h"
 
 namespace qltmsi {
 
@@ -25,9 +29,11 @@ constexpr std::string_view kHelp =
     "Replaces (--replace) or removes (--remove) installed files inside the cached\n"
     "package of an installed product and writes the package back. INSTALLED is the\n"
     "file's installed path; NEWFILE the file that takes its place; NEWNAME, when\n"
-    "given, the file name the package records for it (by default the name it is\n"
-    "installed under). --package-code refuses the\n"
-    "work unless the installed package is that one; --transform applies a\n"
+    "given, the file name the package records for it. Without NEWNAME the\n"
+    "package keeps the name it records as it is. A NEWNAME that is no 8.3 name\n"
+    "is recorded with a short name made for it (NAME~1.EXT, unique among the\n"
+    "files of its folder), as SHORT|LONG; a NEWNAME holding '|' is recorded as\n"
+    "given. --package-code refuses the work unless the installed package is that one; --transform applies a\n"
     "transform first. With --backup, an undo record is left in DIR and its backup\n"
     "string (the command that puts the package back) is printed; run it with\n"
     "'qltmsi run'. Native paths are accepted and shown in their Windows form.\n"
@@ -48,6 +54,7 @@ struct Replacement {
     WideString installed;
     WideString newFile;  // empty: remove
     WideString newName;  // the name the package records after the update
+    bool nameGiven = false;
 };
 
 struct PatchRequest {
@@ -81,11 +88,12 @@ std::optional<Replacement> parseReplace(const std::string& text) {
         if (newName.empty() || newPart.empty())
             return std::nullopt;
     }
-    // The library needs the name the package is to record; by default the
-    // file keeps the name it is installed under.
+    // The library needs the name the package is to record; the name the
+    // file is installed under is one the row already carries, which leaves
+    // the row's FileName as it is.
     WideString installed = windowsPathOf(text.substr(0, equals));
     WideString name = newName.empty() ? fileNameOf(installed) : toWide(newName);
-    return Replacement{installed, windowsPathOf(newPart), name};
+    return Replacement{installed, windowsPathOf(newPart), name, !newName.empty()};
 }
 
 std::optional<PatchRequest> parse(const std::vector<std::string>& args, int* exitCode) {
@@ -213,6 +221,46 @@ bool preflight(const PatchRequest& request) {
     return true;
 }
 
+bool sameIgnoringAsciiCase(WideView a, WideView b) {
+    auto lower = [](WCHAR c) {
+        return c >= WCHAR('A') && c <= WCHAR('Z') ? WCHAR(c - WCHAR('A') + WCHAR('a')) : c;
+    };
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    return true;
+}
+
+// Gives each new long name a short name of its own beside it, unique among
+// the files of its folder and the names given before it in this patch.
+bool addShortNames(PatchRequest& request) {
+    std::map<WideString, std::set<WideString>> takenByFolder;
+    for (auto& change : request.changes) {
+        if (change.newFile.empty() || !change.nameGiven ||
+            change.newName.find(WCHAR('|')) != WideString::npos || isShortName(change.newName) ||
+            sameIgnoringAsciiCase(change.newName, fileNameOf(change.installed)))
+            continue;
+        const WideString folder = folderOf(change.installed);
+        try {
+            auto found = takenByFolder.find(folder);
+            if (found == takenByFolder.end())
+                found = takenByFolder
+                            .emplace(folder, shortNamesBeside(request.product, change.installed))
+                            .first;
+            const WideString shortName = makeShortName(change.newName, found->second);
+            found->second.insert(shortName);
+            change.newName = shortName + TEXT("|") + change.newName;
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "qltmsi patch: cannot choose a short name for %s: %s\n",
+                         toUtf8(change.newName).c_str(), error.what());
+            return false;
+        }
+    }
+    return true;
+}
+
 int patch(QLTMSI_HANDLE handle, const PatchRequest& request) {
     const WCHAR* first = nullptr;
     const WCHAR* second = nullptr;
@@ -267,7 +315,7 @@ int run(const std::vector<std::string>& args) {
     auto request = parse(args, &exitCode);
     if (!request)
         return exitCode;
-    if (!preflight(*request))
+    if (!preflight(*request) || !addShortNames(*request))
         return kExitFailure;
     progress = ProgressDisplay{host::isTerminal(stderr)};
 
