@@ -12,6 +12,7 @@ void InitContext(PatchContext& context) {
     context.reverseTransformPath[0] = 0;
     context.newCabCachePath[0] = 0;
     context.cabCachePath[0] = 0;
+    context.cabCacheKept = false;
     context.backupString.reset();
     context.productCode.reset();
     context.transformPath.reset();

@@ -30,6 +30,9 @@ struct PatchContext {
     WidePath reverseTransformPath{};
     WidePath newCabCachePath{};
     WidePath cabCachePath{};
+    // The commit left cabCachePath named by the package, because it wrote
+    // no cabinet of its own: it must outlive the commit.
+    bool cabCacheKept = false;
     std::array<char, kMessageTextChars> messageText{};
     std::optional<WideString> backupString;  // at most kBackupStringChars
     CabinetWorkArea cabinet;

@@ -249,10 +249,14 @@ bool RestoreCabCacheProperty(RestoreRun& run) {
         if (!GetField(row.get(), 2, run.restoredCabCache) || IsEmpty(run.restoredCabCache)) {
             return true;
         }
-        // Never over the cab cache the committed package names: a stop
-        // later on would leave that package without its files.
+        // The package names the cab cache it named before the commit: the
+        // commit kept it (it wrote no cabinet), so it holds what the backup
+        // holds. Never written over: a stop later on would leave the
+        // committed package without its files.
         if (EqualsIgnoringAsciiCase(run.restoredCabCache.data(), run.committedCabCache.data())) {
-            return false;
+            return platformCalls.fileAttributes(run.restoredCabCache.data()) !=
+                       INVALID_FILE_ATTRIBUTES ||
+                   platformCalls.copyFile(run.cabBackup.data(), run.restoredCabCache.data(), TRUE);
         }
         run.placedCabCache = ReplaceWithCopy(run.cabBackup.data(), run.restoredCabCache.data());
         return run.placedCabCache;

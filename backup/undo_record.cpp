@@ -55,6 +55,15 @@ void ReadPackageCode(MSIHANDLE database, WCHAR (&code)[kPackageCodeChars]) {
     }
 }
 
+// The cab cache the committed package names: the new one, the previous one
+// when the commit kept it, or none (an empty path) when it wrote no cabinet.
+LPCWSTR CommittedCabCache(const PatchContext& context) {
+    if (!IsEmpty(context.newCabCachePath)) {
+        return context.newCabCachePath.data();
+    }
+    return context.cabCacheKept ? context.cabCachePath.data() : TEXT("");
+}
+
 }  // namespace
 
 UINT MakeReverseTransform(PatchContext& context) {
@@ -167,9 +176,8 @@ DWORD MakeUndoRecord(PatchContext& context, LPCWSTR backupDirectory) {
                          context.reverseTransformPath.data()) == ERROR_SUCCESS &&
         (packageCode[0] == 0 ||
          WriteStringValue(entryKey.get(), kPackageGuidValue, packageCode) == ERROR_SUCCESS) &&
-        (IsEmpty(context.newCabCachePath) ||
-         WriteStringValue(entryKey.get(), kCommittedCabCacheValue,
-                          context.newCabCachePath.data()) == ERROR_SUCCESS);
+        WriteStringValue(entryKey.get(), kCommittedCabCacheValue,
+                         CommittedCabCache(context)) == ERROR_SUCCESS;
     if (!written) {
         return abandon();
     }

@@ -108,6 +108,58 @@ UINT NumberFileRow(MSIHANDLE database, LPCWSTR name, LONG& sequence) {
     return result;
 }
 
+// Whether the File table has a row keyed `name`; 0, or the Installer's error.
+UINT FindFileRow(MSIHANDLE database, LPCWSTR name, bool& found) {
+    found = false;
+    MsiHandle key(MsiCreateRecord(1));
+    if (key.get() == 0) {
+        return ERROR_OUTOFMEMORY;
+    }
+    UINT result = MsiRecordSetStringW(key.get(), 1, name);
+    MsiHandle view;
+    if (result == ERROR_SUCCESS) {
+        result =
+            OpenExecutedView(database, TEXT("SELECT `File` FROM `File` WHERE `File`=?"), key.get(), view);
+    }
+    if (result != ERROR_SUCCESS) {
+        return result;
+    }
+    MsiHandle row;
+    result = MsiViewFetch(view.get(), row.Receive());
+    found = result == ERROR_SUCCESS;
+    return result == ERROR_NO_MORE_ITEMS ? ERROR_SUCCESS : result;
+}
+
+// How many work-table rows name a file that a File row still points at:
+// only those go into the new cabinet. 0, or the Installer's error.
+UINT CountArchivableRows(MSIHANDLE database, DWORD& count) {
+    count = 0;
+    MsiHandle view;
+    UINT result = OpenExecutedView(database, TEXT("SELECT `Name` FROM `") WORK_TABLE TEXT("`"), 0, view);
+    if (result != ERROR_SUCCESS) {
+        return result;
+    }
+    for (;;) {
+        MsiHandle row;
+        if (MsiViewFetch(view.get(), row.Receive()) != ERROR_SUCCESS) {
+            return ERROR_SUCCESS;
+        }
+        WidePath name{};
+        if (ReadRecordText(row.get(), 1, name) != ERROR_SUCCESS) {
+            return ERROR_FUNCTION_FAILED;
+        }
+        if (name[0] == 0) {
+            continue;
+        }
+        bool found = false;
+        result = FindFileRow(database, name.data(), found);
+        if (result != ERROR_SUCCESS) {
+            return result;
+        }
+        count += found ? 1 : 0;
+    }
+}
+
 // Archives the work table's rows; the result of BuildCabinet's loop.
 UINT ArchiveRows(CabinetWorkArea& area, MSIHANDLE database, PatchContext& context,
                  ProgressCallback progress) {
@@ -139,6 +191,16 @@ UINT ArchiveRows(CabinetWorkArea& area, MSIHANDLE database, PatchContext& contex
         if (fullPath[0] == 0) {
             return 1;
         }
+        // A file whose row was removed in this patch, or earlier, is named
+        // by nothing: it does not go into the new cabinet.
+        bool inFileTable = false;
+        result = FindFileRow(database, name.data(), inFileTable);
+        if (result != ERROR_SUCCESS) {
+            return result;
+        }
+        if (!inFileTable) {
+            continue;
+        }
         Tick(progress);
         WidePath joined{};
         const LPCWSTR source = ChooseSource(fullPath, newName, joined);
@@ -154,18 +216,16 @@ UINT ArchiveRows(CabinetWorkArea& area, MSIHANDLE database, PatchContext& contex
     }
 }
 
-// Adds the row naming the new cab cache to the working copy's Property
-// table.
-UINT NameCabCache(PatchContext& context) {
+// Adds the row naming the cab cache to the working copy's Property table.
+UINT NameCabCache(PatchContext& context, const WidePath& cabCache) {
     MsiHandle view;
-    if (OpenExecutedView(context.database, TEXT("SELECT * FROM `Property`"), 0, view) !=
-        ERROR_SUCCESS) {
+    if (OpenExecutedView(context.database, TEXT("SELECT * FROM `Property`"), 0, view) != ERROR_SUCCESS) {
         return QLTMSI_ERROR_CABINET;
     }
     MsiHandle row(MsiCreateRecord(2));
     if (row.get() == 0 ||
         MsiRecordSetStringW(row.get(), 1, TEXT("QuilletCabCache")) != ERROR_SUCCESS ||
-        MsiRecordSetStringW(row.get(), 2, context.newCabCachePath.data()) != ERROR_SUCCESS ||
+        MsiRecordSetStringW(row.get(), 2, cabCache.data()) != ERROR_SUCCESS ||
         MsiViewModify(view.get(), MSIMODIFY_INSERT, row.get()) != ERROR_SUCCESS) {
         // A package that does not name its cab cache loses its files once
         // the previous cab cache is deleted.
@@ -203,6 +263,47 @@ UINT WriteCabinetStream(MSIHANDLE cabCache, LPCWSTR cabinetPath) {
         result = MsiViewModify(view.get(), MSIMODIFY_UPDATE, row.get());
     }
     return result;
+}
+
+bool WorkTableExists(MSIHANDLE database) {
+    MsiHandle view;
+    return MsiDatabaseOpenViewW(database, TEXT("SELECT `Name` FROM `") WORK_TABLE TEXT("`"),
+                                view.Receive()) == ERROR_SUCCESS;
+}
+
+UINT DropWorkTable(MSIHANDLE database) {
+    MsiHandle view;
+    return OpenExecutedView(database, TEXT("DROP TABLE `") WORK_TABLE TEXT("`"), 0, view);
+}
+
+// A commit that removed files and replaced none: no cabinet is built. The
+// previous cab cache, if any, still holds the files of the other rows, so
+// the package goes on naming it (the open took that row out of the working
+// copy).
+UINT KeepCabCache(PatchContext& context) {
+    if (context.cabCachePath[0] == 0) {
+        return ERROR_SUCCESS;
+    }
+    const UINT result = NameCabCache(context, context.cabCachePath);
+    if (result == ERROR_SUCCESS) {
+        context.cabCacheKept = true;
+    }
+    return result;
+}
+
+// Every file the work table listed has lost its File row: no cabinet, no
+// Media row for it, and no cab cache named. The previous one goes once the
+// package is in place.
+UINT CommitWithoutCabinet(PatchContext& context) {
+    UINT result = DropWorkTable(context.database);
+    if (result != ERROR_SUCCESS) {
+        return result;
+    }
+    WCHAR statement[kStatementChars];
+    wsprintfW(statement, TEXT("DELETE FROM `Media` WHERE `DiskId`=%i"),
+              static_cast<int>(context.updateDiskId));
+    MsiHandle view;
+    return OpenExecutedView(context.database, statement, 0, view);
 }
 
 // Same path, ignoring the case of ASCII letters.
@@ -280,7 +381,7 @@ UINT StoreCabinet(PatchContext& context, LPCWSTR cabinetPath) {
                          cabCache.Receive()) != ERROR_SUCCESS) {
         return 1;
     }
-    UINT result = NameCabCache(context);
+    UINT result = NameCabCache(context, context.newCabCachePath);
     if (result != ERROR_SUCCESS) {
         return result;
     }
@@ -294,15 +395,43 @@ UINT StoreCabinet(PatchContext& context, LPCWSTR cabinetPath) {
 
 UINT ArchiveUpdatedFiles(PatchContext& context) {
     CabinetWorkArea& area = context.cabinet;
-    if (area.queuedFileCount == 0) {
-        return context.changesPending ? QLTMSI_ERROR_CABINET : 0;
+    if (context.changesPending == 0) {
+        return 0;
     }
     // The work table went with the first commit; a second one must not
     // build an empty cabinet over the first.
     if (area.cabinetParameters.szCabPath[0] != 0) {
+        context.lastMessageId = kMessageArchiveCreate;
         return QLTMSI_ERROR_CABINET;
     }
+    if (!WorkTableExists(context.database)) {
+        if (context.updateSequence != 0) {
+            context.lastMessageId = kMessageArchiveCreate;
+            return QLTMSI_ERROR_CABINET;
+        }
+        // Nothing was replaced: only removals.
+        if (KeepCabCache(context) != ERROR_SUCCESS) {
+            context.lastMessageId = kMessageCommit;
+            return QLTMSI_ERROR_CABINET;
+        }
+        return ERROR_SUCCESS;
+    }
+    // A first replacement that stopped before the library's Media row was
+    // in place leaves no range to number the archived files in.
+    if (context.updateSequence == 0) {
+        context.lastMessageId = kMessageUpdateFile;
+        return QLTMSI_ERROR_CABINET;
+    }
+    DWORD archivable = 0;
+    UINT result = CountArchivableRows(context.database, archivable);
+    if (result == ERROR_SUCCESS && archivable == 0) {
+        result = CommitWithoutCabinet(context);
+    }
+    if (result != ERROR_SUCCESS || archivable == 0) {
+        return result;
+    }
     if (BuildCabinet(area, context.database, context, context.progressCallback) != 0) {
+        context.lastMessageId = kMessageArchiveCreate;
         return QLTMSI_ERROR_CABINET;
     }
     WidePath cabinetPath{};
@@ -311,16 +440,14 @@ UINT ArchiveUpdatedFiles(PatchContext& context) {
         cabinetPath[0] = 0;
     }
     if (StoreCabinet(context, cabinetPath.data()) != 0) {
+        context.lastMessageId = kMessageInsertStream;
         return QLTMSI_ERROR_CABINET;
-    }
-    if (context.database == 0) {
-        return 0;
     }
     WCHAR statement[kStatementChars];
     wsprintfW(statement, TEXT("SELECT `LastSequence` FROM `Media` WHERE `DiskId`=%i"),
               static_cast<int>(context.updateDiskId));
     MsiHandle view;
-    UINT result = OpenExecutedView(context.database, statement, 0, view);
+    result = OpenExecutedView(context.database, statement, 0, view);
     MsiHandle row;
     if (result == ERROR_SUCCESS) {
         result = MsiViewFetch(view.get(), row.Receive());
@@ -344,12 +471,17 @@ UINT CommitDatabase(PatchContext& context) {
     if (context.database == 0) {
         return 0;
     }
+    // The archive's failures record what failed; the rest is the commit's.
+    const LONG messageBefore = context.lastMessageId;
+    context.lastMessageId = 0;
     UINT result = ArchiveUpdatedFiles(context);
     if (result == ERROR_SUCCESS) {
         result = MsiDatabaseCommit(context.database);
     }
-    if (result != ERROR_SUCCESS) {
+    if (result != ERROR_SUCCESS && context.lastMessageId == 0) {
         context.lastMessageId = kMessageCommit;
+    } else if (result == ERROR_SUCCESS) {
+        context.lastMessageId = messageBefore;
     }
     return result;
 }
@@ -382,7 +514,7 @@ UINT FinishCommit(PatchContext& context, LPCWSTR backupDirectory) {
         context.newCabCachePath[0] = 0;
     }
     if (result == 0 && !IsEmpty(context.cabCachePath)) {
-        if (!cabCacheIsNew) {
+        if (!cabCacheIsNew && !context.cabCacheKept) {
             platformCalls.deleteFile(context.cabCachePath.data());
         }
         context.cabCachePath[0] = 0;

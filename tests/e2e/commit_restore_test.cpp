@@ -450,6 +450,109 @@ TEST_F(EndToEnd, RoundTripThroughEitherWayLeavesThePackageAsBefore) {
     handle_ = QLTMsiOpen();
 }
 
+// Removals commit: without an earlier cabinet no cab cache is made; with
+// one, a removal alone keeps it, and a removal beside a replacement leaves
+// the removed file out of the new cabinet. A file replaced and removed in
+// one patch leaves no cabinet at all. Each commit's entry puts it back.
+TEST_F(EndToEnd, RemovalsCommitAndTheirEntriesPutThemBack) {
+    InstallTrio("{3C5E7A90-1B2D-4F60-8A1C-2E3F40506075}");
+    const Dump original = MsiDump(installed_);
+    ASSERT_EQ(CabCacheProperty(), "");
+    auto session = [&](const std::string& name,
+                       const std::vector<std::pair<std::string, std::string>>& changes) {
+        if (handle_ == -1)
+            handle_ = QLTMsiOpen();
+        EXPECT_EQ(Open(product_), QLTMSI_SUCCESS) << LastMessage();
+        for (const auto& [file, bytes] : changes) {
+            const bool removal = bytes.empty();
+            EXPECT_EQ(Update(Installed(file), removal ? std::nullopt
+                                                      : std::optional(NewFile(file, bytes)),
+                             file),
+                      0u)
+                << file << ": " << LastMessage();
+        }
+        Commit commit = CommitWith(BackupFolder(name));
+        QLTMsiClose(handle_);
+        handle_ = -1;
+        EXPECT_EQ(commit.status, QLTMSI_SUCCESS) << name << ": " << commit.message;
+        EXPECT_FALSE(commit.backupString.empty()) << name;
+        EXPECT_EQ(TemporaryFiles(), std::vector<std::string>{}) << name;
+        return commit;
+    };
+    auto fileKeys = [&] {
+        std::set<std::string> keys;
+        for (const auto& line : OutputLines("msiinfo export " + Quoted(installed_) + " File"))
+            keys.insert(line.substr(0, line.find('\t')));
+        return keys;
+    };
+    auto libraryMedia = [&] {
+        const auto lines =
+            OutputLines("(msiinfo export " + Quoted(installed_) + " Media | grep -c QuilletCab || true)");
+        return lines.empty() ? std::string("<no output>") : lines.front();
+    };
+    auto restore = [&](const Commit& commit, const Dump& expected) {
+        Finished run = RunThroughRunner(commit.backupString);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(MsiDump(installed_), expected);
+        EXPECT_FALSE(EntryExists(commit.entry));
+    };
+
+    // No earlier cabinet: a removal alone, then a file replaced and removed.
+    for (const auto& changes : {std::vector<std::pair<std::string, std::string>>{{"plain.txt", ""}},
+                                {{"plain.txt", "plain, replaced\n"}, {"plain.txt", ""}}}) {
+        const Commit commit = session("plain" + std::to_string(changes.size()), changes);
+        EXPECT_EQ(fileKeys().count("plain"), 0u);
+        EXPECT_EQ(CabCacheProperty(), "");
+        EXPECT_EQ(libraryMedia(), "0");
+        for (const auto& entry : fs::directory_iterator(installed_.parent_path()))
+            EXPECT_TRUE(entry.path() == installed_ ||entry.path().filename().string().rfind(installed_.stem().string() + ".", 0) != 0)
+                << "no cab cache beside the package: " << entry.path();
+        restore(commit, original);
+    }
+
+    // An earlier cabinet holding readme and notes.
+    const Commit first = session("first", {{"readme.txt", "readme, first\n"},
+                                           {"notes.txt", "notes, first\n"}});
+    const Dump afterFirst = MsiDump(installed_);
+    const std::string firstCabCache = CabCacheProperty();
+    const Dump firstCabinet = CabinetOfCabCache(Native(Wide(firstCabCache)));
+
+    // A removal alone: the package goes on naming the same cab cache.
+    const Commit removal = session("removal", {{"readme.txt", ""}});
+    EXPECT_EQ(fileKeys().count("readme"), 0u);
+    EXPECT_EQ(CabCacheProperty(), firstCabCache);
+    EXPECT_EQ(CabinetOfCabCache(Native(Wide(firstCabCache))), firstCabinet);
+    EXPECT_EQ(libraryMedia(), "1");
+    restore(removal, afterFirst);
+    EXPECT_EQ(CabinetOfCabCache(Native(Wide(firstCabCache))), firstCabinet);
+
+    // A removal beside a replacement: the new cabinet holds what the rows
+    // point at, and the first cab cache goes.
+    const Commit mixed = session("mixed", {{"notes.txt", ""}, {"plain.txt", "plain, mixed\n"}});
+    const std::string mixedCabCache = CabCacheProperty();
+    EXPECT_NE(mixedCabCache, firstCabCache);
+    EXPECT_EQ(CabinetOfCabCache(Native(Wide(mixedCabCache))),
+              (Dump{{"plain", "plain, mixed\n"}, {"readme", "readme, first\n"}}));
+    EXPECT_FALSE(fs::exists(Native(Wide(firstCabCache))));
+    restore(mixed, afterFirst);
+    EXPECT_TRUE(fs::exists(Native(Wide(firstCabCache))));
+    EXPECT_FALSE(fs::exists(Native(Wide(mixedCabCache))));
+
+    // Every file of the earlier cabinet removed: no cabinet, and the first
+    // cab cache goes once nothing names it.
+    const Commit emptied = session("emptied", {{"readme.txt", ""},
+                                               {"notes.txt", ""},
+                                               {"plain.txt", "plain, gone\n"},
+                                               {"plain.txt", ""}});
+    EXPECT_EQ(CabCacheProperty(), "");
+    EXPECT_EQ(libraryMedia(), "0");
+    EXPECT_FALSE(fs::exists(Native(Wide(firstCabCache))));
+    restore(emptied, afterFirst);
+    EXPECT_EQ(CabinetOfCabCache(Native(Wide(firstCabCache))), firstCabinet);
+
+    restore(first, original);
+}
+
 TEST_F(EndToEnd, EntryWhosePackageCodeNoLongerMatchesChangesNothing) {
     InstallTrio("{3C5E7A90-1B2D-4F60-8A1C-2E3F40506074}");
     ASSERT_EQ(Open(product_), QLTMSI_SUCCESS) << LastMessage();

@@ -28,10 +28,10 @@ class FaultInjection : public RoadTest {
 
     // The whole road: the second patch with an undo record, its restore and
     // a compaction of the package. True when every step succeeded.
-    bool Road() {
+    bool Road(const std::map<std::string, std::string>& files) {
         std::string problem, backupString;
         const WideString backup = Wide(WindowsPathOf(backupFolder_.string()));
-        bool succeeded = Patch(secondFiles_, backup.c_str(), problem, &backupString);
+        bool succeeded = Patch(files, backup.c_str(), problem, &backupString);
         if (succeeded && backupString.empty())
             succeeded = false;  // a commit without its undo record
         if (succeeded) {
@@ -45,11 +45,28 @@ class FaultInjection : public RoadTest {
         const WideString package = Wide(WindowsPathOf(package_.string()));
         return DefragMsiFile(package.c_str()) == QLTMSI_DEFRAG_DONE && succeeded;
     }
+
+
+    void WalkEveryFault(const std::map<std::string, std::string>& files);
 };
 
 TEST_F(FaultInjection, NoFailureOfAnyCallLosesOrLeavesAnything) {
     MakeBaseline("{7D1E3F50-2A4B-4C6D-8E9F-A0B1C2D3E4F5}");
     ASSERT_FALSE(HasFatalFailure());
+    WalkEveryFault(secondFiles_);
+}
+
+// A removal alone builds no cabinet: the package keeps naming the previous
+// cab cache, which must survive every failure, and the restore brings the
+// row back.
+TEST_F(FaultInjection, NoFailureOfARemovalLosesOrLeavesAnything) {
+    MakeBaseline("{7D1E3F50-2A4B-4C6D-8E9F-A0B1C2D3E4F6}");
+    ASSERT_FALSE(HasFatalFailure());
+    WalkEveryFault({{"readme", ""}});
+}
+
+void FaultInjection::WalkEveryFault(const std::map<std::string, std::string>& files) {
+    auto Road = [&] { return this->Road(files); };
     // The first road places the backup server; the counted one is what every
     // later run repeats.
     ResetToBaseline();

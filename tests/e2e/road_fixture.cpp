@@ -150,8 +150,10 @@ bool RoadTest::Patch(const std::map<std::string, std::string>& files, LPCWSTR ba
             break;
         const WideString installed = Wide(Installed(key)), source = Wide(file),
                          name = Wide(key + ".txt");
-        done = step("update",
-                    QLTMsiUpdateFile(handle, installed.c_str(), source.c_str(), name.c_str()));
+        // An empty new file removes the file.
+        done = step("update", QLTMsiUpdateFile(handle, installed.c_str(),
+                                               file.empty() ? nullptr : source.c_str(),
+                                               name.c_str()));
     }
     if (done)
         done = step("commit", QLTMsiCommitChanges(handle, backup));

@@ -29,8 +29,9 @@ class RoadTest : public InstalledProductTest {
 
     // Installs the product under `code` and commits the first patch.
     void MakeBaseline(const std::string& code);
-    // Open, update readme and notes, commit through the exports; false with
-    // the failing step's status and message in `problem`.
+    // Open, update the files (key to new file; an empty path removes it),
+    // commit through the exports; false with the failing step's status and
+    // message in `problem`.
     bool Patch(const std::map<std::string, std::string>& files, LPCWSTR backup,
                std::string& problem, std::string* backupString = nullptr);
     // Puts the baseline back: package and cab cache bytes, nothing else in

@@ -61,6 +61,9 @@ inline SimulatedCommit Commit(int index, const WideString& cabCache, LPCWSTR bac
     context.packagePath[packagePath.size()] = 0;
     std::copy(cabCache.begin(), cabCache.end(), context.cabCachePath.begin());
     context.cabCachePath[cabCache.size()] = 0;
+    std::copy(result.newCabCache.begin(), result.newCabCache.end(),
+              context.newCabCachePath.begin());
+    context.newCabCachePath[result.newCabCache.size()] = 0;
     EXPECT_EQ(MsiOpenDatabaseW(CPath("work/working.msi").c_str(), MSIDBOPEN_TRANSACT,
                                &context.database),
               0u);

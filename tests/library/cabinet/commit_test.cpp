@@ -154,13 +154,18 @@ class CommitTest : public LibraryTest {
 
     // The working copy and the patch context as the updates leave them, with
     // work-table rows (Name, FullPath, NewName).
-    void Prepare(const std::vector<std::vector<WideString>>& rows) {
+    void Prepare(const std::vector<std::vector<WideString>>& rows, bool replaced = true) {
         std::filesystem::create_directories(prefix_.driveC() + "/work");
         ASSERT_TRUE(CopyFileW(u"C:\\Inst\\product.msi", u"C:\\work\\copy.msi", FALSE));
         SetPath(context_.packagePath, u"C:\\Inst\\product.msi");
         SetPath(context_.workingCopyPath, u"C:\\work\\copy.msi");
         ASSERT_EQ(MsiOpenDatabaseW(u"C:\\work\\copy.msi", MSIDBOPEN_TRANSACT, &context_.database),
                   0u);
+        context_.changesPending = 1;
+        context_.progressCallback = RecordProgress;
+        if (!replaced) {
+            return;
+        }
         ASSERT_EQ(RunSql(context_.database,
                          u"CREATE TABLE `QuilletTempTable` (`Name` LONGCHAR, `FullPath` LONGCHAR, "
                          u"`NewName` LONGCHAR PRIMARY KEY `Name`) HOLD"),
@@ -175,8 +180,6 @@ class CommitTest : public LibraryTest {
         context_.updateSequence = 140;
         context_.updateDiskId = 3;
         context_.cabinet.queuedFileCount = static_cast<DWORD>(rows.size());
-        context_.changesPending = 1;
-        context_.progressCallback = RecordProgress;
     }
 
     std::map<std::string, int> Sequences(MSIHANDLE database) {
@@ -301,15 +304,19 @@ TEST_F(CommitTest, NewCabCacheNeverTakesTheNameOfTheCurrentOne) {
     EXPECT_EQ(CabCacheFiles(cabCache).count("F1"), 1u) << "the package's cab cache is kept";
 }
 
-TEST_F(CommitTest, RowWithoutFileRowIsArchivedWithoutTakingANumber) {
+// A work-table row whose File row is gone (removed in the same patch, or a
+// carried file removed earlier) names nothing: the cabinet holds exactly the
+// files the File rows point at.
+TEST_F(CommitTest, RowWithoutFileRowIsNotArchived) {
     Prepare({{u"F1", MakeFile("new/one.txt", "one"), u"one.txt"},
-             {u"F2", MakeFile("new/two.txt", "two"), u"two.txt"},
-             {u"Ghost", MakeFile("new/ghost.txt", "ghost"), u"ghost.txt"}});
+             {u"Ghost", MakeFile("new/ghost.txt", "ghost"), u"ghost.txt"},
+             {u"F2", MakeFile("new/two.txt", "two"), u"two.txt"}});
     ASSERT_EQ(CommitDatabase(context_), 0u);
     EXPECT_EQ(Sequences(context_.database),
               (std::map<std::string, int>{{"F1", 140}, {"F2", 141}, {"F3", 3}}));
     EXPECT_EQ(LastSequence(context_.database, 3), 142);
-    EXPECT_EQ(CabCacheFiles(context_.newCabCachePath.data()).count("Ghost"), 1u);
+    EXPECT_EQ(CabCacheFiles(context_.newCabCachePath.data()),
+              (std::map<std::string, std::string>{{"F1", "one"}, {"F2", "two"}}));
 }
 
 TEST_F(CommitTest, RowIsArchivedFromItsNewNameInTheSameFolder) {
@@ -337,7 +344,7 @@ TEST_F(CommitTest, RowsThatCannotBeArchivedFailWith4105) {
         InitContext(context_);
         Prepare({bad.row});
         EXPECT_EQ(CommitDatabase(context_), 4105u);
-        EXPECT_EQ(context_.lastMessageId, kMessageCommit);
+        EXPECT_EQ(context_.lastMessageId, kMessageArchiveCreate);
         EXPECT_EQ(context_.newCabCachePath[0], 0) << "no cab cache was made";
         EXPECT_NE(RunSql(context_.database, u"SELECT * FROM `QuilletTempTable`"), 0u);
     }
@@ -391,17 +398,77 @@ TEST_F(CommitTest, ASecondCommitOnOneContextIsRefused) {
     };
     const size_t filesBefore = count();
     EXPECT_EQ(CommitDatabase(context_), 4105u);
-    EXPECT_EQ(context_.lastMessageId, kMessageCommit);
+    EXPECT_EQ(context_.lastMessageId, kMessageArchiveCreate);
     EXPECT_EQ(count(), filesBefore) << "no second cab cache";
     EXPECT_EQ(std::string(context_.cabinet.cabinetParameters.szCabPath), cabinet);
 }
 
-TEST_F(CommitTest, NothingQueuedFailsWith4105) {
-    Prepare({});
+// Every listed file lost its File row: no cabinet, no library Media row, no
+// cab cache named; the previous one goes once the package is in place.
+TEST_F(CommitTest, NothingLeftToArchiveCommitsWithoutACabinet) {
+    for (const auto& rows : {std::vector<std::vector<WideString>>{},
+                             {{u"Ghost", MakeFile("new/ghost.txt", "ghost"), u"ghost.txt"}}}) {
+        SCOPED_TRACE(rows.size());
+        DestroyContext(context_);
+        InitContext(context_);
+        progressCalls.clear();
+        ASSERT_NO_FATAL_FAILURE(Prepare(rows));
+        SetPath(context_.cabCachePath, MakeFile("Inst/product.old.msi", "old cab cache"));
+        ASSERT_EQ(CommitDatabase(context_), 0u);
+        EXPECT_EQ(context_.lastMessageId, 0);
+        EXPECT_EQ(context_.newCabCachePath[0], 0);
+        EXPECT_EQ(context_.cabinet.cabinetParameters.szCabPath[0], 0) << "no cabinet was built";
+        EXPECT_EQ(LastSequence(context_.database, 3), 0);
+        EXPECT_EQ(Integers(context_.database, u"SELECT `DiskId`, `LastSequence` FROM `Media`")
+                      .count("3"),
+                  0u);
+        EXPECT_EQ(PropertyValue(context_.database, u"QuilletCabCache"), "<none>");
+        EXPECT_NE(RunSql(context_.database, u"SELECT * FROM `QuilletTempTable`"), 0u);
+        ASSERT_EQ(FinishCommit(context_, nullptr), 0u);
+        EXPECT_FALSE(Exists("Inst/product.old.msi")) << "nothing names it any more";
+        ASSERT_FALSE(progressCalls.empty());
+        EXPECT_EQ(progressCalls[0].code, 9);
+        EXPECT_EQ(CommitDatabase(context_), 4105u) << "a second commit";
+    }
+}
+
+// Only removals: no cabinet is built and the package goes on naming the
+// previous cab cache, which the commit keeps; without one, nothing is named.
+TEST_F(CommitTest, RemovalsAloneKeepThePreviousCabCache) {
+    Prepare({}, false);
+    SetPath(context_.cabCachePath, MakeFile("Inst/product.old.msi", "old cab cache"));
+    ASSERT_EQ(CommitDatabase(context_), 0u);
+    EXPECT_EQ(context_.newCabCachePath[0], 0);
+    EXPECT_EQ(PropertyValue(context_.database, u"QuilletCabCache"), "C:\\Inst\\product.old.msi");
+    EXPECT_EQ(Integers(context_.database, u"SELECT `DiskId`, `LastSequence` FROM `Media`")
+                  .count("3"),
+              1u);
+    ASSERT_EQ(FinishCommit(context_, nullptr), 0u);
+    EXPECT_TRUE(Exists("Inst/product.old.msi")) << "the package still names it";
+    MSIHANDLE installed = 0;
+    ASSERT_EQ(MsiOpenDatabaseW(u"C:\\Inst\\product.msi", MSIDBOPEN_READONLY, &installed), 0u);
+    EXPECT_EQ(PropertyValue(installed, u"QuilletCabCache"), "C:\\Inst\\product.old.msi");
+    MsiCloseHandle(installed);
+
+    // The open takes the row out of the working copy; no cab cache, none named.
+    DestroyContext(context_);
+    InitContext(context_);
+    Prepare({}, false);
+    ASSERT_EQ(RunSql(context_.database,
+                     u"DELETE FROM `Property` WHERE `Property`='QuilletCabCache'"),
+              0u);
+    ASSERT_EQ(CommitDatabase(context_), 0u);
+    EXPECT_EQ(PropertyValue(context_.database, u"QuilletCabCache"), "<none>");
+}
+
+// A first replacement that stopped before the library's Media row was put
+// in place leaves nothing the archived files could be numbered in.
+TEST_F(CommitTest, AnUnfinishedFirstReplacementFailsTheCommit) {
+    Prepare({{u"F1", MakeFile("new/one.txt", "one"), u"one.txt"}});
+    context_.updateSequence = 0;
     EXPECT_EQ(CommitDatabase(context_), 4105u);
-    EXPECT_EQ(context_.lastMessageId, kMessageCommit);
-    ASSERT_FALSE(progressCalls.empty());
-    EXPECT_EQ(progressCalls[0].code, 9);
+    EXPECT_EQ(context_.lastMessageId, kMessageUpdateFile);
+    EXPECT_EQ(context_.newCabCachePath[0], 0);
 }
 
 }  // namespace
