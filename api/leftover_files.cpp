@@ -6,6 +6,7 @@
 
 #include "platform/ascii_text.h"
 #include "platform/delete_own_file.h"
+#include "platform/fixed_names.h"
 #include "platform/installer_handle.h"
 #include "platform/package_lock.h"
 #include "platform/platform_calls.h"
@@ -165,8 +166,8 @@ bool ReadInstalledCabCache(LPCWSTR package, Text& cabCache) {
     MsiHandle view;
     if (MsiOpenDatabaseW(package, MSIDBOPEN_READONLY, database.Receive()) != ERROR_SUCCESS ||
         MsiDatabaseOpenViewW(database.get(),
-                             TEXT("SELECT `Value` FROM `Property` WHERE "
-                                  "`Property`='QuilletCabCache'"),
+                             TEXT("SELECT `Value` FROM `Property` WHERE `Property`='")
+                                 QUILLET_CAB_CACHE_PROPERTY TEXT("'"),
                              view.Receive()) != ERROR_SUCCESS ||
         MsiViewExecute(view.get(), 0) != ERROR_SUCCESS) {
         return false;

@@ -7,6 +7,7 @@
 #include "api/messages.h"
 #include "backup/file_fingerprint.h"
 #include "platform/ascii_text.h"
+#include "platform/fixed_names.h"
 #include "platform/installer_handle.h"
 #include "platform/platform_calls.h"
 
@@ -14,7 +15,6 @@ namespace {
 
 constexpr DWORD kPackageCodeChars = 50;
 constexpr UINT kPackageCodeProperty = 9;  // PID_REVNUMBER
-constexpr LPCWSTR kCabCacheProperty = TEXT("QuilletCabCache");
 
 UINT Fail(PatchContext& context, UINT status, LONG message) {
     context.lastMessageId = message;
@@ -52,9 +52,10 @@ UINT CheckPackageCode(MSIHANDLE summary, LPCWSTR requiredPackageCode, PatchConte
 // opened is reported.
 UINT TakeCabCacheProperty(PatchContext& context) {
     MsiHandle view;
-    const UINT status = MsiDatabaseOpenViewW(
-        context.database, TEXT("SELECT * FROM `Property` WHERE `Property`='QuilletCabCache'"),
-        view.Receive());
+    const UINT status = MsiDatabaseOpenViewW(context.database,
+                                             TEXT("SELECT * FROM `Property` WHERE `Property`='")
+                                                 QUILLET_CAB_CACHE_PROPERTY TEXT("'"),
+                                             view.Receive());
     if (status != ERROR_SUCCESS) {
         return status;
     }

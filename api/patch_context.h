@@ -19,6 +19,14 @@ using ProgressCallback = QLTMSI_PROGRESS_CALLBACK;
 inline constexpr size_t kMessageTextChars = 300;
 inline constexpr size_t kBackupStringChars = 360;
 
+// One more step of a long operation is done; the caller's progress function,
+// when there is one, hears of it.
+inline void TickProgress(ProgressCallback progress) {
+    if (progress != nullptr) {
+        progress(QLTMSI_PROGRESS_TICK, nullptr);
+    }
+}
+
 struct PatchContext {
     LONG updateSequence = 0;
     LONG updateDiskId = 0;

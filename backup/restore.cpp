@@ -9,6 +9,7 @@
 #include "platform/ascii_text.h"
 #include "platform/cab_cache_name.h"
 #include "platform/delete_own_file.h"
+#include "platform/fixed_names.h"
 #include "platform/installer_handle.h"
 #include "platform/package_lock.h"
 #include "platform/platform_calls.h"
@@ -25,14 +26,14 @@
 namespace {
 
 constexpr size_t kPackageCodeChars = 50;
-constexpr LPCWSTR kCabStreamName = TEXT("QuilletCab");
-constexpr LPCWSTR kCabCacheProperty = TEXT("QuilletCabCache");
 constexpr LPCWSTR kAllStreamsQuery = TEXT("SELECT * FROM `_Streams`");
-constexpr LPCWSTR kCabStreamQuery = TEXT("SELECT * FROM `_Streams` WHERE `Name`='QuilletCab'");
+constexpr LPCWSTR kCabStreamQuery =
+    TEXT("SELECT * FROM `_Streams` WHERE `Name`='") QUILLET_CABINET_STREAM TEXT("'");
 constexpr LPCWSTR kAllPropertiesQuery = TEXT("SELECT * FROM `Property`");
 constexpr LPCWSTR kCabCachePropertyQuery =
-    TEXT("SELECT * FROM `Property` WHERE `Property`='QuilletCabCache'");
-constexpr LPCWSTR kCabMediaQuery = TEXT("SELECT * FROM `Media` WHERE `Cabinet`='#QuilletCab'");
+    TEXT("SELECT * FROM `Property` WHERE `Property`='") QUILLET_CAB_CACHE_PROPERTY TEXT("'");
+constexpr LPCWSTR kCabMediaQuery =
+    TEXT("SELECT * FROM `Media` WHERE `Cabinet`='") QUILLET_CABINET_MEDIA TEXT("'");
 constexpr UINT kMediaSourceField = 6;
 
 enum CabBackupKind : DWORD { kBareCabinet = 0, kCabCachePackage = 1 };
@@ -171,7 +172,7 @@ bool WrapBareCabinet(RestoreRun& run) {
     MsiHandle record;
     *record.Receive() = MsiCreateRecord(2);
     if (record.get() == 0 ||
-        MsiRecordSetStringW(record.get(), 1, kCabStreamName) != ERROR_SUCCESS ||
+        MsiRecordSetStringW(record.get(), 1, QUILLET_CABINET_STREAM) != ERROR_SUCCESS ||
         MsiRecordSetStreamW(record.get(), 2, run.cabBackup.data()) != ERROR_SUCCESS ||
         MsiViewModify(view.get(), MSIMODIFY_INSERT, record.get()) != ERROR_SUCCESS) {
         return false;
@@ -214,7 +215,7 @@ bool AddCabCacheProperty(RestoreRun& run) {
     }
     MsiHandle record;
     *record.Receive() = MsiCreateRecord(2);
-    MsiRecordSetStringW(record.get(), 1, kCabCacheProperty);
+    MsiRecordSetStringW(record.get(), 1, QUILLET_CAB_CACHE_PROPERTY);
     MsiRecordSetStringW(record.get(), 2, run.newCabCache.data());
     MsiViewModify(view.get(), MSIMODIFY_INSERT, record.get());
     return true;
@@ -285,7 +286,7 @@ void PointMediaAtCabCache(RestoreRun& run) {
         if (MsiViewFetch(view.get(), row.Receive()) != ERROR_SUCCESS) {
             break;
         }
-        MsiRecordSetStringW(row.get(), kMediaSourceField, kCabCacheProperty);
+        MsiRecordSetStringW(row.get(), kMediaSourceField, QUILLET_CAB_CACHE_PROPERTY);
         MsiViewModify(view.get(), MSIMODIFY_UPDATE, row.get());
     }
 }

@@ -3,6 +3,7 @@
 // registry writes of a record are each complete, so its state is usable.
 #include "backup/undo_entry_lock.h"
 
+#include "platform/fixed_names.h"
 #include "platform/object_namespaces.h"
 #include "platform/platform_calls.h"
 
@@ -15,8 +16,8 @@ constexpr DWORD kWaitMilliseconds = 60000;
 }  // namespace
 
 LPCWSTR UndoEntryMutexName(DWORD version) {
-    return HasObjectNamespaces(version) ? TEXT("Global\\QuilletMsiRegUndo")
-                                        : TEXT("QuilletMsiRegUndo");
+    return HasObjectNamespaces(version) ? TEXT("Global\\") QUILLET_UNDO_ENTRY_LOCK
+                                        : QUILLET_UNDO_ENTRY_LOCK;
 }
 
 UndoEntryLock::UndoEntryLock() {

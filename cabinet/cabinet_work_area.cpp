@@ -5,6 +5,7 @@
 #include "cabinet/cabinet_binding.h"
 #include "cabinet/cabinet_callbacks.h"
 #include "platform/delete_own_file.h"
+#include "platform/narrow_text.h"
 #include "platform/platform_calls.h"
 
 #include <cstring>
@@ -20,15 +21,6 @@ constexpr USHORT kCabinetSetId = 12345;
 struct AnsiPath {
     char text[3 * (MAX_PATH + 1) + 1];
 };
-
-// Converts `wide` into `narrow` of `capacity` bytes; false when it does not
-// fit with its terminator.
-bool ToAnsi(LPCWSTR wide, char* narrow, int capacity) {
-    if (wide == nullptr) {
-        return false;
-    }
-    return WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, capacity, nullptr, nullptr) > 0;
-}
 
 // Deletes the files directly inside the directory, then the directory;
 // subdirectories are left alone and failures are skipped.

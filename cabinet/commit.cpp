@@ -8,7 +8,9 @@
 #include "api/messages.h"
 #include "api/open_package.h"
 #include "backup/undo_record.h"
+#include "platform/ascii_text.h"
 #include "platform/cab_cache_name.h"
+#include "platform/fixed_names.h"
 #include "platform/installer_handle.h"
 #include "platform/platform_calls.h"
 #include "platform/replace_file.h"
@@ -20,30 +22,11 @@
 
 namespace {
 
-constexpr int kProgressText = 9;
-constexpr int kProgressTick = 21;
 constexpr UINT kProgressTextChars = MAX_PATH + 1;
 constexpr size_t kStatementChars = 256;
 
-#define WORK_TABLE TEXT("QuilletTempTable")
-#define CABINET_STREAM TEXT("QuilletCab")
-
-void Tick(ProgressCallback progress) {
-    if (progress != nullptr) {
-        progress(kProgressTick, nullptr);
-    }
-}
-
 bool IsEmpty(LPCWSTR text) {
     return text == nullptr || text[0] == 0;
-}
-
-size_t Length(LPCWSTR text) {
-    size_t length = 0;
-    while (text[length] != 0) {
-        ++length;
-    }
-    return length;
 }
 
 bool FileExists(LPCWSTR path) {
@@ -65,7 +48,7 @@ LPCWSTR ChooseSource(const WidePath& fullPath, const WidePath& newName, WidePath
             cut = i + 1;
         }
     }
-    const size_t nameLength = Length(newName.data());
+    const size_t nameLength = WideLength(newName.data());
     if (cut + nameLength >= joined.size()) {
         return nullptr;
     }
@@ -118,8 +101,8 @@ UINT FindFileRow(MSIHANDLE database, LPCWSTR name, bool& found) {
     UINT result = MsiRecordSetStringW(key.get(), 1, name);
     MsiHandle view;
     if (result == ERROR_SUCCESS) {
-        result =
-            OpenExecutedView(database, TEXT("SELECT `File` FROM `File` WHERE `File`=?"), key.get(), view);
+        result = OpenExecutedView(database, TEXT("SELECT `File` FROM `File` WHERE `File`=?"),
+                                  key.get(), view);
     }
     if (result != ERROR_SUCCESS) {
         return result;
@@ -135,7 +118,8 @@ UINT FindFileRow(MSIHANDLE database, LPCWSTR name, bool& found) {
 UINT CountArchivableRows(MSIHANDLE database, DWORD& count) {
     count = 0;
     MsiHandle view;
-    UINT result = OpenExecutedView(database, TEXT("SELECT `Name` FROM `") WORK_TABLE TEXT("`"), 0, view);
+    UINT result = OpenExecutedView(
+        database, TEXT("SELECT `Name` FROM `") QUILLET_WORK_TABLE TEXT("`"), 0, view);
     if (result != ERROR_SUCCESS) {
         return result;
     }
@@ -163,10 +147,9 @@ UINT CountArchivableRows(MSIHANDLE database, DWORD& count) {
 // Archives the work table's rows; the result of BuildCabinet's loop.
 UINT ArchiveRows(CabinetWorkArea& area, MSIHANDLE database, PatchContext& context,
                  ProgressCallback progress) {
-    WCHAR statement[kStatementChars];
-    wsprintfW(statement, TEXT("SELECT * FROM `%s`"), WORK_TABLE);
     MsiHandle view;
-    UINT result = OpenExecutedView(database, statement, 0, view);
+    UINT result =
+        OpenExecutedView(database, TEXT("SELECT * FROM `") QUILLET_WORK_TABLE TEXT("`"), 0, view);
     if (result != ERROR_SUCCESS) {
         return result;
     }
@@ -201,11 +184,11 @@ UINT ArchiveRows(CabinetWorkArea& area, MSIHANDLE database, PatchContext& contex
         if (!inFileTable) {
             continue;
         }
-        Tick(progress);
+        TickProgress(progress);
         WidePath joined{};
         const LPCWSTR source = ChooseSource(fullPath, newName, joined);
         const bool added = source != nullptr && AddFileToCabinet(area, source, name.data()) == 0;
-        Tick(progress);
+        TickProgress(progress);
         if (!added) {
             return 1;
         }
@@ -219,12 +202,13 @@ UINT ArchiveRows(CabinetWorkArea& area, MSIHANDLE database, PatchContext& contex
 // Adds the row naming the cab cache to the working copy's Property table.
 UINT NameCabCache(PatchContext& context, const WidePath& cabCache) {
     MsiHandle view;
-    if (OpenExecutedView(context.database, TEXT("SELECT * FROM `Property`"), 0, view) != ERROR_SUCCESS) {
+    if (OpenExecutedView(context.database, TEXT("SELECT * FROM `Property`"), 0, view) !=
+        ERROR_SUCCESS) {
         return QLTMSI_ERROR_CABINET;
     }
     MsiHandle row(MsiCreateRecord(2));
     if (row.get() == 0 ||
-        MsiRecordSetStringW(row.get(), 1, TEXT("QuilletCabCache")) != ERROR_SUCCESS ||
+        MsiRecordSetStringW(row.get(), 1, QUILLET_CAB_CACHE_PROPERTY) != ERROR_SUCCESS ||
         MsiRecordSetStringW(row.get(), 2, cabCache.data()) != ERROR_SUCCESS ||
         MsiViewModify(view.get(), MSIMODIFY_INSERT, row.get()) != ERROR_SUCCESS) {
         // A package that does not name its cab cache loses its files once
@@ -236,17 +220,17 @@ UINT NameCabCache(PatchContext& context, const WidePath& cabCache) {
 
 // Writes the cabinet file as the stream "QuilletCab" of the cab cache.
 UINT WriteCabinetStream(MSIHANDLE cabCache, LPCWSTR cabinetPath) {
-    WCHAR statement[kStatementChars];
-    wsprintfW(statement, TEXT("SELECT * FROM `_Streams` WHERE `Name`='%s'"), CABINET_STREAM);
     MsiHandle view;
-    UINT result = OpenExecutedView(cabCache, statement, 0, view);
+    UINT result = OpenExecutedView(
+        cabCache, TEXT("SELECT * FROM `_Streams` WHERE `Name`='") QUILLET_CABINET_STREAM TEXT("'"),
+        0, view);
     if (result != ERROR_SUCCESS) {
         return result;
     }
     MsiHandle row;
     if (MsiViewFetch(view.get(), row.Receive()) != ERROR_SUCCESS) {
         MsiHandle fresh(MsiCreateRecord(2));
-        result = MsiRecordSetStringW(fresh.get(), 1, CABINET_STREAM);
+        result = MsiRecordSetStringW(fresh.get(), 1, QUILLET_CABINET_STREAM);
         if (result == ERROR_SUCCESS) {
             result = MsiRecordSetStreamW(fresh.get(), 2, cabinetPath);
         }
@@ -267,13 +251,13 @@ UINT WriteCabinetStream(MSIHANDLE cabCache, LPCWSTR cabinetPath) {
 
 bool WorkTableExists(MSIHANDLE database) {
     MsiHandle view;
-    return MsiDatabaseOpenViewW(database, TEXT("SELECT `Name` FROM `") WORK_TABLE TEXT("`"),
+    return MsiDatabaseOpenViewW(database, TEXT("SELECT `Name` FROM `") QUILLET_WORK_TABLE TEXT("`"),
                                 view.Receive()) == ERROR_SUCCESS;
 }
 
 UINT DropWorkTable(MSIHANDLE database) {
     MsiHandle view;
-    return OpenExecutedView(database, TEXT("DROP TABLE `") WORK_TABLE TEXT("`"), 0, view);
+    return OpenExecutedView(database, TEXT("DROP TABLE `") QUILLET_WORK_TABLE TEXT("`"), 0, view);
 }
 
 // A commit that removed files and replaced none: no cabinet is built. The
@@ -306,27 +290,6 @@ UINT CommitWithoutCabinet(PatchContext& context) {
     return OpenExecutedView(context.database, statement, 0, view);
 }
 
-// Same path, ignoring the case of ASCII letters.
-bool SamePath(const WidePath& left, const WidePath& right) {
-    for (size_t i = 0; i < left.size(); ++i) {
-        WCHAR a = left[i];
-        WCHAR b = right[i];
-        if (a >= 'a' && a <= 'z') {
-            a = static_cast<WCHAR>(a - 'a' + 'A');
-        }
-        if (b >= 'a' && b <= 'z') {
-            b = static_cast<WCHAR>(b - 'a' + 'A');
-        }
-        if (a != b) {
-            return false;
-        }
-        if (a == 0) {
-            return true;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 UINT BuildCabinet(CabinetWorkArea& area, MSIHANDLE database, PatchContext& context,
@@ -351,17 +314,12 @@ UINT BuildCabinet(CabinetWorkArea& area, MSIHANDLE database, PatchContext& conte
 
     UINT result = named ? ArchiveRows(area, database, context, progress) : 1;
 
-    WCHAR statement[kStatementChars];
-    wsprintfW(statement, TEXT("DROP TABLE `%s`"), WORK_TABLE);
-    {
-        MsiHandle view;
-        OpenExecutedView(database, statement, 0, view);
-    }
-    Tick(progress);
+    DropWorkTable(database);
+    TickProgress(progress);
     // The cabinet is complete only once flushed; a failed flush or destroy
     // leaves a file that must never be stored.
     const bool closed = CloseCompressor(area);
-    Tick(progress);
+    TickProgress(progress);
     if (result == 0 && !closed) {
         result = 1;
     }
@@ -466,7 +424,7 @@ UINT CommitDatabase(PatchContext& context) {
     LoadStringA(libraryState.moduleInstance, kMessageCommitProgress, text.data(),
                 static_cast<int>(text.size()));
     if (context.progressCallback != nullptr) {
-        context.progressCallback(kProgressText, text.data());
+        context.progressCallback(QLTMSI_PROGRESS_TEXT, text.data());
     }
     if (context.database == 0) {
         return 0;
@@ -497,7 +455,7 @@ UINT FinishCommit(PatchContext& context, LPCWSTR backupDirectory) {
     if (backupDirectory != nullptr) {
         MakeUndoRecord(context, backupDirectory);
     }
-    Tick(context.progressCallback);
+    TickProgress(context.progressCallback);
     // The package is replaced in one step: a crash or a full disk leaves it
     // as it was or as committed, never half-written.
     UINT result = 0;
@@ -505,11 +463,12 @@ UINT FinishCommit(PatchContext& context, LPCWSTR backupDirectory) {
         context.lastMessageId = kMessageCommit;
         result = ERROR_FUNCTION_FAILED;
     }
-    Tick(context.progressCallback);
+    TickProgress(context.progressCallback);
     // Never delete the cab cache the package now names. When the package
     // was not replaced it still names the previous one, and the new cab
     // cache stays recorded so that the teardown deletes it.
-    const bool cabCacheIsNew = SamePath(context.cabCachePath, context.newCabCachePath);
+    const bool cabCacheIsNew =
+        EqualsIgnoringAsciiCase(context.cabCachePath.data(), context.newCabCachePath.data());
     if (result == 0) {
         context.newCabCachePath[0] = 0;
     }

@@ -65,9 +65,9 @@ typedef void(QLTMSI_CALL* QLTMSI_PROGRESS_CALLBACK)(int code, void* data);
 #define QLTMSI_ERROR_OLD_CABINET 4102u        /* the previous cabinet is unreadable */
 #define QLTMSI_ERROR_CABINET 4105u            /* building or storing a cabinet failed */
 /* Used inside the undo record only; no export returns them. */
-#define QLTMSI_ERROR_REVERSE_TRANSFORM_FILE 4101u /* no temporary file for the reverse transform \
-                                                   */
-#define QLTMSI_ERROR_UNDO_RECORD 4107u            /* the undo record could not be made */
+/* 4101: no temporary file for the reverse transform */
+#define QLTMSI_ERROR_REVERSE_TRANSFORM_FILE 4101u
+#define QLTMSI_ERROR_UNDO_RECORD 4107u /* the undo record could not be made */
 
 /* Windows and Windows Installer codes that the library returns as they are. */
 #define QLTMSI_ERROR_EXTRACTION 5u             /* ERROR_ACCESS_DENIED: old cabinet not prepared */
@@ -76,7 +76,6 @@ typedef void(QLTMSI_CALL* QLTMSI_PROGRESS_CALLBACK)(int code, void* data);
 #define QLTMSI_ERROR_TRANSFORM_FAILED 14u      /* the caller's transform did not apply */
 #define QLTMSI_ERROR_PACKAGE_CODE_MISMATCH 16u /* installed package is not the required one */
 #define QLTMSI_ERROR_INVALID_PARAMETER 87u     /* ERROR_INVALID_PARAMETER */
-#define QLTMSI_ERROR_CALL_NOT_IMPLEMENTED 120u /* ERROR_CALL_NOT_IMPLEMENTED */
 #define QLTMSI_ERROR_NO_MORE_ITEMS 259u        /* ERROR_NO_MORE_ITEMS: file not in package */
 #define QLTMSI_ERROR_UNKNOWN_PRODUCT 1605u     /* ERROR_UNKNOWN_PRODUCT */
 #define QLTMSI_ERROR_BAD_QUERY_SYNTAX 1615u    /* ERROR_BAD_QUERY_SYNTAX: file not in package */
@@ -84,9 +83,17 @@ typedef void(QLTMSI_CALL* QLTMSI_PROGRESS_CALLBACK)(int code, void* data);
                                                 * is patching, restoring or compacting it */
 #define QLTMSI_ERROR_FUNCTION_FAILED 1627u     /* ERROR_FUNCTION_FAILED: package not replaced */
 
-/* DefragMsiFile results. */
+/* No export returns it any more (builds that lacked an export answered it);
+ * kept so that code written against those builds still compiles. */
+#define QLTMSI_ERROR_CALL_NOT_IMPLEMENTED 120u /* ERROR_CALL_NOT_IMPLEMENTED */
+
+/* DefragMsiFile results. 0 also when a compacted copy would be no smaller:
+ * the package is then left as it is. 1 is a failure (no package at the path,
+ * the package in use, no room for the copy, the copy not put in place), and
+ * the package is left as it was. */
 #define QLTMSI_DEFRAG_DONE 0u
-#define QLTMSI_DEFRAG_NOTHING_CHANGED 1u
+#define QLTMSI_DEFRAG_FAILED 1u
+#define QLTMSI_DEFRAG_NOTHING_CHANGED QLTMSI_DEFRAG_FAILED /* the earlier name of 1 */
 
 /* Ordinal 1. A new handle number, or QLTMSI_HANDLE_ALREADY_OPEN. */
 QLTMSI_API QLTMSI_HANDLE QLTMSI_CALL QLTMsiOpen(void);
@@ -127,7 +134,8 @@ QLTMSI_API const char* QLTMSI_CALL QLTMsiGetLastErrorStrA(QLTMSI_HANDLE handle);
 /* Ordinal 10. The restore entry point, in the form rundll32 calls. */
 QLTMSI_API void QLTMSI_CALL QltMsiBackupSvr(struct HWND__* window, struct HINSTANCE__* instance,
                                             char* commandLine, int show);
-/* Ordinal 11. Compacts a package file in place when that makes it smaller. */
+/* Ordinal 11. Compacts a package file in place when that makes it smaller;
+ * QLTMSI_DEFRAG_DONE or QLTMSI_DEFRAG_FAILED. */
 QLTMSI_API QLTMSI_STATUS QLTMSI_CALL DefragMsiFile(const QLTMSI_WCHAR* packagePath);
 
 #ifdef __cplusplus

@@ -52,3 +52,10 @@ void WidenInto(const char* narrow, LPWSTR wide, size_t capacity, DWORD flags) {
         wide[capacity - 1] = 0;
     }
 }
+
+bool ToAnsi(LPCWSTR wide, char* narrow, int capacity) {
+    if (wide == nullptr) {
+        return false;
+    }
+    return WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, capacity, nullptr, nullptr) > 0;
+}

@@ -47,3 +47,7 @@ std::vector<char> NarrowResultBuffer(size_t bytes);
 // Converts NUL-terminated narrow text into a wide buffer of `capacity`
 // characters; the result is always terminated when capacity > 0.
 void WidenInto(const char* narrow, LPWSTR wide, size_t capacity, DWORD flags);
+
+// Converts `wide` into `narrow`, `capacity` bytes in the ANSI code page;
+// false when it is null or does not fit with its terminator.
+bool ToAnsi(LPCWSTR wide, char* narrow, int capacity);

@@ -5,6 +5,7 @@
 // than a mutex name and holds backslashes, which names may not.
 #include "platform/package_lock.h"
 
+#include "platform/fixed_names.h"
 #include "platform/object_namespaces.h"
 #include "platform/platform_calls.h"
 
@@ -37,7 +38,7 @@ bool PackageLockName(LPCWSTR packagePath, DWORD version,
         return false;
     }
     const ULONGLONG hash = HashIgnoringAsciiCase(packagePath);
-    wsprintfW(name.data(), TEXT("%sQuilletPackage-%08lx%08lx"),
+    wsprintfW(name.data(), TEXT("%s") QUILLET_PACKAGE_LOCK_PREFIX TEXT("%08lx%08lx"),
               HasObjectNamespaces(version) ? TEXT("Global\\") : TEXT(""),
               static_cast<unsigned long>(hash >> 32), static_cast<unsigned long>(hash));
     return true;

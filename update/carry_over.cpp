@@ -5,6 +5,7 @@
 #include "update/carry_over.h"
 
 #include "platform/cab_cache_name.h"
+#include "platform/fixed_names.h"
 #include "platform/installer_handle.h"
 #include "platform/platform_calls.h"
 #include "update/work_table.h"
@@ -14,7 +15,8 @@ namespace {
 using Text = std::basic_string<WCHAR>;
 
 constexpr DWORD kStreamChunk = 1024;
-constexpr LPCWSTR kCabinetQuery = TEXT("SELECT * FROM `_Streams` WHERE `Name`='QuilletCab'");
+constexpr LPCWSTR kCabinetQuery =
+    TEXT("SELECT * FROM `_Streams` WHERE `Name`='") QUILLET_CABINET_STREAM TEXT("'");
 
 // The stream row of the library's cabinet, and the database that holds it
 // when that is the cab cache rather than the working copy.
@@ -54,12 +56,6 @@ void RemoveStreamFromPackage(MSIHANDLE database, CabinetSource& source) {
     }
 }
 
-void Notify(const PatchContext& context) {
-    if (context.progressCallback != nullptr) {
-        context.progressCallback(QLTMSI_PROGRESS_TICK, nullptr);
-    }
-}
-
 // A new package beside the installed one holding the cabinet as its only
 // stream; cabCachePath names it from now on. A cache that could not be
 // written whole is removed again and reported.
@@ -84,7 +80,7 @@ UINT WriteNewCabCache(PatchContext& context) {
     UINT status = OpenExecutedView(database.get(), TEXT("SELECT * FROM `_Streams`"), 0, view);
     if (status == ERROR_SUCCESS) {
         MsiHandle row(MsiCreateRecord(2));
-        MsiRecordSetStringW(row.get(), 1, TEXT("QuilletCab"));
+        MsiRecordSetStringW(row.get(), 1, QUILLET_CABINET_STREAM);
         const LPCWSTR cabinetFile =
             context.cabinet.oldCabinetFile ? context.cabinet.oldCabinetFile->c_str() : nullptr;
         status = MsiRecordSetStreamW(row.get(), 2, cabinetFile);
@@ -175,12 +171,12 @@ UINT PrepareCarryOver(PatchContext& context) {
     const DWORD size = GetFileSize(file, nullptr);
     CloseHandle(file);
     if (size != 0) {
-        Notify(context);
+        TickProgress(context.progressCallback);
         if (ExtractCabinet(context.cabinet, cabinetFile.data()) != 0) {
             platformCalls.deleteFile(cabinetFile.data());
             return QLTMSI_ERROR_EXTRACTION;
         }
-        Notify(context);
+        TickProgress(context.progressCallback);
         context.cabinet.oldCabinetFile = Text(cabinetFile.data());
     } else {
         platformCalls.deleteFile(cabinetFile.data());

@@ -3,6 +3,7 @@
 // directory for the unpacking and moved back afterwards in every outcome.
 #include "cabinet/cabinet_binding.h"
 #include "cabinet/cabinet_callbacks.h"
+#include "platform/narrow_text.h"
 #include "platform/platform_calls.h"
 #include "update/carry_over.h"
 
@@ -31,10 +32,6 @@ void MakeExtractDirectory(CabinetWorkArea& cabinet) {
     }
 }
 
-bool ToAnsi(const Text& wide, char* narrow, int capacity) {
-    return WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, narrow, capacity, nullptr, nullptr) > 0;
-}
-
 }  // namespace
 
 UINT ExtractCabinet(CabinetWorkArea& cabinet, LPCWSTR cabinetPath) {
@@ -59,8 +56,8 @@ UINT ExtractCabinet(CabinetWorkArea& cabinet, LPCWSTR cabinetPath) {
 
     std::array<char, kExtractedPathBytes> narrowName{};
     BOOL copied = FALSE;
-    if (ToAnsi(directory, extractDestination, static_cast<int>(kExtractDestinationBytes)) &&
-        ToAnsi(cabinetName, narrowName.data(), static_cast<int>(narrowName.size()))) {
+    if (ToAnsi(directory.c_str(), extractDestination, static_cast<int>(kExtractDestinationBytes)) &&
+        ToAnsi(cabinetName.c_str(), narrowName.data(), static_cast<int>(narrowName.size()))) {
         cabinet.extractedFiles.clear();
         copied = DecompressorCopy(context, narrowName.data(), extractDestination, 0, FdiNotify,
                                   nullptr, &cabinet.extractedFiles);

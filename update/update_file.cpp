@@ -6,6 +6,8 @@
 
 #include "api/messages.h"
 #include "platform/ascii_text.h"
+#include "platform/file_size.h"
+#include "platform/fixed_names.h"
 #include "platform/installer_handle.h"
 #include "platform/platform_calls.h"
 #include "update/carry_over.h"
@@ -65,8 +67,9 @@ UINT PutLibraryMediaRow(PatchContext& context) {
     {
         MsiHandle old;
         if (OpenExecutedView(context.database,
-                             TEXT("SELECT * FROM `Media` WHERE `Cabinet`='#QuilletCab'"), 0,
-                             old) == ERROR_SUCCESS) {
+                             TEXT("SELECT * FROM `Media` WHERE `Cabinet`='")
+                                 QUILLET_CABINET_MEDIA TEXT("'"),
+                             0, old) == ERROR_SUCCESS) {
             MsiHandle row;
             while (MsiViewFetch(old.get(), row.Receive()) == ERROR_SUCCESS) {
                 MsiViewModify(old.get(), MSIMODIFY_DELETE, row.get());
@@ -91,10 +94,10 @@ UINT PutLibraryMediaRow(PatchContext& context) {
     MsiHandle added(MsiCreateRecord(6));
     MsiRecordSetInteger(added.get(), 1, context.updateDiskId);
     MsiRecordSetInteger(added.get(), 2, context.updateSequence);
-    MsiRecordSetStringW(added.get(), 3, TEXT("Quillet"));
-    MsiRecordSetStringW(added.get(), 4, TEXT("#QuilletCab"));
+    MsiRecordSetStringW(added.get(), 3, QUILLET_VOLUME_LABEL);
+    MsiRecordSetStringW(added.get(), 4, QUILLET_CABINET_MEDIA);
     MsiRecordSetStringW(added.get(), 5, TEXT(""));
-    MsiRecordSetStringW(added.get(), 6, TEXT("QuilletCabCache"));
+    MsiRecordSetStringW(added.get(), 6, QUILLET_CAB_CACHE_PROPERTY);
     return MsiViewModify(media.get(), MSIMODIFY_INSERT, added.get());
 }
 
@@ -148,24 +151,15 @@ UINT RenameFile(MSIHANDLE record, LPCWSTR newFileName) {
 
 UINT QueryFileSize(LPCWSTR path, LONG& size) {
     size = 0;
-    const HANDLE file = platformCalls.createFile(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        return error != ERROR_SUCCESS ? error : ERROR_OPEN_FAILED;
+    ULONGLONG measured = 0;
+    const UINT status = MeasureFile(path, measured);
+    if (status != ERROR_SUCCESS) {
+        return status;
     }
-    DWORD high = 0;
-    SetLastError(ERROR_SUCCESS);
-    const DWORD low = GetFileSize(file, &high);
-    const DWORD error = GetLastError();
-    CloseHandle(file);
-    if (low == INVALID_FILE_SIZE && error != ERROR_SUCCESS) {
-        return error;
-    }
-    if (high != 0 || low > kLargestFileSize) {
+    if (measured > kLargestFileSize) {
         return ERROR_FILE_TOO_LARGE;
     }
-    size = static_cast<LONG>(low);
+    size = static_cast<LONG>(measured);
     return ERROR_SUCCESS;
 }
 

@@ -2,13 +2,15 @@
 // values, so a quote in a file name neither breaks nor widens a statement.
 #include "update/work_table.h"
 
+#include "platform/fixed_names.h"
 #include "platform/installer_handle.h"
 
 UINT CreateWorkTable(MSIHANDLE database) {
     MsiHandle view;
     return OpenExecutedView(database,
-                            TEXT("CREATE TABLE `QuilletTempTable` (`Name` LONGCHAR, `FullPath` "
-                                 "LONGCHAR, `NewName` LONGCHAR PRIMARY KEY `Name`) HOLD"),
+                            TEXT("CREATE TABLE `") QUILLET_WORK_TABLE TEXT(
+                                "` (`Name` LONGCHAR, `FullPath` LONGCHAR, "
+                                "`NewName` LONGCHAR PRIMARY KEY `Name`) HOLD"),
                             0, view);
 }
 
@@ -19,7 +21,8 @@ constexpr DWORD kValueChars = MAX_PATH + 1;
 UINT OpenKeyRow(MSIHANDLE database, LPCWSTR fileKey, MsiHandle& view) {
     MsiHandle key(MsiCreateRecord(1));
     MsiRecordSetStringW(key.get(), 1, fileKey);
-    return OpenExecutedView(database, TEXT("SELECT * FROM `QuilletTempTable` WHERE `Name`=?"),
+    return OpenExecutedView(database,
+                            TEXT("SELECT * FROM `") QUILLET_WORK_TABLE TEXT("` WHERE `Name`=?"),
                             key.get(), view);
 }
 
@@ -94,6 +97,7 @@ UINT ListCarriedFile(MSIHANDLE database, LPCWSTR name, LPCWSTR fullPath) {
     MsiRecordSetStringW(values.get(), 2, fullPath);
     MsiHandle view;
     return OpenExecutedView(database,
-                            TEXT("INSERT INTO `QuilletTempTable` (`Name`,`FullPath`) VALUES (?,?)"),
+                            TEXT("INSERT INTO `")
+                                QUILLET_WORK_TABLE TEXT("` (`Name`,`FullPath`) VALUES (?,?)"),
                             values.get(), view);
 }

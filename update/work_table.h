@@ -7,8 +7,6 @@
 
 #include <string>
 
-inline constexpr LPCWSTR kWorkTableName = TEXT("QuilletTempTable");
-
 // Creates the (empty) work table; the Installer's result.
 UINT CreateWorkTable(MSIHANDLE database);
 
