@@ -3,6 +3,7 @@
 // the package only when it opens as a package and is smaller.
 #include "backup/defrag.h"
 
+#include "platform/file_size.h"
 #include "platform/installer_handle.h"
 #include "platform/package_lock.h"
 #include "platform/platform_calls.h"
@@ -15,23 +16,6 @@ namespace {
 
 constexpr DWORD kOpenMode = STGM_READ | STGM_SHARE_DENY_WRITE;
 constexpr DWORD kCreateMode = STGM_CREATE | STGM_SHARE_EXCLUSIVE | STGM_WRITE;
-
-// The size of a file, 0 when it cannot be opened. Whole 64-bit sizes, so
-// that no file is taken for smaller than it is.
-ULONGLONG FileSize(LPCWSTR path) {
-    HANDLE file = platformCalls.createFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return 0;
-    }
-    DWORD high = 0;
-    const DWORD low = GetFileSize(file, &high);
-    CloseHandle(file);
-    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
-        return 0;
-    }
-    return (static_cast<ULONGLONG>(high) << 32) | low;
-}
 
 // Copies every element of the package's storage into the new file.
 bool CopyStorage(IStorage* source, LPCWSTR target) {
@@ -53,18 +37,18 @@ bool OpensAsPackage(LPCWSTR path) {
 
 DWORD CompactPackage(LPCWSTR packagePath) {
     if (packagePath == nullptr) {
-        return QLTMSI_DEFRAG_NOTHING_CHANGED;
+        return QLTMSI_DEFRAG_FAILED;
     }
     // Its temporary copy beside the package must not be taken for a
     // leftover by another process's clean-up, and the compacted copy replaces
     // the package whole: a patch or restore running meanwhile would be undone.
     const PackageLock packageLock(packagePath, packageLockWaitMilliseconds);
     if (!packageLock.held()) {
-        return QLTMSI_DEFRAG_NOTHING_CHANGED;
+        return QLTMSI_DEFRAG_FAILED;
     }
     IStorage* source = nullptr;
     if (FAILED(StgOpenStorage(packagePath, nullptr, kOpenMode, nullptr, 0, &source))) {
-        return QLTMSI_DEFRAG_NOTHING_CHANGED;
+        return QLTMSI_DEFRAG_FAILED;
     }
     WCHAR temporaryDirectory[MAX_PATH + 1] = {};
     WCHAR compacted[MAX_PATH + 1] = {};
@@ -72,17 +56,23 @@ DWORD CompactPackage(LPCWSTR packagePath) {
     if (length == 0 || length > MAX_PATH ||
         platformCalls.tempFileName(temporaryDirectory, TEXT("qlt"), 0, compacted) == 0) {
         source->Release();
-        return QLTMSI_DEFRAG_NOTHING_CHANGED;
+        return QLTMSI_DEFRAG_FAILED;
     }
     const bool copied = CopyStorage(source, compacted);
     source->Release();
     if (!copied || !OpensAsPackage(compacted)) {
         platformCalls.deleteFile(compacted);
-        return QLTMSI_DEFRAG_NOTHING_CHANGED;
+        return QLTMSI_DEFRAG_FAILED;
     }
     // A package that could not be replaced is left as it was, and says so.
-    const bool replaced = FileSize(compacted) >= FileSize(packagePath) ||
-                          ReplaceWithCopy(compacted, packagePath);
+    // Only a copy known to be no smaller is left unused: a size that cannot
+    // be measured is no reason to report a compaction that never happened.
+    ULONGLONG compactedSize = 0;
+    ULONGLONG packageSize = 0;
+    const bool noSmaller = MeasureFile(compacted, compactedSize) == ERROR_SUCCESS &&
+                           MeasureFile(packagePath, packageSize) == ERROR_SUCCESS &&
+                           compactedSize >= packageSize;
+    const bool replaced = noSmaller || ReplaceWithCopy(compacted, packagePath);
     platformCalls.deleteFile(compacted);
-    return replaced ? QLTMSI_DEFRAG_DONE : QLTMSI_DEFRAG_NOTHING_CHANGED;
+    return replaced ? QLTMSI_DEFRAG_DONE : QLTMSI_DEFRAG_FAILED;
 }

@@ -4,6 +4,7 @@
 #include "backup_test_support.h"
 
 #include <qltmsi.h>
+#include <winsys_faults.h>
 
 #include <cstring>
 
@@ -91,6 +92,41 @@ TEST_F(Compaction, FileThatIsNoPackageIsRefusedWithoutTemporaryFiles) {
     EXPECT_EQ(DefragMsiFile(CPath("work/missing.msi").c_str()), QLTMSI_DEFRAG_NOTHING_CHANGED);
     EXPECT_EQ(DefragMsiFile(nullptr), QLTMSI_DEFRAG_NOTHING_CHANGED);
     EXPECT_TRUE(FilesIn(TempDir()).empty());
+}
+
+// Whichever file call fails, 0 means the package is compacted and 1 that it
+// is as it was; the content is kept either way.
+TEST_F(Compaction, EveryFailedFileCallLeavesThePackageAsItWasAndSaysSo) {
+    const WideString package = CPath("work/free.msi");
+    const std::string native = DriveC("work/free.msi");
+    for (const DWORD kind : {WINSYS_FAULT_OPEN, WINSYS_FAULT_WRITE, WINSYS_FAULT_FLUSH,
+                             WINSYS_FAULT_MOVE, WINSYS_FAULT_TEMPNAME}) {
+        for (DWORD call = 1;; ++call) {
+            CreatePackageWithStream(package);
+            const auto content = Dump(package);
+            ASSERT_GT(AddFreeSectors(native), 0u);
+            const std::string bytes = winsys_test::readFile(native);
+            WinsysFaultsReset();
+            ASSERT_TRUE(WinsysFaultsArm(kind, call, ERROR_SHARING_VIOLATION, FALSE));
+            const DWORD result = DefragMsiFile(package.c_str());
+            const DWORD fired = WinsysFaultsFired();
+            WinsysFaultsReset();
+            const std::string where = "fault " + std::to_string(kind) + " at call " +
+                                      std::to_string(call);
+            if (result == QLTMSI_DEFRAG_DONE) {
+                EXPECT_LT(std::filesystem::file_size(native), bytes.size()) << where;
+            } else {
+                EXPECT_EQ(result, QLTMSI_DEFRAG_FAILED) << where;
+                EXPECT_EQ(winsys_test::readFile(native), bytes) << where;
+            }
+            EXPECT_EQ(Dump(package), content) << where;
+            EXPECT_TRUE(FilesIn(TempDir()).empty()) << where;
+            std::filesystem::remove(native);
+            if (fired == 0) {
+                break;
+            }
+        }
+    }
 }
 
 DWORD WINAPI NoTemporaryDirectory(DWORD, LPWSTR) {
