@@ -5,8 +5,8 @@
 
 #include "api/leftover_files.h"
 #include "api/messages.h"
-#include "backup/file_fingerprint.h"
 #include "platform/ascii_text.h"
+#include "platform/file_fingerprint.h"
 #include "platform/fixed_names.h"
 #include "platform/installer_handle.h"
 #include "platform/platform_calls.h"

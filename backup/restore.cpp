@@ -5,10 +5,10 @@
 #include "backup/restore.h"
 
 #include "backup/defrag.h"
-#include "backup/file_fingerprint.h"
 #include "platform/ascii_text.h"
 #include "platform/cab_cache_name.h"
 #include "platform/delete_own_file.h"
+#include "platform/file_fingerprint.h"
 #include "platform/fixed_names.h"
 #include "platform/installer_handle.h"
 #include "platform/package_lock.h"

@@ -15,6 +15,7 @@
 #include "command_table.h"
 #include "host/host.h"
 #include "include/qltmsi.h"
+#include "platform/ascii_text.h"
 #include "short_names.h"
 
 namespace qltmsi {
@@ -223,18 +224,6 @@ bool preflight(const PatchRequest& request) {
     return true;
 }
 
-bool sameIgnoringAsciiCase(WideView a, WideView b) {
-    auto lower = [](WCHAR c) {
-        return c >= WCHAR('A') && c <= WCHAR('Z') ? WCHAR(c - WCHAR('A') + WCHAR('a')) : c;
-    };
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    return true;
-}
-
 // Gives each new long name a short name of its own beside it, unique among
 // the files of its folder and the names given before it in this patch.
 bool addShortNames(PatchRequest& request) {
@@ -242,7 +231,7 @@ bool addShortNames(PatchRequest& request) {
     for (auto& change : request.changes) {
         if (change.newFile.empty() || !change.nameGiven ||
             change.newName.find(WCHAR('|')) != WideString::npos || isShortName(change.newName) ||
-            sameIgnoringAsciiCase(change.newName, fileNameOf(change.installed)))
+            EqualsIgnoringAsciiCase(change.newName, fileNameOf(change.installed)))
             continue;
         const WideString folder = folderOf(change.installed);
         try {

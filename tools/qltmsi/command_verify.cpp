@@ -20,6 +20,7 @@
 #include "install/cabinet_shelf.h"
 #include "install/directory_layout.h"
 #include "install/package_contents.h"
+#include "platform/ascii_text.h"
 
 namespace qltmsi {
 
@@ -120,13 +121,6 @@ std::optional<WideString> installedFolder(const WideString& product,
     return registered.back() == TEXT('\\') ? registered : registered + TEXT('\\');
 }
 
-WideString lowerAscii(WideString text) {
-    for (auto& c : text)
-        if (c >= TEXT('A') && c <= TEXT('Z'))
-            c = WCHAR(c - TEXT('A') + TEXT('a'));
-    return text;
-}
-
 // Components the install left out (a feature not chosen, a condition that
 // did not hold): never registered, or, where several components share one
 // ComponentId, not the one whose key file the registered path names.
@@ -159,8 +153,8 @@ std::set<WideString> componentsLeftOut(const WideString& product,
         WideString target = folder->defaultDir.substr(0, folder->defaultDir.find(TEXT(':')));
         WideString tail = TEXT("\\") + install::longName(target) + TEXT("\\") +
                           install::longName(file->fileName);
-        WideString registered = lowerAscii(WideString(path, length));
-        tail = lowerAscii(tail);
+        WideString registered = LowerAscii(WideString(path, length));
+        tail = LowerAscii(tail);
         if (registered.size() < tail.size() ||
             registered.compare(registered.size() - tail.size(), tail.size(), tail) != 0)
             leftOut.insert(component.key);

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "install/package_contents.h"
+#include "platform/ascii_text.h"
 
 namespace qltmsi {
 
@@ -15,17 +16,6 @@ namespace {
 
 constexpr size_t kShortBase = 8;
 constexpr size_t kShortExtension = 3;
-
-WCHAR upper(WCHAR c) {
-    return c >= WCHAR('a') && c <= WCHAR('z') ? WCHAR(c - WCHAR('a') + WCHAR('A')) : c;
-}
-
-WideString upperAscii(WideView text) {
-    WideString raised(text);
-    for (auto& c : raised)
-        c = upper(c);
-    return raised;
-}
 
 bool shortNameCharacter(WCHAR c) {
     if (c <= WCHAR(' ') || c >= WCHAR(0x7F))
@@ -43,7 +33,7 @@ WideString shortLetters(WideView part) {
     for (WCHAR c : part) {
         if (c == WCHAR(' ') || c == WCHAR('.'))
             continue;
-        letters.push_back(shortNameCharacter(c) ? upper(c) : WCHAR('_'));
+        letters.push_back(shortNameCharacter(c) ? ToUpperAscii(c) : WCHAR('_'));
     }
     return letters;
 }
@@ -52,7 +42,7 @@ WideString shortLetters(WideView part) {
 WideString folderKey(WideView path) {
     size_t cut = path.rfind(WCHAR('\\'));
     WideString folder(cut == WideView::npos ? WideView() : path.substr(0, cut));
-    return upperAscii(folder);
+    return UpperAscii(folder);
 }
 
 WideString withoutTrailingSeparators(WideString path) {
@@ -73,7 +63,7 @@ WideString componentFolder(const WideString& product, const WideString& componen
     if (path.size() < 3 || path[1] != WCHAR(':'))
         return {};
     if (path.back() == WCHAR('\\'))
-        return upperAscii(withoutTrailingSeparators(path));
+        return UpperAscii(withoutTrailingSeparators(path));
     return folderKey(path);
 }
 
@@ -140,7 +130,7 @@ std::set<WideString> shortNamesBeside(const WideString& product, const WideStrin
         if (!components.count(file.component))
             continue;
         size_t bar = file.fileName.find(WCHAR('|'));
-        names.insert(upperAscii(bar == WideString::npos ? file.fileName : file.fileName.substr(0, bar)));
+        names.insert(UpperAscii(bar == WideString::npos ? file.fileName : file.fileName.substr(0, bar)));
     }
     return names;
 }

@@ -8,6 +8,7 @@
 // operator: ignoring ASCII case); an integer literal against text is never
 // equal and never ordered.
 #include "install/condition.h"
+#include "platform/ascii_text.h"
 
 #include <cstdint>
 #include <optional>
@@ -23,17 +24,6 @@ struct Value {
     WideString text;
     bool literal = false;
 };
-
-WCHAR lowerAscii(WCHAR c) {
-    return c >= WCHAR('A') && c <= WCHAR('Z') ? WCHAR(c - WCHAR('A') + WCHAR('a')) : c;
-}
-
-WideString lowerAscii(WideView text) {
-    WideString lowered(text);
-    for (auto& c : lowered)
-        c = lowerAscii(c);
-    return lowered;
-}
 
 std::optional<int32_t> asInteger(WideView text) {
     size_t i = 0;
@@ -90,8 +80,8 @@ bool compareIntegers(Op op, int32_t a, int32_t b) {
 
 bool compareStrings(Op op, WideString a, WideString b, bool ignoreCase) {
     if (ignoreCase) {
-        a = lowerAscii(a);
-        b = lowerAscii(b);
+        a = LowerAscii(a);
+        b = LowerAscii(b);
     }
     switch (op) {
         case Op::kEq: return a == b;
@@ -158,7 +148,7 @@ class Parser {
         if (at_ + n > text_.size())
             return false;
         for (size_t i = 0; i < n; ++i)
-            if (lowerAscii(text_[at_ + i]) != WCHAR(word[i] - 'A' + 'a'))
+            if (ToLowerAscii(text_[at_ + i]) != WCHAR(word[i] - 'A' + 'a'))
                 return false;
         if (at_ + n < text_.size() && isNameChar(text_[at_ + n]))
             return false;
@@ -311,7 +301,7 @@ class Parser {
         }
         WideString property = name();
         for (const char* word : {"and", "or", "not", "xor", "eqv", "imp"})
-            if (lowerAscii(property) == toWide(word))
+            if (LowerAscii(property) == toWide(word))
                 fail("a value is expected");
         return fromText(context_.property(property));
     }

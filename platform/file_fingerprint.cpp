@@ -1,5 +1,5 @@
 // Fingerprints of whole files: size and FNV-1a hash.
-#include "backup/file_fingerprint.h"
+#include "platform/file_fingerprint.h"
 
 #include "platform/platform_calls.h"
 
