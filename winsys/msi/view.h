@@ -51,6 +51,7 @@ private:
     UINT runDelete();
     UINT runCreate();
     UINT runAlter();
+    UINT runDrop();
 
     std::shared_ptr<Database> db_;
     std::unique_ptr<sql::Statement> statement_;

@@ -1,0 +1,58 @@
+// INSERT INTO, and the insertion of one row through any table a view reads
+// (MsiViewModify's insert modes share it).
+#include "view_internal.h"
+
+namespace winsys::msi {
+
+UINT views::applyInsert(Database& db, Source& s, Cells cells, const std::vector<const Field*>& objects, bool temporary) {
+    Table& t = *s.table;
+    switch (s.kind) {
+    case SourceKind::User: {
+        Cells key = t.keyOf(cells);
+        if (UINT r = db.insertRow(t, cells, temporary)) return r;
+        if (UINT r = writeObjects(db, t, cells, objects, nullptr)) {
+            t.eraseRow(key);
+            return r;
+        }
+        return ERROR_SUCCESS;
+    }
+    case SourceKind::Streams:
+    case SourceKind::Storages: {
+        const std::u16string& name = t.pool->text(cells[0]);
+        if (name.empty()) return ERROR_INVALID_DATA;
+        if (t.rows.count(Cells{cells[0]})) return ERROR_FUNCTION_FAILED;
+        const Field* f = objects.size() > 1 ? objects[1] : nullptr;
+        UINT r;
+        if (s.kind == SourceKind::Streams)
+            r = db.writeStream(name, f && f->kind == Field::Kind::Stream ? f->stream : emptyStream());
+        else
+            r = storageFromField(db, name, f);
+        if (r) return r;
+        cells[1] = 1;
+        t.rows.emplace(Cells{cells[0]}, Row{cells, false});
+        return ERROR_SUCCESS;
+    }
+    default: return ERROR_FUNCTION_FAILED;
+    }
+}
+
+using namespace views;
+
+UINT View::runInsert() {
+    auto& s = std::get<sql::Insert>(*statement_);
+    Source& src = *sources_[0];
+    Table& t = *src.table;
+    Cells cells(t.columns.size(), 0);
+    std::vector<Field> values;
+    for (const auto& v : s.values) values.push_back(operandField(v, parameters_));
+    std::vector<const Field*> objects(t.columns.size(), nullptr);
+    for (size_t i = 0; i < selected_.size(); ++i) {
+        size_t c = selected_[i].column;
+        if (UINT r = fieldToCell(t, c, values[i], &cells[c])) return r == ERROR_DATATYPE_MISMATCH ? ERROR_FUNCTION_FAILED : r;
+        objects[c] = &values[i];
+    }
+    if (src.kind == SourceKind::User && missingRequired(t, cells)) return ERROR_FUNCTION_FAILED;
+    return applyInsert(*db_, src, std::move(cells), objects, s.temporary);
+}
+
+}  // namespace winsys::msi
