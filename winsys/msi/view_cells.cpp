@@ -105,4 +105,17 @@ Field operandField(const sql::Operand& o, const std::vector<Field>& parameters) 
     return f;
 }
 
+UINT setStatementCells(const Source& src, const std::vector<Selected>& selected, const std::vector<Field>& values,
+                       Cells* cells, std::vector<const Field*>* objects) {
+    Table& t = *src.table;
+    objects->assign(t.columns.size(), nullptr);
+    for (size_t i = 0; i < selected.size(); ++i) {
+        size_t c = selected[i].column;
+        if (UINT r = fieldToCell(t, c, values[i], &(*cells)[c])) return r == ERROR_DATATYPE_MISMATCH ? ERROR_FUNCTION_FAILED : r;
+        (*objects)[c] = &values[i];
+    }
+    if (src.kind == SourceKind::User && missingRequired(t, *cells)) return ERROR_FUNCTION_FAILED;
+    return ERROR_SUCCESS;
+}
+
 }  // namespace winsys::msi::views

@@ -41,17 +41,11 @@ using namespace views;
 UINT View::runInsert() {
     auto& s = std::get<sql::Insert>(*statement_);
     Source& src = *sources_[0];
-    Table& t = *src.table;
-    Cells cells(t.columns.size(), 0);
+    Cells cells(src.table->columns.size(), 0);
     std::vector<Field> values;
     for (const auto& v : s.values) values.push_back(operandField(v, parameters_));
-    std::vector<const Field*> objects(t.columns.size(), nullptr);
-    for (size_t i = 0; i < selected_.size(); ++i) {
-        size_t c = selected_[i].column;
-        if (UINT r = fieldToCell(t, c, values[i], &cells[c])) return r == ERROR_DATATYPE_MISMATCH ? ERROR_FUNCTION_FAILED : r;
-        objects[c] = &values[i];
-    }
-    if (src.kind == SourceKind::User && missingRequired(t, cells)) return ERROR_FUNCTION_FAILED;
+    std::vector<const Field*> objects;
+    if (UINT r = setStatementCells(src, selected_, values, &cells, &objects)) return r;
     return applyInsert(*db_, src, std::move(cells), objects, s.temporary);
 }
 

@@ -77,6 +77,12 @@ UINT fieldToCell(Table& t, size_t column, const Field& f, uint32_t* cell);
 Field cellToField(Database& db, const Source& s, size_t column, const Cells& cells);
 Field operandField(const sql::Operand& o, const std::vector<Field>& parameters);
 bool missingRequired(const Table& t, const Cells& cells, std::u16string* column = nullptr);
+// What INSERT and UPDATE do with their values: sets the selected columns of
+// `cells` (values in selection order) and notes which field feeds each OBJECT
+// column. A value of the wrong type, or a required column left null, fails
+// the statement with ERROR_FUNCTION_FAILED.
+UINT setStatementCells(const Source& src, const std::vector<Selected>& selected, const std::vector<Field>& values,
+                       Cells* cells, std::vector<const Field*>* objects);
 
 // OBJECT data: stream columns of user tables and the _Streams/_Storages rows.
 std::shared_ptr<const cfb::ByteSource> emptyStream();

@@ -44,13 +44,8 @@ UINT View::runUpdate() {
     for (const auto& [c, v] : s.assignments) values.push_back(operandField(v, parameters_));
     for (const Cells& key : matchingKeys(sources_, where.get())) {
         Cells cells = t.rows.find(key)->second.cells;
-        std::vector<const Field*> objects(t.columns.size(), nullptr);
-        for (size_t i = 0; i < selected_.size(); ++i) {
-            size_t c = selected_[i].column;
-            if (UINT r = fieldToCell(t, c, values[i], &cells[c])) return r == ERROR_DATATYPE_MISMATCH ? ERROR_FUNCTION_FAILED : r;
-            objects[c] = &values[i];
-        }
-        if (src.kind == SourceKind::User && missingRequired(t, cells)) return ERROR_FUNCTION_FAILED;
+        std::vector<const Field*> objects;
+        if (UINT r = setStatementCells(src, selected_, values, &cells, &objects)) return r;
         if (UINT r = applyUpdate(*db_, src, key, cells, objects)) return r;
     }
     return ERROR_SUCCESS;
