@@ -14,6 +14,7 @@ void InitContext(PatchContext& context) {
     context.cabCachePath[0] = 0;
     context.cabCacheKept = false;
     context.backupString.reset();
+    context.madeUndoRecord = MadeUndoRecord{};
     context.productCode.reset();
     context.transformPath.reset();
     context.updateSequence = 0;
@@ -31,6 +32,7 @@ UINT ReleaseContext(PatchContext& context) {
     context.productCode.reset();
     context.transformPath.reset();
     context.backupString.reset();
+    context.madeUndoRecord = MadeUndoRecord{};
     UINT status = ERROR_INVALID_HANDLE;
     if (context.database != 0) {
         status = MsiCloseHandle(context.database);

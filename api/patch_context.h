@@ -27,6 +27,14 @@ inline void TickProgress(ProgressCallback progress) {
     }
 }
 
+// The undo record a commit made, until the package it describes is in place:
+// a commit that fails after the record takes it back. Entry 0 when none.
+struct MadeUndoRecord {
+    DWORD entry = 0;
+    WidePath transform{};
+    WidePath cabCacheCopy{};
+};
+
 struct PatchContext {
     LONG updateSequence = 0;
     LONG updateDiskId = 0;
@@ -43,6 +51,7 @@ struct PatchContext {
     bool cabCacheKept = false;
     std::array<char, kMessageTextChars> messageText{};
     std::optional<WideString> backupString;  // at most kBackupStringChars
+    MadeUndoRecord madeUndoRecord;
     CabinetWorkArea cabinet;
     LONG lastMessageId = 0;
     DWORD changesPending = 0;

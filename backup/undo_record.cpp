@@ -196,7 +196,30 @@ DWORD MakeUndoRecord(PatchContext& context, LPCWSTR backupDirectory) {
         return abandon();
     }
     // The transform now belongs to the entry.
+    context.madeUndoRecord.entry = entry;
+    context.madeUndoRecord.transform = context.reverseTransformPath;
+    context.madeUndoRecord.cabCacheCopy = hasCabCache ? cabCacheCopy : WidePath{};
     context.reverseTransformPath[0] = 0;
     context.backupString = std::move(backupString);
     return QLTMSI_SUCCESS;
+}
+
+void TakeBackUndoRecord(PatchContext& context) {
+    MadeUndoRecord& made = context.madeUndoRecord;
+    if (made.entry == 0) {
+        return;
+    }
+    context.backupString.reset();
+    KeyHolder undoKey;
+    if (CreateQuilletKey(kUndoKey, undoKey.out()) == ERROR_SUCCESS) {
+        WCHAR entryName[16];
+        EntryName(made.entry, entryName);
+        // CurKey keeps its value: entry numbers are never handed out twice.
+        platformCalls.regDeleteKey(undoKey.get(), entryName);
+    }
+    platformCalls.deleteFile(made.transform.data());
+    if (!IsEmpty(made.cabCacheCopy)) {
+        platformCalls.deleteFile(made.cabCacheCopy.data());
+    }
+    made = MadeUndoRecord{};
 }

@@ -10,6 +10,12 @@
 // a null backupDirectory makes no record and returns 4107 as well.
 DWORD MakeUndoRecord(PatchContext& context, LPCWSTR backupDirectory);
 
+// Deletes the entry that MakeUndoRecord made for this context, with the
+// transform and the cab cache copy it placed, and drops the backup string:
+// for a commit whose package was not replaced, so that no entry describes a
+// commit that never happened. Nothing when no record was made.
+void TakeBackUndoRecord(PatchContext& context);
+
 // The transform that turns the committed working copy back into the
 // installed package, in a temporary file named by reverseTransformPath.
 // 0, an Installer error code, 6 (no package path) or 4101 (no temporary file).

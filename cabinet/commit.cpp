@@ -462,6 +462,8 @@ UINT FinishCommit(PatchContext& context, LPCWSTR backupDirectory) {
     if (!ReplaceWithCopy(context.workingCopyPath.data(), context.packagePath.data())) {
         context.lastMessageId = kMessageCommit;
         result = ERROR_FUNCTION_FAILED;
+        // Its restore would stop at the package code forever.
+        TakeBackUndoRecord(context);
     }
     TickProgress(context.progressCallback);
     // Never delete the cab cache the package now names. When the package
@@ -471,6 +473,7 @@ UINT FinishCommit(PatchContext& context, LPCWSTR backupDirectory) {
         EqualsIgnoringAsciiCase(context.cabCachePath.data(), context.newCabCachePath.data());
     if (result == 0) {
         context.newCabCachePath[0] = 0;
+        context.madeUndoRecord = MadeUndoRecord{};
     }
     if (result == 0 && !IsEmpty(context.cabCachePath)) {
         if (!cabCacheIsNew && !context.cabCacheKept) {

@@ -32,6 +32,12 @@ class FaultInjection : public RoadTest {
         std::string problem, backupString;
         const WideString backup = Wide(WindowsPathOf(backupFolder_.string()));
         bool succeeded = Patch(files, backup.c_str(), problem, &backupString);
+        // An entry is made before the package is replaced; a commit that
+        // then fails must take it back, or its restore stops forever.
+        DWORD curKey = 0;
+        entryOfFailedPatch_ = false;
+        for (const std::u16string& entry : UndoEntries(&curKey))
+            entryOfFailedPatch_ |= !succeeded && std::stoul(Narrow(entry), nullptr, 16) <= curKey;
         if (succeeded && backupString.empty())
             succeeded = false;  // a commit without its undo record
         if (succeeded) {
@@ -39,15 +45,14 @@ class FaultInjection : public RoadTest {
             while (!entry.empty() && entry.back() == '\n')
                 entry.pop_back();
             QltMsiBackupSvr(nullptr, nullptr, entry.data(), 0);
-            DWORD curKey = 0;
             succeeded = UndoEntries(&curKey).empty();
         }
         const WideString package = Wide(WindowsPathOf(package_.string()));
         return DefragMsiFile(package.c_str()) == QLTMSI_DEFRAG_DONE && succeeded;
     }
 
-
     void WalkEveryFault(const std::map<std::string, std::string>& files);
+    bool entryOfFailedPatch_ = false;
 };
 
 TEST_F(FaultInjection, NoFailureOfAnyCallLosesOrLeavesAnything) {
@@ -96,6 +101,8 @@ void FaultInjection::WalkEveryFault(const std::map<std::string, std::string>& fi
             // A delete that fails leaves its file: that much the next open
             // of the product has to clean, and it is counted, not failed.
             std::vector<std::string> problems = CheckNothingLost();
+            if (entryOfFailedPatch_)
+                problems.push_back("the failed patch left its undo entry");
             const std::vector<std::string> left = LeftBehind();
             if (kind == WINSYS_FAULT_DELETE)
                 leftByDelete += !left.empty();
