@@ -1,7 +1,7 @@
 // The clean-up of the library's files beside a package that nothing names. A
 // file is taken only when its name has the exact form the library gives a cab
-// cache of this package or a temporary copy, so other products' files, and
-// the package itself, are never touched.
+// cache of this package, so other products' files, and the package itself,
+// are never touched.
 #include "api/leftover_files.h"
 
 #include "platform/ascii_text.h"
@@ -12,6 +12,7 @@
 #include "platform/platform_calls.h"
 #include "platform/quillet_registry.h"
 #include "platform/registry_key.h"
+#include "platform/temporary_files.h"
 
 #include <vector>
 
@@ -41,28 +42,6 @@ bool IsCabCacheName(const Text& name, const Text& base) {
     }
     for (size_t i = 2; i <= kCodeChars; ++i) {
         if (!IsCodeCharacter(name[base.size() + i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// "qlt" and one to four hexadecimal digits, ".tmp": a name from
-// GetTempFileNameW with the library's prefix, as the copies that replace a
-// package in one step are named beside it.
-bool IsTemporaryCopyName(const Text& name) {
-    const Text prefix = TEXT("qlt");
-    const Text extension = TEXT(".tmp");
-    if (name.size() < prefix.size() + 1 + extension.size() ||
-        name.size() > prefix.size() + 4 + extension.size() ||
-        !EqualsIgnoringAsciiCase(WideView(name).substr(0, prefix.size()), prefix) ||
-        !EqualsIgnoringAsciiCase(WideView(name).substr(name.size() - extension.size()),
-                                 extension)) {
-        return false;
-    }
-    for (size_t i = prefix.size(); i < name.size() - extension.size(); ++i) {
-        const WCHAR c = name[i];
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))) {
             return false;
         }
     }
@@ -203,9 +182,73 @@ void ListFiles(const Text& folder, const Text& pattern, Wanted wanted, std::vect
     FindClose(find);
 }
 
+bool SameFile(const Text& a, const Text& b) {
+    FileIdentity first;
+    FileIdentity second;
+    return IdentifyFile(a.c_str(), first) && IdentifyFile(b.c_str(), second) && first == second;
+}
+
+// Entries of this product whose commit never put its package in place (the
+// process died between the undo record and the replacement) or whose
+// restore put the package back but died before its clean-up. Either way the
+// cab cache the entry's commit made exists while the package names another
+// one, and the entry can never restore: it goes, with that cab cache. An
+// unfinished commit's transform and cab cache copy go too; a restore's stay
+// with the caller, as after any restore.
+void RemoveEntriesOfUnfinishedRuns(const Text& productCode, const Text& installedCabCache) {
+    KeyHolder undo;
+    if (platformCalls.regOpenKey(HKEY_LOCAL_MACHINE, kUndoKey, 0, KEY_ALL_ACCESS, undo.out()) !=
+        ERROR_SUCCESS) {
+        return;
+    }
+    std::vector<Text> entries;
+    for (DWORD index = 0;; ++index) {
+        WCHAR entryName[MAX_PATH + 1] = {};
+        DWORD entryChars = MAX_PATH + 1;
+        if (RegEnumKeyExW(undo.get(), index, entryName, &entryChars, nullptr, nullptr, nullptr,
+                          nullptr) != ERROR_SUCCESS) {
+            break;
+        }
+        entries.emplace_back(entryName);
+    }
+    for (const Text& name : entries) {
+        KeyHolder entry;
+        if (platformCalls.regOpenKey(undo.get(), name.c_str(), 0, KEY_READ, entry.out()) !=
+            ERROR_SUCCESS) {
+            continue;
+        }
+        WidePath product{}, committed{}, transform{}, cabCopy{}, restored{};
+        ReadStringValue(entry.get(), kProductGuidValue, product);
+        ReadStringValue(entry.get(), kCommittedCabCacheValue, committed);
+        ReadStringValue(entry.get(), kRevTransformValue, transform);
+        ReadStringValue(entry.get(), kQuilletCabValue, cabCopy);
+        ReadStringValue(entry.get(), kRestoredPackageValue, restored);
+        entry.Close();
+        if (!EqualsIgnoringAsciiCase(product.data(), productCode) || IsEmpty(committed) ||
+            platformCalls.fileAttributes(committed.data()) == INVALID_FILE_ATTRIBUTES ||
+            (!installedCabCache.empty() && SameFile(committed.data(), installedCabCache))) {
+            continue;
+        }
+        if (platformCalls.regDeleteKey(undo.get(), name.c_str()) != ERROR_SUCCESS) {
+            continue;
+        }
+        DeleteOwnFile(committed.data());
+        if (IsEmpty(restored)) {
+            platformCalls.deleteFile(transform.data());
+            if (!IsEmpty(cabCopy)) {
+                platformCalls.deleteFile(cabCopy.data());
+            }
+        }
+    }
+}
+
 }  // namespace
 
 void RemoveLeftoverFiles(const PatchContext& context) {
+    // Temporary copies beside the package are listed in their maker's
+    // ledger: another product's patch in this folder may be replacing its
+    // package through one right now.
+    RemoveFilesOfEndedProcesses();
     const Text package(context.packagePath.data());
     const size_t separator = package.rfind(TEXT('\\'));
     if (separator == Text::npos) {
@@ -223,7 +266,6 @@ void RemoveLeftoverFiles(const PatchContext& context) {
     ListFiles(
         folder, base + TEXT(".*.msi"), [&](const Text& name) { return IsCabCacheName(name, base); },
         candidates);
-    ListFiles(folder, TEXT("qlt*.tmp"), IsTemporaryCopyName, candidates);
     if (candidates.empty()) {
         return;
     }
@@ -237,7 +279,13 @@ void RemoveLeftoverFiles(const PatchContext& context) {
     std::vector<Text> named;
     named.emplace_back(context.cabCachePath.data());
     named.emplace_back();
-    if (!ReadInstalledCabCache(package.c_str(), named.back()) || !ReadUndoEntryTexts(named)) {
+    if (!ReadInstalledCabCache(package.c_str(), named.back())) {
+        return;
+    }
+    if (context.productCode) {
+        RemoveEntriesOfUnfinishedRuns(*context.productCode, named.back());
+    }
+    if (!ReadUndoEntryTexts(named)) {
         return;
     }
     std::vector<FileIdentity> namedFiles;

@@ -10,6 +10,7 @@
 #include "platform/fixed_names.h"
 #include "platform/installer_handle.h"
 #include "platform/platform_calls.h"
+#include "platform/temporary_files.h"
 
 namespace {
 
@@ -90,8 +91,7 @@ UINT MakeWorkingCopy(PatchContext& context) {
     if (length == 0 || length >= tempDirectory.size()) {
         return QLTMSI_ERROR_WORKING_COPY;
     }
-    if (platformCalls.tempFileName(tempDirectory.data(), TEXT("qlt"), 0,
-                                   context.workingCopyPath.data()) == 0) {
+    if (MakeTemporaryFile(tempDirectory.data(), TEXT("qlt"), context.workingCopyPath.data()) == 0) {
         context.workingCopyPath[0] = 0;
         return QLTMSI_ERROR_WORKING_COPY;
     }

@@ -4,6 +4,7 @@
 
 #include "api/messages.h"
 #include "platform/platform_calls.h"
+#include "platform/temporary_files.h"
 
 void InitContext(PatchContext& context) {
     InitCabinetWorkArea(context.cabinet);
@@ -61,7 +62,7 @@ bool DiscardWorkingFiles(PatchContext& context) {
     }
     bool deleted = true;
     if (!IsEmpty(context.workingCopyPath)) {
-        deleted = platformCalls.deleteFile(context.workingCopyPath.data()) != FALSE;
+        deleted = DeleteTemporaryFile(context.workingCopyPath.data()) != FALSE;
         context.workingCopyPath[0] = 0;
     }
     if (!IsEmpty(context.newCabCachePath)) {
@@ -73,7 +74,7 @@ bool DiscardWorkingFiles(PatchContext& context) {
 
 void DiscardReverseTransform(PatchContext& context) {
     if (!IsEmpty(context.reverseTransformPath)) {
-        platformCalls.deleteFile(context.reverseTransformPath.data());
+        DeleteTemporaryFile(context.reverseTransformPath.data());
         context.reverseTransformPath[0] = 0;
     }
 }

@@ -8,6 +8,7 @@
 #include "platform/package_lock.h"
 #include "platform/platform_calls.h"
 #include "platform/replace_file.h"
+#include "platform/temporary_files.h"
 
 #include <ole2.h>
 #include <qltmsi.h>
@@ -54,14 +55,14 @@ DWORD CompactPackage(LPCWSTR packagePath) {
     WCHAR compacted[MAX_PATH + 1] = {};
     const DWORD length = platformCalls.tempPath(MAX_PATH + 1, temporaryDirectory);
     if (length == 0 || length > MAX_PATH ||
-        platformCalls.tempFileName(temporaryDirectory, TEXT("qlt"), 0, compacted) == 0) {
+        MakeTemporaryFile(temporaryDirectory, TEXT("qlt"), compacted) == 0) {
         source->Release();
         return QLTMSI_DEFRAG_FAILED;
     }
     const bool copied = CopyStorage(source, compacted);
     source->Release();
     if (!copied || !OpensAsPackage(compacted)) {
-        platformCalls.deleteFile(compacted);
+        DeleteTemporaryFile(compacted);
         return QLTMSI_DEFRAG_FAILED;
     }
     // A package that could not be replaced is left as it was, and says so.
@@ -73,6 +74,6 @@ DWORD CompactPackage(LPCWSTR packagePath) {
                            MeasureFile(packagePath, packageSize) == ERROR_SUCCESS &&
                            compactedSize >= packageSize;
     const bool replaced = noSmaller || ReplaceWithCopy(compacted, packagePath);
-    platformCalls.deleteFile(compacted);
+    DeleteTemporaryFile(compacted);
     return replaced ? QLTMSI_DEFRAG_DONE : QLTMSI_DEFRAG_FAILED;
 }

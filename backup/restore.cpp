@@ -16,6 +16,7 @@
 #include "platform/quillet_registry.h"
 #include "platform/registry_key.h"
 #include "platform/replace_file.h"
+#include "platform/temporary_files.h"
 
 #include <msidefs.h>
 #include <qltmsi.h>
@@ -73,7 +74,7 @@ struct RestoreRun {
         copy.Close();
         if (!IsEmpty(restoreCopy)) {
             // A copy of a read-only package is read-only too.
-            DeleteOwnFile(restoreCopy.data());
+            DeleteTemporaryFile(restoreCopy.data());
         }
         if (!finished && !IsEmpty(newCabCache)) {
             platformCalls.deleteFile(newCabCache.data());
@@ -371,8 +372,7 @@ bool RunRestore(RestoreRun& run, LPCSTR commandLine) {
     WidePath temporaryDirectory{};
     const DWORD length = platformCalls.tempPath(MAX_PATH + 1, temporaryDirectory.data());
     if (length == 0 || length > MAX_PATH ||
-        platformCalls.tempFileName(temporaryDirectory.data(), TEXT("qlt"), 0,
-                                   run.restoreCopy.data()) == 0) {
+        MakeTemporaryFile(temporaryDirectory.data(), TEXT("qlt"), run.restoreCopy.data()) == 0) {
         run.restoreCopy[0] = 0;
         return false;
     }
@@ -436,6 +436,7 @@ void RestoreFromUndoEntry(LPCSTR commandLine) {
     if (commandLine == nullptr) {
         return;
     }
+    RemoveFilesOfEndedProcesses();
     RestoreRun run;
     if (!RunRestore(run, commandLine)) {
         return;

@@ -9,6 +9,7 @@
 #include "platform/platform_calls.h"
 #include "platform/quillet_registry.h"
 #include "platform/registry_key.h"
+#include "platform/temporary_files.h"
 #include "platform/unique_name.h"
 #include "platform/wide_text.h"
 
@@ -80,8 +81,8 @@ UINT MakeReverseTransform(PatchContext& context) {
     WidePath temporaryDirectory{};
     const DWORD length = platformCalls.tempPath(MAX_PATH + 1, temporaryDirectory.data());
     if (length == 0 || length > MAX_PATH ||
-        platformCalls.tempFileName(temporaryDirectory.data(), TEXT("qlt"), 0,
-                                   context.reverseTransformPath.data()) == 0) {
+        MakeTemporaryFile(temporaryDirectory.data(), TEXT("qlt"),
+                          context.reverseTransformPath.data()) == 0) {
         context.reverseTransformPath[0] = 0;
         context.lastMessageId = kMessageUnpatchTransform;
         return QLTMSI_ERROR_REVERSE_TRANSFORM_FILE;
@@ -107,7 +108,7 @@ DWORD MakeUndoRecord(PatchContext& context, LPCWSTR backupDirectory) {
 
     WidePath transformTarget{};
     if (!BackupPathFor(context.reverseTransformPath.data(), backupDirectory, transformTarget) ||
-        !platformCalls.moveFile(context.reverseTransformPath.data(), transformTarget.data())) {
+        !MoveTemporaryFile(context.reverseTransformPath.data(), transformTarget.data(), 0)) {
         return QLTMSI_ERROR_UNDO_RECORD;
     }
     context.reverseTransformPath = transformTarget;

@@ -2,6 +2,8 @@
 // and the Windows file-time and attribute calls.
 #include "cabinet/cabinet_callbacks.h"
 
+#include "platform/temporary_files.h"
+
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
@@ -11,11 +13,47 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 const char tempNameDirectory[1] = "";
 char extractDestination[kExtractDestinationBytes] = "";
 
 namespace {
+
+// Scratch names made for the compressor and not yet opened by it.
+std::vector<std::string> handedOutScratchNames;
+
+bool HandOutScratchName(const char* name) {
+    try {
+        handedOutScratchNames.emplace_back(name);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+bool TakeHandedOutScratchName(const char* name) {
+    for (auto at = handedOutScratchNames.begin(); at != handedOutScratchNames.end(); ++at) {
+        if (*at == name) {
+            handedOutScratchNames.erase(at);
+            return true;
+        }
+    }
+    return false;
+}
+
+int ErrnoOf(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return ENOENT;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+            return EACCES;
+        default:
+            return EIO;
+    }
+}
 
 constexpr USHORT kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                    FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
@@ -103,9 +141,22 @@ FNFCIFREE(CabFree) {
 
 FNFCIOPEN(FciOpenFile) {
     (void)pv;
+    // A scratch name handed out below is a file already, made so that no
+    // other process can take the name while it is listed as this one's.
+    const bool scratch = (oflag & _O_EXCL) != 0 && TakeHandedOutScratchName(pszFile);
+    if (scratch) {
+        oflag = (oflag & ~_O_EXCL) | _O_TRUNC;
+    }
     const int fd = _open(pszFile, oflag, pmode);
     if (fd == -1) {
         *err = errno;
+        // The compressor deletes only what it opened.
+        if (scratch) {
+            WCHAR wide[MAX_PATH + 1] = {};
+            if (MultiByteToWideChar(CP_ACP, 0, pszFile, -1, wide, MAX_PATH + 1) != 0) {
+                DeleteTemporaryFile(wide);
+            }
+        }
     }
     return fd;
 }
@@ -148,26 +199,40 @@ FNFCISEEK(FciSeekFile) {
 
 FNFCIDELETE(FciDeleteFile) {
     (void)pv;
-    const int result = _unlink(pszFile);
-    if (result != 0) {
-        *err = errno;
+    // Scratch files are listed as temporary files: they leave the list
+    // before they go.
+    WCHAR wide[MAX_PATH + 1] = {};
+    if (MultiByteToWideChar(CP_ACP, 0, pszFile, -1, wide, MAX_PATH + 1) == 0) {
+        const int result = _unlink(pszFile);
+        if (result != 0) {
+            *err = errno;
+        }
+        return result;
     }
-    return result;
+    if (DeleteTemporaryFile(wide)) {
+        return 0;
+    }
+    *err = ErrnoOf(GetLastError());
+    return -1;
 }
 
 FNFCIGETTEMPFILE(FciGetTempFile) {
     (void)pv;
-    char* name = _tempnam(tempNameDirectory, "xx");
-    if (name == nullptr) {
+    WCHAR wide[MAX_PATH + 1] = {};
+    if (MakeTemporaryFileInTempFolder(TEXT("qlc"), wide) == 0) {
         return FALSE;
     }
-    const size_t length = std::strlen(name);
-    const bool fits = cbTempName > 0 && length < static_cast<size_t>(cbTempName);
-    if (fits) {
-        std::memcpy(pszTempName, name, length + 1);
+    char narrow[MAX_PATH + 1] = {};
+    BOOL lossy = FALSE;
+    const int bytes = WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, sizeof narrow, nullptr,
+                                          &lossy);
+    const bool fits = bytes > 0 && !lossy && cbTempName > 0 && bytes <= cbTempName;
+    if (!fits || !HandOutScratchName(narrow)) {
+        DeleteTemporaryFile(wide);
+        return FALSE;
     }
-    std::free(name);
-    return fits ? TRUE : FALSE;
+    std::memcpy(pszTempName, narrow, static_cast<size_t>(bytes));
+    return TRUE;
 }
 
 FNFCIGETOPENINFO(FciGetOpenInfo) {

@@ -14,7 +14,7 @@
 // Capacity of extractDestination, terminator included.
 inline constexpr size_t kExtractDestinationBytes = MAX_PATH;
 
-// Always empty: the directory handed to _tempnam and the cabinet's disk name.
+// Always empty: the cabinet's disk name.
 extern const char tempNameDirectory[1];
 
 // The directory (ending in "\") that the notify callback writes extracted

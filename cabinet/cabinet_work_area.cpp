@@ -7,6 +7,7 @@
 #include "platform/delete_own_file.h"
 #include "platform/narrow_text.h"
 #include "platform/platform_calls.h"
+#include "platform/temporary_files.h"
 
 #include <cstring>
 
@@ -43,7 +44,7 @@ void RemoveExtractDirectory(CabinetWorkArea& area) {
         } while (platformCalls.findNextFile(find, &entry));
         FindClose(find);
     }
-    platformCalls.removeDirectory(directory.c_str());
+    RemoveTemporaryFolder(directory.c_str());
 }
 
 }  // namespace
@@ -112,7 +113,13 @@ bool CloseCompressor(CabinetWorkArea& area) {
 void DiscardCabinetFile(CabinetWorkArea& area) {
     CloseCompressor(area);
     if (area.cabinetParameters.szCabPath[0] != 0) {
-        DeleteFileA(area.cabinetParameters.szCabPath);
+        WCHAR wide[MAX_PATH + 1] = {};
+        if (MultiByteToWideChar(CP_ACP, 0, area.cabinetParameters.szCabPath, -1, wide,
+                                MAX_PATH + 1) != 0) {
+            DeleteTemporaryFile(wide);
+        } else {
+            DeleteFileA(area.cabinetParameters.szCabPath);
+        }
     }
     area.cabinetParameters.szCabPath[0] = 0;
 }
@@ -122,7 +129,7 @@ void ReleaseCabinetWorkArea(CabinetWorkArea& area) {
     DiscardCabinetFile(area);
     RemoveExtractDirectory(area);
     if (area.oldCabinetFile) {
-        platformCalls.deleteFile(area.oldCabinetFile->c_str());
+        DeleteTemporaryFile(area.oldCabinetFile->c_str());
         area.oldCabinetFile.reset();
     }
 }

@@ -14,6 +14,7 @@
 #include "platform/installer_handle.h"
 #include "platform/platform_calls.h"
 #include "platform/replace_file.h"
+#include "platform/temporary_files.h"
 
 #include <qltmsi.h>
 
@@ -301,14 +302,14 @@ UINT BuildCabinet(CabinetWorkArea& area, MSIHANDLE database, PatchContext& conte
     // Without a name of its own the cabinet would be flushed to nowhere and
     // the commit would store nothing: no name, no build.
     const bool named = length != 0 && length < temporaryDirectory.size() &&
-                       platformCalls.tempFileName(temporaryDirectory.data(), TEXT("qlc"), 0,
-                                                  cabinetFile.data()) != 0;
+                       MakeTemporaryFile(temporaryDirectory.data(), TEXT("qlc"),
+                                         cabinetFile.data()) != 0;
     // Without a compressor every add fails, which ends the build below.
     if (named) {
         OpenCompressor(area, cabinetFile.data());
         if (area.cabinetParameters.szCabPath[0] == 0) {
             // Not recorded for deletion by the work area: delete it now.
-            platformCalls.deleteFile(cabinetFile.data());
+            DeleteTemporaryFile(cabinetFile.data());
         }
     }
 

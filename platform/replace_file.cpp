@@ -2,6 +2,7 @@
 #include "platform/replace_file.h"
 
 #include "platform/platform_calls.h"
+#include "platform/temporary_files.h"
 
 #include <array>
 
@@ -48,7 +49,7 @@ bool Flush(LPCWSTR path) {
 // fail.
 BOOL Abandon(LPCWSTR temporary) {
     const DWORD error = GetLastError();
-    platformCalls.deleteFile(temporary);
+    DeleteTemporaryFile(temporary);
     SetLastError(error);
     return FALSE;
 }
@@ -66,14 +67,14 @@ BOOL ReplaceWithCopy(LPCWSTR source, LPCWSTR target) {
         SetLastError(ERROR_INVALID_NAME);
         return FALSE;
     }
-    if (platformCalls.tempFileName(folder.data(), TEXT("qlt"), 0, temporary.data()) == 0) {
+    if (MakeTemporaryFile(folder.data(), TEXT("qlt"), temporary.data()) == 0) {
         return FALSE;
     }
     if (!platformCalls.copyFile(source, temporary.data(), FALSE) || !Flush(temporary.data())) {
         return Abandon(temporary.data());
     }
-    if (platformCalls.moveFileEx(temporary.data(), target,
-                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (MoveTemporaryFile(temporary.data(), target,
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         return TRUE;
     }
     const bool noReplacingMove = GetLastError() == ERROR_CALL_NOT_IMPLEMENTED;

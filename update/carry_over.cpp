@@ -8,6 +8,7 @@
 #include "platform/fixed_names.h"
 #include "platform/installer_handle.h"
 #include "platform/platform_calls.h"
+#include "platform/temporary_files.h"
 #include "update/work_table.h"
 
 namespace {
@@ -134,14 +135,14 @@ UINT PrepareCarryOver(PatchContext& context) {
     const DWORD length =
         platformCalls.tempPath(static_cast<DWORD>(tempDirectory.size()), tempDirectory.data());
     if (length == 0 || length >= tempDirectory.size() ||
-        platformCalls.tempFileName(tempDirectory.data(), TEXT("qlt"), 0, cabinetFile.data()) == 0) {
+        MakeTemporaryFile(tempDirectory.data(), TEXT("qlt"), cabinetFile.data()) == 0) {
         return QLTMSI_ERROR_EXTRACTION;
     }
     const HANDLE file =
         platformCalls.createFile(cabinetFile.data(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        platformCalls.deleteFile(cabinetFile.data());
+        DeleteTemporaryFile(cabinetFile.data());
         return QLTMSI_ERROR_EXTRACTION;
     }
 
@@ -154,7 +155,7 @@ UINT PrepareCarryOver(PatchContext& context) {
                              source.cabCache.Receive()) != ERROR_SUCCESS ||
             !FetchCabinetRow(source.cabCache.get(), source)) {
             CloseHandle(file);
-            platformCalls.deleteFile(cabinetFile.data());
+            DeleteTemporaryFile(cabinetFile.data());
             return QLTMSI_ERROR_OLD_CABINET;
         }
     }
@@ -173,13 +174,13 @@ UINT PrepareCarryOver(PatchContext& context) {
     if (size != 0) {
         TickProgress(context.progressCallback);
         if (ExtractCabinet(context.cabinet, cabinetFile.data()) != 0) {
-            platformCalls.deleteFile(cabinetFile.data());
+            DeleteTemporaryFile(cabinetFile.data());
             return QLTMSI_ERROR_EXTRACTION;
         }
         TickProgress(context.progressCallback);
         context.cabinet.oldCabinetFile = Text(cabinetFile.data());
     } else {
-        platformCalls.deleteFile(cabinetFile.data());
+        DeleteTemporaryFile(cabinetFile.data());
     }
 
     if (source.inPackage) {

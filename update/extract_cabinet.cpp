@@ -5,6 +5,7 @@
 #include "cabinet/cabinet_callbacks.h"
 #include "platform/narrow_text.h"
 #include "platform/platform_calls.h"
+#include "platform/temporary_files.h"
 #include "update/carry_over.h"
 
 #include <array>
@@ -18,8 +19,8 @@ void MakeExtractDirectory(CabinetWorkArea& cabinet) {
     WidePath tempDirectory{};
     cabinet.extractDirectory[0] = 0;
     platformCalls.tempPath(static_cast<DWORD>(tempDirectory.size()), tempDirectory.data());
-    if (platformCalls.tempFileName(tempDirectory.data(), TEXT("qlt"), 0,
-                                   cabinet.extractDirectory.data()) == 0) {
+    if (MakeTemporaryFile(tempDirectory.data(), TEXT("qlt"), cabinet.extractDirectory.data()) ==
+        0) {
         cabinet.extractDirectory[0] = 0;
         return;
     }

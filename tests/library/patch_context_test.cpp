@@ -87,10 +87,14 @@ TEST_F(Context, DestroyAlsoClearsTheExtractionDirectoryAndOldCabinet) {
 TEST_F(Context, AFileThatCannotBeDeletedIsForgottenAllTheSame) {
     EXPECT_TRUE(DiscardWorkingFiles(context_)) << "nothing to delete";
     SetPath(context_.workingCopyPath, MakeFile("tmp/locked.tmp"));
-    ASSERT_TRUE(SetFileAttributesW(context_.workingCopyPath.data(), FILE_ATTRIBUTE_READONLY));
+    // Held by someone who lets no one delete it.
+    const HANDLE held = CreateFileW(context_.workingCopyPath.data(), GENERIC_READ, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
     EXPECT_FALSE(DiscardWorkingFiles(context_));
     EXPECT_TRUE(IsEmpty(context_.workingCopyPath));
     EXPECT_TRUE(Exists("tmp/locked.tmp"));
+    CloseHandle(held);
 }
 
 }  // namespace

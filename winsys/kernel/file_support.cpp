@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "faults/faults.h"
+#include "kernel/rename_temporaries.h"
 #include "kernel/share_modes.h"
 #include "kernel/text.h"
 #include "paths/paths.h"
@@ -272,8 +273,9 @@ BOOL copyFileAtomically(const std::string& from, const std::string& to, bool fai
     std::string directory = slash == std::string::npos ? "."
                             : slash == 0               ? "/"
                                                        : to.substr(0, slash);
-    std::string temporary = directory + "/.~" + to.substr(slash + 1).substr(0, 200) + ".XXXXXX";
-    int target = mkostemp(temporary.data(), O_CLOEXEC);
+    // Held open, and so marked live, until it has been renamed or deleted.
+    std::string temporary;
+    int target = renames::create(to, &temporary);
     if (target < 0) {
         int saved = errno;
         close(source);
@@ -282,8 +284,8 @@ BOOL copyFileAtomically(const std::string& from, const std::string& to, bool fai
     }
     auto abandon = [&](int error) {
         close(source);
-        close(target);
         unlink(temporary.c_str());
+        close(target);
         SetLastError(errorFromErrno(error, to));
         return FALSE;
     };
@@ -325,7 +327,6 @@ BOOL copyFileAtomically(const std::string& from, const std::string& to, bool fai
     if (fsync(target) != 0)
         return abandon(errno);
     close(source);
-    close(target);
     // Replacing the target deletes it: that right is held until the rename,
     // so no open that denies deletion can start in between.
     int replaced =
@@ -335,6 +336,7 @@ BOOL copyFileAtomically(const std::string& from, const std::string& to, bool fai
         share::claim(replaced, share::kDelete, shareAll, &deleting) != ERROR_SUCCESS) {
         close(replaced);
         unlink(temporary.c_str());
+        close(target);
         return failWith(ERROR_SHARING_VIOLATION);
     }
     int placed;
@@ -352,8 +354,10 @@ BOOL copyFileAtomically(const std::string& from, const std::string& to, bool fai
     int saved = errno;
     if (replaced >= 0)
         close(replaced);
-    if (placed != 0) {
+    if (placed != 0)
         unlink(temporary.c_str());
+    close(target);
+    if (placed != 0) {
         SetLastError(errorFromErrno(saved, to));
         return FALSE;
     }

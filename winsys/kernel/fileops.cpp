@@ -11,12 +11,14 @@
 
 #include "faults/faults.h"
 #include "kernel/file_support.h"
+#include "kernel/rename_temporaries.h"
 #include "kernel/text.h"
 
 namespace {
 
 using namespace winsys::kernel;
 namespace faults = winsys::faults;
+namespace renames = winsys::renames;
 
 constexpr DWORD deleteAccess = 0x00010000;
 constexpr size_t directoryNameLimit = MAX_PATH - 12;  // room for an 8.3 name inside
@@ -72,7 +74,18 @@ std::optional<struct stat> entryOf(const std::optional<std::string>& native) {
     return st;
 }
 
+// What a killed copy or commit left in the folder goes with the next change
+// there, however that change is made.
+void sweepFolderOf(const std::optional<std::string>& native) {
+    if (!native)
+        return;
+    const size_t slash = native->rfind('/');
+    if (slash != std::string::npos)
+        renames::sweep(slash == 0 ? "/" : native->substr(0, slash));
+}
+
 BOOL deleteFile(const std::optional<std::string>& native) {
+    sweepFolderOf(native);
     if (DWORD injected = native ? faults::next(faults::Kind::Delete) : 0)
         return failWith(injected);
     auto entry = entryOf(native);
@@ -137,6 +150,7 @@ BOOL moveFile(const std::optional<std::string>& from, const std::optional<std::s
               DWORD flags, std::u16string_view requestedTo) {
     if (!from || !to)
         return FALSE;
+    sweepFolderOf(to);
     if (flags & ~static_cast<DWORD>(MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED |
                                     MOVEFILE_WRITE_THROUGH))
         return failWith(ERROR_INVALID_PARAMETER);

@@ -2,6 +2,7 @@
 #include "storage/native_file.h"
 
 #include "faults/faults.h"
+#include "kernel/rename_temporaries.h"
 #include "kernel/share_modes.h"
 
 #include <winerror.h>
@@ -78,21 +79,21 @@ HRESULT NativeFile::readAt(uint64_t offset, void* buffer, size_t count, size_t* 
 }
 
 SiblingTempFile::~SiblingTempFile() {
-    if (fd_ >= 0) ::close(fd_);
+    // Deleted while still marked live, so that no sweeper can be on it.
     if (!tempPath_.empty()) ::unlink(tempPath_.c_str());
+    if (fd_ >= 0) ::close(fd_);
 }
 
 HRESULT SiblingTempFile::create(const std::string& target) {
     target_ = target;
-    auto slash = target.rfind('/');
-    std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash);
-    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string pattern = (slash == 0 ? std::string() : dir) + "/." + base + ".XXXXXX";
     if (uint32_t injected = faults::next(faults::Kind::Open)) return faults::hresultOf(injected);
-    int fd = mkostemp(pattern.data(), O_CLOEXEC);
+    // Locked as live for as long as the descriptor is open: until the
+    // destructor, or as the target's own descriptor once renamed.
+    std::string path;
+    int fd = renames::create(target, &path);
     if (fd < 0) return hresultFromErrno(errno);
     fd_ = fd;
-    tempPath_ = pattern;
+    tempPath_ = path;
     return S_OK;
 }
 
@@ -119,6 +120,7 @@ HRESULT SiblingTempFile::replaceTarget(bool write, unsigned share, std::shared_p
     if (uint32_t injected = faults::next(faults::Kind::Move)) return faults::hresultOf(injected);
     if (::rename(tempPath_.c_str(), target_.c_str()) != 0) return hresultFromErrno(errno);
     tempPath_.clear();
+    if (file) renames::release(file->fd());
     auto slash = target_.rfind('/');
     std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : target_.substr(0, slash));
     int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

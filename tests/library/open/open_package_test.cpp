@@ -217,19 +217,21 @@ TEST_F(OpenPackageTest, OpenRemovesCabCachesThatNothingNames) {
               0);
     RegCloseKey(entry);
 
-    const std::vector<std::string> leftovers = {base + ".a123.msi", base + ".b_45.MSI",
-                                                "qlt1A2B.tmp", "QLTf.tmp"};
+    const std::vector<std::string> leftovers = {base + ".a123.msi", base + ".b_45.MSI"};
+    // Temporary copies go only through their maker's ledger: another
+    // product's patch may be replacing its package through one right now.
     const std::vector<std::string> others = {base + ".c123.msi", base + ".d123.msi",
                                              base + ".z123.msi", base + ".a12x.msi",
                                              base + ".a1234.msi", "other.a123.msi",
-                                             "a123_.msi", "qlt12345.tmp", "qltx.tmp", "qlt.tmp"};
+                                             "a123_.msi", "qlt1A2B.tmp", "QLTf.tmp",
+                                             "qlt12345.tmp", "qltx.tmp", "qlt.tmp"};
     const auto makeAll = [&] {
         for (const auto& name : leftovers) {
             fs::remove(at(name));
             winsys_test::writeFile(at(name).string(), "left over");
         }
-        // A copy of a read-only package is read-only.
-        fs::permissions(at("qlt1A2B.tmp"), fs::perms::owner_write | fs::perms::group_write,
+        // A cab cache copied from a read-only one is read-only.
+        fs::permissions(at(base + ".a123.msi"), fs::perms::owner_write | fs::perms::group_write,
                         fs::perm_options::remove);
         for (const auto& name : others)
             winsys_test::writeFile(at(name).string(), "kept");

@@ -156,10 +156,14 @@ fs::path LocalPackage(const std::string& productCode) {
 }
 
 std::vector<std::string> TemporaryFiles() {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(fs::path(Prefix().root()) / "tmp"))
-        names.push_back(entry.path().filename().string());
-    return names;
+    std::vector<std::string> names, ledgers;
+    for (const auto& entry : fs::directory_iterator(fs::path(Prefix().root()) / "tmp")) {
+        const std::string name = entry.path().filename().string();
+        (name.rfind("qll", 0) == 0 ? ledgers : names).push_back(name);
+    }
+    // The ledger that lists live files is no file of its own; one that
+    // outlives them is.
+    return names.empty() ? ledgers : names;
 }
 
 std::vector<std::vector<std::string>> Rows(MSIHANDLE database, const std::string& query,

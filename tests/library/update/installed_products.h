@@ -58,6 +58,8 @@ fs::path LocalPackage(const std::string& productCode);
 fs::path Native(const WideString& windowsPath);
 
 // Files the library's temporary names could leave in TMPDIR.
+// The temporary folder's files; while any is there, this process's ledger
+// of them is left out.
 std::vector<std::string> TemporaryFiles();
 
 // One statement on a database: every row's fields as text ("" for null,
