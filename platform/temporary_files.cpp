@@ -115,8 +115,10 @@ bool OpenLedger() {
                                                                path) == 0) {
         return false;
     }
+    // A clean-up may have taken the empty file for one whose maker died
+    // before opening it: then it is made again.
     const HANDLE file = platformCalls.createFile(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         platformCalls.deleteFile(path);
@@ -407,9 +409,14 @@ void RemoveFilesOfEndedProcesses() {
         return;
     }
     do {
-        // An empty one is a ledger being made, or no ledger.
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-            (entry.nFileSizeLow != 0 || entry.nFileSizeHigh != 0)) {
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            continue;
+        }
+        // An empty one lists nothing: its maker died before opening it, or
+        // has not opened it yet and makes it again. Held open, it stays.
+        if (entry.nFileSizeLow == 0 && entry.nFileSizeHigh == 0) {
+            platformCalls.deleteFile((folder + entry.cFileName).c_str());
+        } else {
             ledgers.push_back(folder + entry.cFileName);
         }
     } while (platformCalls.findNextFile(find, &entry));
