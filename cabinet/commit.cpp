@@ -58,25 +58,33 @@ LPCWSTR ChooseSource(const WidePath& fullPath, const WidePath& newName, WidePath
     return FileExists(joined.data()) ? joined.data() : nullptr;
 }
 
-// Gives the File row keyed `name` the next Sequence number. A key that is
-// not in the File table leaves the counter alone; any other failure is
-// returned, since the row would keep pointing at a cabinet without its file.
-UINT NumberFileRow(MSIHANDLE database, LPCWSTR name, LONG& sequence) {
+// Runs `statement`, whose one `?` is a File key, and fetches the row of
+// `name`: 0 with the row, ERROR_NO_MORE_ITEMS when there is none, or the
+// Installer's error.
+UINT FetchFileRow(MSIHANDLE database, LPCWSTR statement, LPCWSTR name, MsiHandle& view,
+                  MsiHandle& row) {
     MsiHandle key(MsiCreateRecord(1));
     if (key.get() == 0) {
         return ERROR_OUTOFMEMORY;
     }
     UINT result = MsiRecordSetStringW(key.get(), 1, name);
-    MsiHandle view;
     if (result == ERROR_SUCCESS) {
-        result = OpenExecutedView(database, TEXT("SELECT `Sequence` FROM `File` WHERE `File`=?"),
-                                  key.get(), view);
+        result = OpenExecutedView(database, statement, key.get(), view);
     }
-    if (result != ERROR_SUCCESS) {
-        return result;
+    if (result == ERROR_SUCCESS) {
+        result = MsiViewFetch(view.get(), row.Receive());
     }
+    return result;
+}
+
+// Gives the File row keyed `name` the next Sequence number. A key that is
+// not in the File table leaves the counter alone; any other failure is
+// returned, since the row would keep pointing at a cabinet without its file.
+UINT NumberFileRow(MSIHANDLE database, LPCWSTR name, LONG& sequence) {
+    MsiHandle view;
     MsiHandle row;
-    result = MsiViewFetch(view.get(), row.Receive());
+    UINT result = FetchFileRow(database, TEXT("SELECT `Sequence` FROM `File` WHERE `File`=?"), name,
+                               view, row);
     if (result == ERROR_NO_MORE_ITEMS) {
         return ERROR_SUCCESS;
     }
@@ -94,22 +102,10 @@ UINT NumberFileRow(MSIHANDLE database, LPCWSTR name, LONG& sequence) {
 
 // Whether the File table has a row keyed `name`; 0, or the Installer's error.
 UINT FindFileRow(MSIHANDLE database, LPCWSTR name, bool& found) {
-    found = false;
-    MsiHandle key(MsiCreateRecord(1));
-    if (key.get() == 0) {
-        return ERROR_OUTOFMEMORY;
-    }
-    UINT result = MsiRecordSetStringW(key.get(), 1, name);
     MsiHandle view;
-    if (result == ERROR_SUCCESS) {
-        result = OpenExecutedView(database, TEXT("SELECT `File` FROM `File` WHERE `File`=?"),
-                                  key.get(), view);
-    }
-    if (result != ERROR_SUCCESS) {
-        return result;
-    }
     MsiHandle row;
-    result = MsiViewFetch(view.get(), row.Receive());
+    const UINT result =
+        FetchFileRow(database, TEXT("SELECT `File` FROM `File` WHERE `File`=?"), name, view, row);
     found = result == ERROR_SUCCESS;
     return result == ERROR_NO_MORE_ITEMS ? ERROR_SUCCESS : result;
 }

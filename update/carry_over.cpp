@@ -4,6 +4,7 @@
 // statements as `?` values.
 #include "update/carry_over.h"
 
+#include "cabinet/extract_cabinet.h"
 #include "platform/cab_cache_name.h"
 #include "platform/fixed_names.h"
 #include "platform/installer_handle.h"

@@ -10,7 +10,3 @@
 // be prepared or unpacked; 4102 when the cab cache can't be read; 4105 when
 // a new cab cache can't be written.
 UINT PrepareCarryOver(PatchContext& context);
-
-// Unpacks every file of the cabinet at cabinetPath into a new extraction
-// directory (cabinet.extractDirectory). 0 on success, 1 on failure.
-UINT ExtractCabinet(CabinetWorkArea& cabinet, LPCWSTR cabinetPath);

@@ -1,12 +1,14 @@
 // Unpacking the previous cabinet through the system's cabinet library into a
 // fresh temporary directory. The cabinet file itself is moved into that
 // directory for the unpacking and moved back afterwards in every outcome.
+#include "cabinet/extract_cabinet.h"
+
 #include "cabinet/cabinet_binding.h"
 #include "cabinet/cabinet_callbacks.h"
 #include "platform/narrow_text.h"
 #include "platform/platform_calls.h"
 #include "platform/temporary_files.h"
-#include "update/carry_over.h"
+#include "platform/wide_text.h"
 
 #include <array>
 
