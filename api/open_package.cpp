@@ -110,15 +110,6 @@ UINT MakeWorkingCopy(PatchContext& context) {
     return ERROR_SUCCESS;
 }
 
-bool InstalledPackageUnchanged(const PatchContext& context) {
-    if (IsEmpty(context.packageFingerprint)) {
-        return true;
-    }
-    WidePath now{};
-    return FingerprintFile(context.packagePath.data(), now) &&
-           WideView(now.data()) == WideView(context.packageFingerprint.data());
-}
-
 UINT OpenPackage(PatchContext& context, LPCWSTR productCode, LPCWSTR requiredPackageCode,
                  LPCWSTR transformPath, ProgressCallback callback) {
     // No database is open yet, so this records message 6, which stays unless

@@ -13,7 +13,3 @@ UINT OpenPackage(PatchContext& context, LPCWSTR productCode, LPCWSTR requiredPac
 // working copy. 0; 6 when the installed package is missing; 4100 when the
 // copy can't be made.
 UINT MakeWorkingCopy(PatchContext& context);
-
-// True when the installed package still holds the bytes the working copy was
-// taken from, or when no open took note of them.
-bool InstalledPackageUnchanged(const PatchContext& context);

@@ -3,6 +3,7 @@
 #include "api/patch_context.h"
 
 #include "api/messages.h"
+#include "platform/file_fingerprint.h"
 #include "platform/platform_calls.h"
 #include "platform/temporary_files.h"
 
@@ -77,4 +78,13 @@ void DiscardReverseTransform(PatchContext& context) {
         DeleteTemporaryFile(context.reverseTransformPath.data());
         context.reverseTransformPath[0] = 0;
     }
+}
+
+bool InstalledPackageUnchanged(const PatchContext& context) {
+    if (IsEmpty(context.packageFingerprint)) {
+        return true;
+    }
+    WidePath now{};
+    return FingerprintFile(context.packagePath.data(), now) &&
+           WideView(now.data()) == WideView(context.packageFingerprint.data());
 }

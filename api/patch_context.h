@@ -79,3 +79,7 @@ void DestroyContext(PatchContext& context);
 bool DiscardWorkingFiles(PatchContext& context);
 
 void DiscardReverseTransform(PatchContext& context);
+
+// True when the installed package still holds the bytes the working copy was
+// taken from, or when no open took note of them.
+bool InstalledPackageUnchanged(const PatchContext& context);

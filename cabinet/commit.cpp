@@ -6,7 +6,6 @@
 
 #include "api/library_state.h"
 #include "api/messages.h"
-#include "api/open_package.h"
 #include "backup/undo_record.h"
 #include "platform/ascii_text.h"
 #include "platform/cab_cache_name.h"
