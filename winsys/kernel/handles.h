@@ -1,5 +1,6 @@
-// The process's handle table: kernel objects (files, mutexes, searches)
-// behind HANDLE values, which are small numbers as on Windows.
+// The process's handle table: kernel objects (files, mutexes, events,
+// threads, searches) behind HANDLE values, which are small numbers as on
+// Windows.
 #pragma once
 
 #include <windows.h>
@@ -12,6 +13,8 @@ struct KernelObject {
     virtual ~KernelObject() = default;
     // Searches are closed by FindClose, not CloseHandle.
     virtual bool closableByCloseHandle() const { return true; }
+    // WaitForSingleObject on the object; files are always signalled.
+    virtual DWORD wait(DWORD /*milliseconds*/) { return WAIT_OBJECT_0; }
 };
 
 HANDLE insertHandle(std::shared_ptr<KernelObject> object);

@@ -52,8 +52,11 @@ struct MutexState {
     }
 };
 
+DWORD waitMutex(const std::shared_ptr<MutexState>& state, DWORD milliseconds);
+
 struct MutexObject : winsys::kernel::KernelObject {
     std::shared_ptr<MutexState> state;
+    DWORD wait(DWORD milliseconds) override { return waitMutex(state, milliseconds); }
 };
 
 bool lockRange(int fd, short type, off_t start, bool wait) {
@@ -292,16 +295,5 @@ WINSYS_EXPORT BOOL WINAPI ReleaseMutex(HANDLE handle) {
         state->released.notify_one();
     }
     return TRUE;
-}
-
-WINSYS_EXPORT DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-    auto object = winsys::kernel::lookupHandle(handle);
-    if (!object || !object->closableByCloseHandle()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return WAIT_FAILED;
-    }
-    if (auto mutex = std::dynamic_pointer_cast<MutexObject>(object))
-        return waitMutex(mutex->state, milliseconds);
-    return WAIT_OBJECT_0;  // files are always signalled
 }
 }
