@@ -2,7 +2,6 @@
 #include "api/call_lock.h"
 #include "api/messages.h"
 #include "cabinet/commit.h"
-#include "platform/package_lock.h"
 #include "update/update_file.h"
 
 extern "C" {
@@ -43,10 +42,9 @@ DWORD WINAPI QLTMsiCommitChanges(int handle, LPCWSTR backupDirectory) {
     }
     ContextUse use;
     // From the new cab cache's creation until the package names it, another
-    // process's clean-up must not take it for a leftover. The open already
-    // holds the lock on this thread; taking it again costs nothing.
-    const PackageLock packageLock(context.packagePath.data(), packageLockWaitMilliseconds);
-    if (!packageLock.held()) {
+    // process's clean-up must not take it for a leftover: the open's lock,
+    // held until the close, sees to that.
+    if (!context.packageLock.held()) {
         context.lastMessageId = kMessageCommit;
         return ERROR_SHARING_VIOLATION;
     }

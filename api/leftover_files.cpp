@@ -8,7 +8,6 @@
 #include "platform/delete_own_file.h"
 #include "platform/fixed_names.h"
 #include "platform/installer_handle.h"
-#include "platform/package_lock.h"
 #include "platform/platform_calls.h"
 #include "platform/quillet_registry.h"
 #include "platform/registry_key.h"
@@ -270,8 +269,9 @@ void RemoveLeftoverFiles(const PatchContext& context) {
         return;
     }
 
-    const PackageLock lock(package.c_str(), 0);
-    if (!lock.held()) {
+    // Under the open's own lock no other process is between naming a new
+    // cab cache and the package naming it.
+    if (!context.packageLock.held()) {
         return;
     }
     // What the package names now: another process may have committed since

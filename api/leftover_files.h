@@ -10,6 +10,6 @@
 // package's cab caches ("product.a345.msi" beside "product.msi") that
 // neither the package (its cab cache, in cabCachePath) nor any value of any
 // undo entry names. Nothing is
-// deleted while another process holds the package's lock, or when the undo
+// deleted unless the context holds the package's lock, or when the undo
 // entries cannot all be read.
 void RemoveLeftoverFiles(const PatchContext& context);

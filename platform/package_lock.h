@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <array>
+#include <memory>
 
 // How long a patch, restore or compaction waits for another holder before it
 // gives up. Tests shorten it; nothing else writes it.
@@ -21,25 +22,30 @@ bool PackageLockName(LPCWSTR packagePath, DWORD version,
                      std::array<WCHAR, kPackageLockNameChars>& name);
 
 // Holds the lock from a successful Acquire (or constructor) until Release or
-// destruction. The lock belongs to the thread that took it: that thread may
-// take it again (a commit or clean-up inside an open, a compaction inside a
-// restore) and must be the one to let it go; a holder that dies hands it over.
+// destruction, whichever threads these run on: a caller may open a package
+// on one thread and close it on another. The lock is not re-entrant: while
+// one holder has it, every other Acquire waits, in this process as in any
+// other, so code running under a held lock must not take it again. A
+// process that dies holding it hands it over at once.
 class PackageLock {
   public:
-    PackageLock() = default;
+    PackageLock();
     // Waits up to `milliseconds` for the lock of `packagePath`.
-    PackageLock(LPCWSTR packagePath, DWORD milliseconds) { Acquire(packagePath, milliseconds); }
-    ~PackageLock() { Release(); }
+    PackageLock(LPCWSTR packagePath, DWORD milliseconds);
+    ~PackageLock();
     PackageLock(const PackageLock&) = delete;
     PackageLock& operator=(const PackageLock&) = delete;
 
-    // False when the lock could not be had in time (or no lock object could
-    // be made); nothing is held then.
+    // False when the lock could not be had in time (or no lock object or
+    // holder could be made); nothing is held then.
     bool Acquire(LPCWSTR packagePath, DWORD milliseconds);
+    // Returns once the lock is free for others.
     void Release();
-    bool held() const { return held_; }
+    bool held() const { return holder_ != nullptr; }
+
+    // What the holder thread and its owner share.
+    struct Holder;
 
   private:
-    HANDLE mutex_ = nullptr;
-    bool held_ = false;
+    std::unique_ptr<Holder> holder_;
 };

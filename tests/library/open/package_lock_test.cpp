@@ -1,11 +1,15 @@
 // One writer per installed package: the lock's names, a second holder that
-// waits and gives up, an open that keeps the lock until its close, a
-// compaction that yields to it, and a commit that refuses a package that
-// changed since its working copy was taken.
+// waits and gives up, a lock that goes with its holder object rather than a
+// thread, a process killed holding it, an open that keeps the lock until its
+// close, a compaction that yields to it, and a commit that refuses a package
+// that changed since its working copy was taken.
+#include "library/backup/process_runner.h"
 #include "library/update/installed_products.h"
 
 #include "api/open_package.h"
 #include "platform/package_lock.h"
+
+#include <signal.h>
 
 #include <future>
 #include <thread>
@@ -112,14 +116,85 @@ TEST(PackageLocks, AnotherHolderMakesAWaiterGiveUpUntilItLetsGo) {
     EXPECT_TRUE(lock.Acquire(u"C:\\Windows\\Installer\\other.msi", 0));
     other.Let();
     EXPECT_TRUE(lock.Acquire(path.c_str(), 1000));
-    // The holding thread may take it again, as a compaction inside a restore
-    // does; one release of the outer holder lets others in.
+    // Not even the thread that took it takes it twice: code that runs under
+    // a held lock relies on it instead.
     PackageLock inner;
-    EXPECT_TRUE(inner.Acquire(path.c_str(), 0));
-    inner.Release();
+    EXPECT_FALSE(inner.Acquire(path.c_str(), 0));
     EXPECT_FALSE(OthersCanTake(path));
     lock.Release();
     EXPECT_TRUE(OthersCanTake(path));
+}
+
+// Whether another process could take the lock without waiting.
+bool AnotherProcessCanTake(const std::u16string& path) {
+    const auto scratch = fs::temp_directory_path();
+    const backup_test::Finished taker =
+        backup_test::RunProgram({PACKAGE_LOCK_HOLDER, "try", Narrow(path.c_str())},
+                                scratch.string());
+    EXPECT_TRUE(taker.status == 0 || taker.status == 1) << taker.err;
+    return taker.status == 0;
+}
+
+// Taken on one thread, let go on another while others wait: the waiters get
+// it at once, in this process and in another, while the taking thread is
+// still alive.
+TEST(PackageLocks, GoWithTheHolderObjectNotTheThreadThatTookThem) {
+    const std::u16string path = u"C:\\Windows\\Installer\\crossthread.msi";
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        auto lock = std::make_unique<PackageLock>();
+        std::promise<bool> taken;
+        std::promise<void> finish;
+        std::thread taker([&] {
+            taken.set_value(lock->Acquire(path.c_str(), 1000));
+            finish.get_future().wait();
+        });
+        ASSERT_TRUE(taken.get_future().get());
+        EXPECT_FALSE(AnotherProcessCanTake(path));
+        auto waiter = std::async(std::launch::async, [&] {
+            PackageLock next;
+            const auto start = std::chrono::steady_clock::now();
+            const bool had = next.Acquire(path.c_str(), 5000);
+            const auto waited = std::chrono::steady_clock::now() - start;
+            return had ? std::chrono::duration_cast<std::chrono::milliseconds>(waited).count()
+                       : -1;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        if (round == 0) {
+            lock->Release();
+        } else {
+            lock.reset();  // the destructor lets go as well
+        }
+        const auto waitedMilliseconds = waiter.get();
+        EXPECT_GE(waitedMilliseconds, 0) << "the waiter got it";
+        EXPECT_LT(waitedMilliseconds, 2000) << "as soon as it was let go";
+        EXPECT_TRUE(AnotherProcessCanTake(path));
+        finish.set_value();
+        taker.join();
+    }
+}
+
+// A holder that is killed hands the lock over as the process ends: the next
+// one gets it at once instead of waiting out its time.
+TEST(PackageLocks, AProcessKilledHoldingTheLockHandsItOverAtOnce) {
+    const std::u16string path = u"C:\\Windows\\Installer\\killed.msi";
+    const auto scratch = fs::temp_directory_path();
+    const backup_test::Started holder = backup_test::StartProgram(
+        {PACKAGE_LOCK_HOLDER, "hold", Narrow(path.c_str())}, scratch.string());
+    ASSERT_GT(holder.pid, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (winsys_test::readFile(holder.outFile) != "held\n" &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_FALSE(OthersCanTake(path));
+    kill(holder.pid, SIGKILL);
+    const backup_test::Finished killed = backup_test::Wait(holder);
+    EXPECT_EQ(killed.out, "held\n") << killed.err;
+    PackageLock lock;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(lock.Acquire(path.c_str(), 10000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
 TEST_F(PackageLockTest, OpenWaitsForAnotherHolderThenFailsWithTheInUseMessage) {
@@ -135,7 +210,8 @@ TEST_F(PackageLockTest, OpenWaitsForAnotherHolderThenFailsWithTheInUseMessage) {
     // Held from the open to the close, and by nothing after it.
     ASSERT_EQ(Open(kAppProduct), 0u);
     EXPECT_FALSE(OthersCanTake(path));
-    EXPECT_EQ(DefragMsiFile(path.c_str()), QLTMSI_DEFRAG_DONE) << "the holder's own thread";
+    EXPECT_EQ(DefragMsiFile(path.c_str()), QLTMSI_DEFRAG_NOTHING_CHANGED)
+        << "a compaction by the opener's own thread waits like any other";
     EXPECT_EQ(QLTMsiCloseDatabase(handle_), 0u);
     EXPECT_TRUE(OthersCanTake(path));
     // A failed open lets go as well.
@@ -143,6 +219,32 @@ TEST_F(PackageLockTest, OpenWaitsForAnotherHolderThenFailsWithTheInUseMessage) {
     EXPECT_FALSE(OthersCanTake(path));
     EXPECT_EQ(QLTMsiClose(handle_), 0u);
     EXPECT_TRUE(OthersCanTake(path));
+}
+
+// A caller that opens on one thread and closes on another: the close lets
+// go, so the next open, from any thread or process, goes ahead at once.
+TEST_F(PackageLockTest, OpenOnOneThreadAndCloseOnAnotherLetsTheNextOpenerIn) {
+    const std::u16string path = PackagePath(kAppProduct);
+    std::promise<UINT> opened;
+    std::promise<void> finish;
+    std::thread opener([&] {
+        opened.set_value(Open(kAppProduct));
+        finish.get_future().wait();
+    });
+    ASSERT_EQ(opened.get_future().get(), 0u) << LastMessage();
+    EXPECT_FALSE(AnotherProcessCanTake(path));
+    auto waiter = std::async(std::launch::async, [&] {
+        PackageLock next;
+        return next.Acquire(path.c_str(), 5000);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(QLTMsiCloseDatabase(handle_), 0u);
+    EXPECT_TRUE(waiter.get());
+    EXPECT_TRUE(AnotherProcessCanTake(path));
+    EXPECT_EQ(Open(kAppProduct), 0u) << LastMessage();
+    EXPECT_EQ(QLTMsiCloseDatabase(handle_), 0u);
+    finish.set_value();
+    opener.join();
 }
 
 TEST_F(PackageLockTest, CompactionLeavesAPackageAnotherHolderHasAlone) {
