@@ -10,6 +10,7 @@
 #include "backup/undo_record.h"
 #include "platform/platform_calls.h"
 #include "platform/quillet_registry.h"
+#include "platform/replace_file.h"
 #include "platform/unique_name.h"
 #include "platform/wide_text.h"
 
@@ -31,10 +32,13 @@ bool PlaceNewServer(HKEY serverKey, LPCWSTR ownFile, WidePath& serverPath) {
     if (!JoinPath(serverPath, windowsDirectory.data(), kServerFileName)) {
         return false;
     }
+    // The name is taken by an empty file, so two commits at once never place
+    // their servers under one name; the copy then replaces it in one step.
     if (MakeUniqueName(serverPath.data()) == nullptr) {
         return false;
     }
-    if (!platformCalls.copyFile(ownFile, serverPath.data(), FALSE)) {
+    if (!ReplaceWithCopy(ownFile, serverPath.data())) {
+        platformCalls.deleteFile(serverPath.data());
         return false;
     }
     WriteStringValue(serverKey, kBackupServerValue, serverPath.data());

@@ -267,12 +267,12 @@ bool RestoreCabCacheProperty(RestoreRun& run) {
     MsiViewClose(view.get());
     view.Close();
     if (run.cabBackupKind == kCabCachePackage) {
-        WidePath name{};
-        if (!MakeCabCacheName(run.installedPackage, name) ||
-            !platformCalls.copyFile(run.cabBackup.data(), name.data(), TRUE)) {
+        // The name is held by an empty file from here on; the run deletes it
+        // unless it finishes.
+        if (!MakeCabCacheName(run.installedPackage, run.newCabCache) ||
+            !ReplaceWithCopy(run.cabBackup.data(), run.newCabCache.data())) {
             return false;
         }
-        run.newCabCache = name;
     }
     return AddCabCacheProperty(run);
 }

@@ -1,6 +1,7 @@
 // The undo record: reverse transform and cab cache copy in the backup
 // directory, the registry entry naming them, the backup server and the
-// backup string. Each step that fails ends the record; what it placed stays.
+// backup string. Each step that fails ends the record, and the files it
+// placed go with it (the transform through the context).
 #include "backup/undo_record.h"
 
 #include "api/messages.h"
@@ -9,6 +10,7 @@
 #include "platform/platform_calls.h"
 #include "platform/quillet_registry.h"
 #include "platform/registry_key.h"
+#include "platform/replace_file.h"
 #include "platform/temporary_files.h"
 #include "platform/unique_name.h"
 #include "platform/wide_text.h"
@@ -20,17 +22,24 @@ namespace {
 constexpr size_t kPackageCodeChars = 50;
 constexpr LPCWSTR kBackupStringFormat = TEXT("rundll32 %s,QltMsiBackupSvr %x\n");
 
-// "backupDirectory\<file name of source>", made unique beside what the
-// directory already holds. False when the source has no file name or the
-// joined path does not fit a path buffer.
-bool BackupPathFor(LPCWSTR source, LPCWSTR backupDirectory, WidePath& target) {
+// Places a copy of `source` in the backup directory under its file name made
+// unique beside what the directory already holds, through an empty file that
+// takes the name first, so two commits at once never share one. False, with
+// nothing left in the directory, when the source has no file name, the
+// joined path does not fit a path buffer or the copy could not be made.
+bool CopyIntoBackup(LPCWSTR source, LPCWSTR backupDirectory, WidePath& target) {
     LPCWSTR name = FileNamePart(source);
     if (name == nullptr || !JoinPath(target, backupDirectory, name)) {
         return false;
     }
-    // When no unique name can be made the joined name is used as it is: the
-    // move and the copy into it both refuse an existing file.
-    MakeUniqueName(target.data());
+    // When no coded name is left the joined name is used as it is, if free.
+    if (MakeUniqueName(target.data()) == nullptr && !ClaimFileName(target.data())) {
+        return false;
+    }
+    if (!ReplaceWithCopy(source, target.data())) {
+        platformCalls.deleteFile(target.data());
+        return false;
+    }
     return true;
 }
 
@@ -106,9 +115,15 @@ DWORD MakeUndoRecord(PatchContext& context, LPCWSTR backupDirectory) {
         return QLTMSI_ERROR_UNDO_RECORD;
     }
 
+    // The transform is copied rather than moved: a move cannot go over the
+    // name's placeholder in one step on every system. Until the temporary
+    // one is gone the copy is recorded nowhere, so it goes on failure here.
     WidePath transformTarget{};
-    if (!BackupPathFor(context.reverseTransformPath.data(), backupDirectory, transformTarget) ||
-        !MoveTemporaryFile(context.reverseTransformPath.data(), transformTarget.data(), 0)) {
+    if (!CopyIntoBackup(context.reverseTransformPath.data(), backupDirectory, transformTarget)) {
+        return QLTMSI_ERROR_UNDO_RECORD;
+    }
+    if (!DeleteTemporaryFile(context.reverseTransformPath.data())) {
+        platformCalls.deleteFile(transformTarget.data());
         return QLTMSI_ERROR_UNDO_RECORD;
     }
     context.reverseTransformPath = transformTarget;
@@ -116,20 +131,26 @@ DWORD MakeUndoRecord(PatchContext& context, LPCWSTR backupDirectory) {
     WidePath cabCacheCopy{};
     const bool hasCabCache = !IsEmpty(context.cabCachePath);
     if (hasCabCache &&
-        (!BackupPathFor(context.cabCachePath.data(), backupDirectory, cabCacheCopy) ||
-         !platformCalls.copyFile(context.cabCachePath.data(), cabCacheCopy.data(), TRUE))) {
+        !CopyIntoBackup(context.cabCachePath.data(), backupDirectory, cabCacheCopy)) {
         return QLTMSI_ERROR_UNDO_RECORD;
     }
 
+    // The copy is named by nothing until the entry is written.
+    const auto dropCabCacheCopy = [&] {
+        if (hasCabCache) {
+            platformCalls.deleteFile(cabCacheCopy.data());
+        }
+        return QLTMSI_ERROR_UNDO_RECORD;
+    };
     KeyHolder undoKey;
     if (CreateQuilletKey(kUndoKey, undoKey.out()) != ERROR_SUCCESS) {
-        return QLTMSI_ERROR_UNDO_RECORD;
+        return dropCabCacheCopy();
     }
     // From reading CurKey to writing it back no other process may choose an
     // entry, or two commits would share one.
     UndoEntryLock lock;
     if (!lock.held()) {
-        return QLTMSI_ERROR_UNDO_RECORD;
+        return dropCabCacheCopy();
     }
     DWORD entry = 0;
     ReadNumberValue(undoKey.get(), kCurKeyValue, &entry);
@@ -142,12 +163,12 @@ DWORD MakeUndoRecord(PatchContext& context, LPCWSTR backupDirectory) {
     // for this one's.
     const LONG cleared = platformCalls.regDeleteKey(undoKey.get(), entryName);
     if (cleared != ERROR_SUCCESS && cleared != ERROR_FILE_NOT_FOUND) {
-        return QLTMSI_ERROR_UNDO_RECORD;
+        return dropCabCacheCopy();
     }
     KeyHolder entryKey;
     if (platformCalls.regCreateKey(undoKey.get(), entryName, 0, nullptr, 0, KEY_ALL_ACCESS,
                                    nullptr, entryKey.out(), nullptr) != ERROR_SUCCESS) {
-        return QLTMSI_ERROR_UNDO_RECORD;
+        return dropCabCacheCopy();
     }
 
     // An entry missing any of its values cannot restore, and one that
@@ -158,10 +179,7 @@ DWORD MakeUndoRecord(PatchContext& context, LPCWSTR backupDirectory) {
     const auto abandon = [&] {
         entryKey.Close();
         platformCalls.regDeleteKey(undoKey.get(), entryName);
-        if (hasCabCache) {
-            platformCalls.deleteFile(cabCacheCopy.data());
-        }
-        return QLTMSI_ERROR_UNDO_RECORD;
+        return dropCabCacheCopy();
     };
     WCHAR packageCode[kPackageCodeChars];
     ReadPackageCode(context.database, packageCode);

@@ -1,6 +1,7 @@
 // Names for new cab cache packages beside an installed package.
 #include "platform/cab_cache_name.h"
 
+#include "platform/platform_calls.h"
 #include "platform/unique_name.h"
 
 #include <algorithm>
@@ -57,6 +58,7 @@ bool MakeCabCacheName(LPCWSTR packagePath, CabCacheNameForm form, LPWSTR name) {
     }
     const size_t resultLength = std::char_traits<WCHAR>::length(candidate.data());
     if (resultLength > MAX_PATH) {
+        platformCalls.deleteFile(candidate.data());
         return false;
     }
     std::copy_n(candidate.begin(), resultLength + 1, name);

@@ -15,7 +15,9 @@ enum class CabCacheNameForm {
 };
 
 // Writes into `name` (room for MAX_PATH characters and the terminator) a name
-// in the given form that no file or folder has yet. False, with `name`
-// emptied, when the package path has no folder (or, beside the package, no
+// in the given form that no file or folder had, now held by an empty file
+// this call created (see MakeUniqueName): the caller writes the cab cache
+// over it, or deletes it. False, with `name` emptied and nothing created,
+// when the package path has no folder (or, beside the package, no
 // extension), no free name is left or the name would not fit.
 bool MakeCabCacheName(LPCWSTR packagePath, CabCacheNameForm form, LPWSTR name);

@@ -1,5 +1,7 @@
 // New file names beside an existing path, derived from the path and the
-// process id.
+// process id. Asking whether a name exists and creating it later would let
+// two processes whose ids share their first three digits, or two threads of
+// one process, choose the same name; creating it exclusively cannot.
 #include "platform/unique_name.h"
 
 #include "platform/platform_calls.h"
@@ -14,7 +16,31 @@ constexpr size_t kCodeChars = 4;
 constexpr size_t kExtensionShift = kCodeChars + 1;  // the code and a dot
 constexpr int kTries = 25;
 
+enum class Claim { kTaken, kExists, kFailed };
+
+// Creates `name` as an empty file unless something already has that name.
+Claim TryToClaim(LPCWSTR name) {
+    const HANDLE file = platformCalls.createFile(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        // A file or a folder of that name (the latter answers "access
+        // denied"); anything else, such as a missing folder or a full disk,
+        // would fail for every letter alike.
+        return platformCalls.fileAttributes(name) != INVALID_FILE_ATTRIBUTES ? Claim::kExists
+                                                                              : Claim::kFailed;
+    }
+    if (!CloseHandle(file)) {
+        platformCalls.deleteFile(name);
+        return Claim::kFailed;
+    }
+    return Claim::kTaken;
+}
+
 }  // namespace
+
+bool ClaimFileName(LPCWSTR name) {
+    return name != nullptr && TryToClaim(name) == Claim::kTaken;
+}
 
 LPWSTR MakeUniqueName(LPWSTR path) {
     return MakeUniqueName(path, TEXT(""));
@@ -65,7 +91,11 @@ LPWSTR MakeUniqueName(LPWSTR path, LPCWSTR suffix) {
         for (size_t i = 0; i < kCodeChars; ++i) {
             working[insertAt + i] = code[i] == ' ' ? WCHAR('_') : code[i];
         }
-        if (platformCalls.fileAttributes(working.data()) == INVALID_FILE_ATTRIBUTES) {
+        const Claim claim = TryToClaim(working.data());
+        if (claim == Claim::kFailed) {
+            return nullptr;
+        }
+        if (claim == Claim::kTaken) {
             std::copy_n(working.begin(), end + 1, path);
             return path;
         }

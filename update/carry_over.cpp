@@ -76,6 +76,8 @@ UINT WriteNewCabCache(PatchContext& context) {
     MsiHandle database;
     if (MsiOpenDatabaseW(cabCache.c_str(), MSIDBOPEN_CREATEDIRECT, database.Receive()) !=
         ERROR_SUCCESS) {
+        // The name's empty placeholder.
+        platformCalls.deleteFile(cabCache.c_str());
         return QLTMSI_ERROR_CABINET;
     }
     MsiHandle view;

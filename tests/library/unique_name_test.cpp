@@ -1,5 +1,6 @@
-// Unique names beside an existing path: where the code goes, and when no name
-// can be made.
+// Unique names beside an existing path: where the code goes, that a name is
+// taken by creating it (so threads asking at once never share one), and when
+// no name can be made.
 #include "library_test_support.h"
 
 #include "platform/cab_cache_name.h"
@@ -7,7 +8,10 @@
 
 #include <unistd.h>
 
+#include <barrier>
 #include <cstdio>
+#include <set>
+#include <thread>
 
 namespace library_test {
 namespace {
@@ -36,14 +40,71 @@ std::optional<WideString> Unique(const WideString& path) {
 
 class UniqueName : public LibraryTest {};
 
-TEST_F(UniqueName, CodeGoesBeforeTheExtension) {
+TEST_F(UniqueName, CodeGoesBeforeTheExtensionAndTheNameIsTakenByAnEmptyFile) {
+    MakeFile("a/setup.msi");
     EXPECT_EQ(Unique(u"C:\\a\\setup.msi"), Wide("C:\\a\\setup." + Code('a') + ".msi"));
+    EXPECT_TRUE(Exists("a/setup." + Code('a') + ".msi"));
+    EXPECT_EQ(winsys_test::readFile(prefix_.driveC() + "/a/setup." + Code('a') + ".msi"), "");
+    EXPECT_EQ(Unique(u"C:\\a\\setup.msi"), Wide("C:\\a\\setup." + Code('b') + ".msi"))
+        << "the first name is taken now";
     EXPECT_EQ(Unique(u"C:\\a\\arc.tar.gz"), Wide("C:\\a\\arc.tar." + Code('a') + ".gz"));
 }
 
 TEST_F(UniqueName, CodeIsAppendedWhenTheLastNameHasNoDot) {
+    MakeFile("dir.d/other");
     EXPECT_EQ(Unique(u"C:\\dir.d\\data"), Wide("C:\\dir.d\\data" + Code('a')));
-    EXPECT_EQ(Unique(u"C:\\dir\\"), Wide("C:\\dir\\" + Code('a')));
+    EXPECT_EQ(Unique(u"C:\\dir.d\\"), Wide("C:\\dir.d\\" + Code('a')));
+}
+
+// A folder holds a name as a file does; a folder that is not there makes
+// every name fail alike, so the first failure ends the search.
+TEST_F(UniqueName, FoldersCountAsTakenAndAMissingFolderFailsAtOnce) {
+    MakeFile("pkg/setup.msi");
+    std::filesystem::create_directories(prefix_.driveC() + "/pkg/setup." + Code('a') + ".msi");
+    EXPECT_EQ(Unique(u"C:\\pkg\\setup.msi"), Wide("C:\\pkg\\setup." + Code('b') + ".msi"));
+    EXPECT_EQ(Unique(u"C:\\nowhere\\setup.msi"), std::nullopt);
+    EXPECT_FALSE(Exists("nowhere"));
+}
+
+// Threads of one process share the process id, so they compete for the very
+// same 25 names: started together, each name goes to one thread only.
+TEST_F(UniqueName, ThreadsAskingAtOnceNeverGetTheSameName) {
+    MakeFile("race/setup.msi");
+    constexpr int kThreads = 6;
+    constexpr int kNamesEach = 3;
+    for (int trial = 0; trial < 40; ++trial) {
+        SCOPED_TRACE("trial " + std::to_string(trial));
+        std::barrier start(kThreads);
+        std::vector<std::vector<WideString>> names(kThreads);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&, t] {
+                start.arrive_and_wait();
+                for (int n = 0; n < kNamesEach; ++n) {
+                    std::array<WCHAR, 300> buffer{};
+                    const WideString path = u"C:\\race\\setup.msi";
+                    std::copy(path.begin(), path.end(), buffer.begin());
+                    if (MakeUniqueName(buffer.data()) != nullptr)
+                        names[t].push_back(buffer.data());
+                }
+            });
+        }
+        for (auto& thread : threads)
+            thread.join();
+        std::set<WideString> distinct;
+        size_t total = 0;
+        for (const auto& list : names) {
+            total += list.size();
+            distinct.insert(list.begin(), list.end());
+        }
+        EXPECT_EQ(total, size_t(kThreads * kNamesEach));
+        EXPECT_EQ(distinct.size(), total) << "a name went to two threads";
+        for (const auto& entry :
+             std::filesystem::directory_iterator(prefix_.driveC() + "/race")) {
+            if (entry.path().filename() != "setup.msi")
+                std::filesystem::remove(entry.path());
+        }
+    }
 }
 
 TEST_F(UniqueName, TakenNamesMoveOnToTheNextLetterUntilYIsTaken) {
