@@ -9,6 +9,7 @@
 // between leaves a file behind, which is the safe way to be wrong.
 #include "platform/temporary_files.h"
 
+#include "platform/ascii_text.h"
 #include "platform/delete_own_file.h"
 #include "platform/platform_calls.h"
 
@@ -52,24 +53,8 @@ class LedgerGuard {
     LedgerGuard& operator=(const LedgerGuard&) = delete;
 };
 
-WCHAR LowerAscii(WCHAR c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<WCHAR>(c - 'A' + 'a') : c;
-}
-
-bool SameText(const Text& a, const Text& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool StartsWith(const Text& text, const Text& start) {
-    return text.size() >= start.size() && SameText(text.substr(0, start.size()), start);
+    return text.size() >= start.size() && EqualsIgnoringAsciiCase(text.substr(0, start.size()), start);
 }
 
 bool WriteAll(HANDLE file, const Text& text) {
@@ -162,7 +147,7 @@ bool Unlist(const Text& path) {
     LedgerGuard guard;
     size_t found = ledger.listed.size();
     for (size_t i = 0; i < ledger.listed.size() && found == ledger.listed.size(); ++i) {
-        if (SameText(ledger.listed[i], path)) {
+        if (EqualsIgnoringAsciiCase(ledger.listed[i], path)) {
             found = i;
         }
     }
@@ -206,7 +191,7 @@ bool IsTemporaryName(const Text& name) {
     const Text extension = TEXT(".tmp");
     if (name.size() < 3 + 1 + extension.size() || name.size() > 3 + 4 + extension.size() ||
         !(StartsWith(name, TEXT("qlt")) || StartsWith(name, TEXT("qlc"))) ||
-        !SameText(name.substr(name.size() - extension.size()), extension)) {
+        !EqualsIgnoringAsciiCase(name.substr(name.size() - extension.size()), extension)) {
         return false;
     }
     for (size_t i = 3; i < name.size() - extension.size(); ++i) {
@@ -247,7 +232,7 @@ bool RemoveListedName(const Text& path, const Text& temporaryFolder) {
     }
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         // Only the extraction folders, which are made in the temporary folder.
-        return !SameText(path.substr(0, separator + 1), temporaryFolder) ||
+        return !EqualsIgnoringAsciiCase(path.substr(0, separator + 1), temporaryFolder) ||
                RemoveFolderAndFiles(path);
     }
     return DeleteOwnFile(path.c_str()) != FALSE;
@@ -274,7 +259,7 @@ bool ReadListed(const Text& text, std::vector<Text>& listed) {
             listed.push_back(path);
         } else if (line[0] == '-') {
             for (size_t i = 0; i < listed.size(); ++i) {
-                if (SameText(listed[i], path)) {
+                if (EqualsIgnoringAsciiCase(listed[i], path)) {
                     listed.erase(listed.begin() + static_cast<std::ptrdiff_t>(i));
                     break;
                 }
