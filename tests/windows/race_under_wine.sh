@@ -18,6 +18,7 @@ if [[ ! -x $maker ]]; then
   exit 77
 fi
 . "$source/tests/windows/wine_launcher.sh"
+. "$source/tests/windows/demo_product.sh"
 product='{6D1F2E3A-4B5C-4D6E-9F70-8192A3B4C5D6}'
 undo_key='HKLM\Software\Brambleway\Quillet\MsiRegUndo'
 work=$bin/race_under_wine
@@ -28,16 +29,7 @@ trap 'uninstall; wine_reg delete "$undo_key" /f >/dev/null 2>&1; rm -rf "$work"'
 qltmsi() { wine "$bin/qltmsi.exe" "$@" | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 
 uninstall
-cp "$source/examples/demo/v1/"* "$work/"
-(cd "$work" && wixl -o demo.msi "$source/examples/demo/sample.wxs") || exit 1
-wine msiexec /i "$(winepath -w "$work/demo.msi")" /qn || { echo "msiexec could not install the product"; exit 1; }
-package_win=$(qltmsi products | awk -F'\t' -v p="$product" '$1 == p { print $4 }')
-package=$(realpath "$(winepath -u "$package_win")")
-[[ -f $package ]] || { echo "no cached package"; exit 1; }
-folder=$(dirname "$package") stem=$(basename "$package" .msi)
-cp "$package" "$work/original.msi"
-installed=$(qltmsi verify --product "$product" | sed -n 's/^ok   \(.*\)\\notes\.txt .*/\1/p')
-[[ -n $installed ]] || { echo "verify does not name the installed folder"; exit 1; }
+install_demo_product "$source/examples/demo/sample.wxs" || exit 1
 wine_reg add 'HKLM\Software\Brambleway\Quillet' /v MsiBackupServer /t REG_SZ \
   /d "$(winepath -w "$bin/qltmsi32.dll")" /f >/dev/null
 keys=(notes.txt settings.ini)

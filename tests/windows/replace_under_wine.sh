@@ -13,6 +13,7 @@ set -uo pipefail
 bin=$1 source=$2 processor=$3
 run_bin=${QLTMSI_REPLACE_BIN:-$bin}
 . "$source/tests/windows/wine_launcher.sh"
+. "$source/tests/windows/demo_product.sh"
 product='{5C2E7A19-3D4B-4E6F-8A90-B1C2D3E4F5A6}'
 work=$bin/replace_under_wine
 rm -rf "$work"
@@ -38,18 +39,9 @@ cc $bits -shared -fPIC -O1 -o "$work/write_limit_shim.so" \
 qltmsi() { wine "$run_bin/qltmsi.exe" "$@" | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 
 uninstall
-cp "$source/examples/demo/v1/"* "$work/"
 sed "s/{6D1F2E3A-4B5C-4D6E-9F70-8192A3B4C5D6}/$product/" "$source/examples/demo/sample.wxs" \
   >"$work/sample.wxs"
-(cd "$work" && wixl -o demo.msi sample.wxs) || exit 1
-wine msiexec /i "$(winepath -w "$work/demo.msi")" /qn || { echo "msiexec could not install the product"; exit 1; }
-package_win=$(qltmsi products | awk -F'\t' -v p="$product" '$1 == p { print $4 }')
-package=$(realpath "$(winepath -u "$package_win")")
-[[ -f $package ]] || { echo "no cached package"; exit 1; }
-folder=$(dirname "$package") stem=$(basename "$package" .msi)
-cp "$package" "$work/original.msi"
-installed=$(qltmsi verify --product "$product" | sed -n 's/^ok   \(.*\)\\notes\.txt .*/\1/p')
-[[ -n $installed ]] || { echo "verify does not name the installed folder"; exit 1; }
+install_demo_product sample.wxs || exit 1
 v2=$(winepath -w "$source/examples/demo/v2")
 patch=(patch --product "$product" --replace "$installed\\notes.txt=$v2\\notes.txt"
        --replace "$installed\\settings.ini=$v2\\settings.ini")
