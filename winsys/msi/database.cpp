@@ -39,6 +39,45 @@ std::u16string storedName(std::u16string_view name, bool isTable) {
     return encodeStreamName(name, isTable);
 }
 
+// Calls `use` with every string id a table's stream holds: the string cells
+// of its persistent columns in its persistent rows.
+template <typename Use>
+void forEachStoredString(const Table& t, Use use) {
+    std::vector<size_t> strings;
+    for (size_t c = 0; c < t.columns.size(); ++c)
+        if (isStringType(t.columns[c].type) && !isTemporaryType(t.columns[c].type)) strings.push_back(c);
+    if (strings.empty()) return;
+    for (const auto& [key, row] : t.rows) {
+        if (row.temporary) continue;
+        for (size_t c : strings)
+            if (row.cells[c]) use(row.cells[c]);
+    }
+}
+
+void countStrings(const Table& t, std::vector<uint32_t>* refs) {
+    forEachStoredString(t, [&](uint32_t id) {
+        if (id >= refs->size()) refs->resize(id + 1, 0);
+        ++(*refs)[id];
+    });
+}
+
+// References from the rows of _Tables and _Columns.
+void countSchemaStrings(const std::vector<Table*>& persistent, const StringPool& pool, std::vector<uint32_t>* refs) {
+    auto add = [&](uint32_t id) {
+        if (id >= refs->size()) refs->resize(id + 1, 0);
+        ++(*refs)[id];
+    };
+    for (const Table* t : persistent) {
+        uint32_t nameId = *pool.find(t->name);
+        add(nameId);
+        for (const Column& c : t->columns) {
+            if (isTemporaryType(c.type)) continue;
+            add(nameId);
+            add(*pool.find(c.name));
+        }
+    }
+}
+
 UINT storageError(HRESULT hr) {
     switch (hr) {
     case S_OK: return ERROR_SUCCESS;
@@ -132,13 +171,22 @@ UINT Database::load() {
     std::vector<uint8_t> poolBytes, dataBytes;
     if (!readTableStream(u"_StringPool", &poolBytes)) return ERROR_INSTALL_PACKAGE_INVALID;
     readTableStream(u"_StringData", &dataBytes);
-    if (!decodeStringPool(poolBytes, dataBytes, &pool, &wideRefs_)) return ERROR_INSTALL_PACKAGE_INVALID;
+    if (!decodeStringPool(poolBytes, dataBytes, &pool, &wideRefs_, &unchangedRefs_))
+        return ERROR_INSTALL_PACKAGE_INVALID;
+    for (uint32_t id = 0; id < unchangedRefs_.size(); ++id)
+        if (unchangedRefs_[id] == 0xFFFF) saturated_.insert(id);
+    // What the schema rows hold is counted afresh at every commit.
+    auto schemaString = [&](uint32_t id) {
+        if (id < unchangedRefs_.size() && unchangedRefs_[id] > 0) --unchangedRefs_[id];
+        else if (!saturated_.count(id)) refsTrusted_ = false;
+    };
 
     std::vector<uint8_t> bytes;
     readTableStream(u"_Tables", &bytes);
     const uint16_t tablesTypes[] = {kNameType};
     for (const Cells& row : decodeTableStream(bytes, tablesTypes, wideRefs_)) {
         if (row[0] == 0 || !pool.valid(row[0])) return ERROR_INSTALL_PACKAGE_INVALID;
+        schemaString(row[0]);
         Table t;
         t.name = pool.text(row[0]);
         t.pool = &pool;
@@ -151,6 +199,8 @@ UINT Database::load() {
     for (const Cells& row : decodeTableStream(bytes, columnsTypes, wideRefs_)) {
         if (!pool.valid(row[0]) || !pool.valid(row[2]) || row[0] == 0 || row[2] == 0 || row[1] == 0)
             return ERROR_INSTALL_PACKAGE_INVALID;
+        schemaString(row[0]);
+        schemaString(row[2]);
         Column c;
         c.name = pool.text(row[2]);
         c.type = uint16_t(row[3] - 0x8000);
@@ -196,6 +246,21 @@ UINT Database::loadRows(Table& table) {
     return ERROR_SUCCESS;
 }
 
+void Database::markChanged(Table& t) {
+    if (t.changed) return;
+    t.changed = true;
+    if (!t.hasStream) return;
+    if (!t.loaded) {
+        refsTrusted_ = false;
+        return;
+    }
+    // The rows are still the ones the stream holds.
+    forEachStoredString(t, [&](uint32_t id) {
+        if (id < unchangedRefs_.size() && unchangedRefs_[id] > 0) --unchangedRefs_[id];
+        else if (!saturated_.count(id)) refsTrusted_ = false;
+    });
+}
+
 Table* Database::table(std::u16string_view name, UINT* error) {
     auto it = tables_.find(name);
     if (it == tables_.end()) {
@@ -226,6 +291,8 @@ UINT Database::createTable(Table table) {
     if (hasTable(table.name)) return ERROR_BAD_QUERY_SYNTAX;
     table.pool = &pool;
     table.loaded = true;
+    table.changed = true;
+    table.hasStream = false;
     table.temporary = std::all_of(table.columns.begin(), table.columns.end(),
                                   [](const Column& c) { return isTemporaryType(c.type); });
     if (!table.temporary && !writable()) return ERROR_ACCESS_DENIED;
@@ -242,6 +309,7 @@ UINT Database::dropTable(std::u16string_view name) {
     Table* t = table(name, &r);
     if (!t) return r;
     if (!t->temporary && !writable()) return ERROR_ACCESS_DENIED;
+    markChanged(*t);
     bool hasObjects = std::any_of(t->columns.begin(), t->columns.end(),
                                   [](const Column& c) { return isBinaryType(c.type); });
     if (hasObjects) {
@@ -259,6 +327,7 @@ UINT Database::dropTable(std::u16string_view name) {
 UINT Database::addColumn(Table& t, Column column) {
     if (t.columnIndex(column.name)) return ERROR_BAD_QUERY_SYNTAX;
     if (!isTemporaryType(column.type) && !writable()) return ERROR_ACCESS_DENIED;
+    markChanged(t);
     pool.intern(column.name);
     // Persistent columns stay ahead of temporary ones so they number 1..n.
     size_t at = isTemporaryType(column.type) ? t.columns.size() : t.persistentColumnCount();
@@ -275,8 +344,9 @@ UINT Database::addColumn(Table& t, Column column) {
 UINT Database::insertRow(Table& t, Cells cells, bool temporary) {
     if (!temporary && !t.temporary && !writable()) return ERROR_ACCESS_DENIED;
     Cells key = t.keyOf(cells);
+    if (t.rows.count(key)) return ERROR_FUNCTION_FAILED;
+    markChanged(t);
     auto [it, inserted] = t.rows.try_emplace(std::move(key));
-    if (!inserted) return ERROR_FUNCTION_FAILED;
     it->second.cells = std::move(cells);
     it->second.temporary = temporary || t.temporary;
     t.indexes.added(it->first, it->second.cells);
@@ -288,6 +358,7 @@ UINT Database::updateRow(Table& t, const Cells& key, const Cells& cells) {
     if (it == t.rows.end()) return ERROR_FUNCTION_FAILED;
     if (!it->second.temporary && !t.temporary && !writable()) return ERROR_ACCESS_DENIED;
     if (t.keyOf(cells) != key) return ERROR_FUNCTION_FAILED;
+    markChanged(t);
     t.indexes.changed(key, it->second.cells, cells);
     it->second.cells = cells;
     return ERROR_SUCCESS;
@@ -297,6 +368,7 @@ UINT Database::deleteRow(Table& t, const Cells& key) {
     auto it = t.rows.find(key);
     if (it == t.rows.end()) return ERROR_FUNCTION_FAILED;
     if (!it->second.temporary && !t.temporary && !writable()) return ERROR_ACCESS_DENIED;
+    markChanged(t);
     for (size_t c = 0; c < t.columns.size(); ++c)
         if (isBinaryType(t.columns[c].type) && it->second.cells[c])
             removeStream(objectStreamName(t, it->second.cells));
@@ -391,11 +463,8 @@ UINT Database::removeStorage(std::u16string_view name) {
 UINT Database::commit() {
     if (!writable()) return ERROR_SUCCESS;
     std::vector<Table*> persistent;
-    for (auto& [name, t] : tables_) {
-        if (t.temporary) continue;
-        if (UINT r = loadRows(t)) return r;
-        persistent.push_back(&t);
-    }
+    for (auto& [name, t] : tables_)
+        if (!t.temporary) persistent.push_back(&t);
     for (Table* t : persistent) {
         pool.intern(t->name);
         for (const Column& c : t->columns) pool.intern(c.name);
@@ -403,29 +472,34 @@ UINT Database::commit() {
     std::sort(persistent.begin(), persistent.end(),
               [&](const Table* a, const Table* b) { return *pool.find(a->name) < *pool.find(b->name); });
 
-    std::vector<uint32_t> refs(pool.limit(), 0);
-    std::vector<Cells> tablesRows, columnsRows;
-    for (Table* t : persistent) {
-        uint32_t nameId = *pool.find(t->name);
-        tablesRows.push_back({nameId});
-        int number = 0;
-        for (const Column& c : t->columns) {
-            if (isTemporaryType(c.type)) continue;
-            columnsRows.push_back({nameId, encodeShort(++number), *pool.find(c.name), (uint32_t(c.type) + 0x8000) & 0xFFFF});
-            refs[nameId] += 1;
-            refs[*pool.find(c.name)] += 1;
+    // References held by table streams, then by the schema rows as well.
+    std::vector<uint32_t> tableRefs, refs;
+    bool everyTable = !countReferences(persistent, &refs, &tableRefs);
+    if (everyTable) {
+        // Count every table from its rows; each is then written again, so
+        // that the file stays consistent whichever way this commit ends.
+        for (Table* t : persistent) {
+            if (UINT r = loadRows(*t)) return r;
+            t->changed = true;
         }
-        refs[nameId] += 1;
-        for (const auto& [key, row] : t->rows) {
-            if (row.temporary) continue;
-            for (size_t c = 0; c < t->columns.size(); ++c)
-                if (isStringType(t->columns[c].type) && !isTemporaryType(t->columns[c].type)) refs[row.cells[c]] += 1;
-        }
+        unchangedRefs_.clear();
+        saturated_.clear();
+        refsTrusted_ = true;
+        tableRefs.assign(pool.limit(), 0);
+        for (const Table* t : persistent) countStrings(*t, &tableRefs);
+        refs = tableRefs;
+        countSchemaStrings(persistent, pool, &refs);
     }
+    refs.resize(std::max<size_t>(refs.size(), pool.limit()), 0);
     refs[0] = 0;
     EncodedPool encoded;
     if (!encodeStringPool(pool, refs, &encoded)) return ERROR_FUNCTION_FAILED;
-    wideRefs_ = encoded.wideRefs;
+    if (encoded.wideRefs != wideRefs_ && !everyTable) {
+        // References change width: every table stream must be encoded again.
+        unchangedRefs_.clear();
+        refsTrusted_ = false;
+        return commit();
+    }
 
     auto put = [&](std::u16string_view name, std::span<const uint8_t> bytes) -> UINT {
         return storageError(file_->writeStream(cfb::kRootEntry, encodeStreamName(name, true), bytes));
@@ -437,11 +511,21 @@ UINT Database::commit() {
     if (UINT r = put(u"_StringPool", encoded.pool)) return r;
     if (UINT r = put(u"_StringData", std::span(reinterpret_cast<const uint8_t*>(encoded.data.data()), encoded.data.size())))
         return r;
+
+    std::vector<Cells> tablesRows, columnsRows;
+    for (Table* t : persistent) {
+        uint32_t nameId = *pool.find(t->name);
+        tablesRows.push_back({nameId});
+        int number = 0;
+        for (const Column& c : t->columns)
+            if (!isTemporaryType(c.type))
+                columnsRows.push_back({nameId, encodeShort(++number), *pool.find(c.name), (uint32_t(c.type) + 0x8000) & 0xFFFF});
+    }
     auto encodeRows = [&](std::vector<Cells>& rows, std::span<const uint16_t> types) {
         std::sort(rows.begin(), rows.end());
         std::vector<const Cells*> ptrs;
         for (const Cells& r : rows) ptrs.push_back(&r);
-        return encodeTableStream(ptrs, types, wideRefs_);
+        return encodeTableStream(ptrs, types, encoded.wideRefs);
     };
     const uint16_t tablesTypes[] = {kNameType};
     const uint16_t columnsTypes[] = {kNameType, kNumberType, kColNameType, kColTypeType};
@@ -450,8 +534,11 @@ UINT Database::commit() {
 
     for (const std::u16string& name : droppedStreams_)
         if (!hasTable(name)) drop(name);
-    droppedStreams_.clear();
-    for (Table* t : persistent) {
+    std::vector<bool> written(persistent.size());
+    for (size_t i = 0; i < persistent.size(); ++i) {
+        Table* t = persistent[i];
+        // An unchanged table keeps its stream: the file layer copies it over.
+        if (!t->changed) continue;
         std::vector<uint16_t> types;
         std::vector<size_t> keep;
         for (size_t c = 0; c < t->columns.size(); ++c)
@@ -467,12 +554,38 @@ UINT Database::commit() {
             drop(t->name);
             continue;
         }
-        if (UINT r = put(t->name, encodeTableStream(ptrs, types, wideRefs_, keep))) return r;
+        if (UINT r = put(t->name, encodeTableStream(ptrs, types, encoded.wideRefs, keep))) return r;
+        written[i] = true;
     }
     HRESULT hr = file_->commit();
     if (FAILED(hr)) return hr == STG_E_MEDIUMFULL ? ERROR_DISK_FULL : ERROR_FUNCTION_FAILED;
     committed_ = true;
+    droppedStreams_.clear();
+    wideRefs_ = encoded.wideRefs;
+    unchangedRefs_ = std::move(tableRefs);
+    for (size_t i = 0; i < persistent.size(); ++i) {
+        Table* t = persistent[i];
+        if (!t->changed) continue;
+        t->changed = false;
+        t->hasStream = written[i];
+    }
     return ERROR_SUCCESS;
+}
+
+bool Database::countReferences(const std::vector<Table*>& persistent, std::vector<uint32_t>* refs,
+                               std::vector<uint32_t>* tableRefs) const {
+    if (!refsTrusted_) return false;
+    *tableRefs = unchangedRefs_;
+    tableRefs->resize(std::max<size_t>(tableRefs->size(), pool.limit()), 0);
+    for (const Table* t : persistent)
+        if (t->changed) countStrings(*t, tableRefs);
+    // A saturated count is only a lower bound: it cannot tell that a string
+    // is no longer used.
+    for (uint32_t id : saturated_)
+        if (id < tableRefs->size() && (*tableRefs)[id] == 0) return false;
+    *refs = *tableRefs;
+    countSchemaStrings(persistent, pool, refs);
+    return true;
 }
 
 }  // namespace winsys::msi

@@ -2,6 +2,9 @@
 // memory with a keyed index, and written back on commit through the compound
 // file layer (which keeps every change in memory until its own commit, so a
 // database is transacted for free and a crash leaves the old file whole).
+// A table is decoded the first time it is used, and a commit encodes again
+// only the tables that changed: the others keep their streams as they are,
+// which the string pool's stored reference counts make possible.
 #pragma once
 
 #include <windef.h>
@@ -42,7 +45,10 @@ struct Table {
     int holds = 0;
     bool loaded = true;
     cfb::EntryId streamEntry = 0;  // table stream still to decode, when !loaded
-    bool hasStream = false;
+    bool hasStream = false;        // its stream in the file holds its rows
+    // Rows or columns changed since loading or the last commit: the commit
+    // encodes its stream again. Set by Database's row and column operations.
+    bool changed = false;
     // Kept in step by the row operations of Database and by eraseRow; rows
     // changed any other way must clear it.
     ColumnIndexes indexes;
@@ -121,15 +127,32 @@ private:
     Database() = default;
     UINT load();
     UINT loadRows(Table& table);
+    // Called before the first change to a table's rows or columns: from then
+    // on its references count from its rows, not from the stored counts.
+    void markChanged(Table& table);
+    // The reference count of each string id the commit writes (`refs`), and
+    // the part of it held by table streams (`tableRefs`): unchanged tables'
+    // share from the stored counts, changed tables counted from their rows.
+    // False when the stored counts cannot be trusted; every table must then
+    // be counted.
+    bool countReferences(const std::vector<Table*>& persistent, std::vector<uint32_t>* refs,
+                         std::vector<uint32_t>* tableRefs) const;
     cfb::CompoundFile& file() { return *file_; }
 
     std::string path_;
     OpenMode mode_ = OpenMode::ReadOnly;
     std::unique_ptr<cfb::CompoundFile> file_;
     std::map<std::u16string, Table, std::less<>> tables_;
-    std::set<std::u16string> droppedStreams_;
-    std::vector<std::unique_ptr<cfb::CompoundFile>> keepAlive_;  // sources of copied storages  // table streams to remove at commit
+    std::set<std::u16string> droppedStreams_;  // table streams to remove at commit
+    std::vector<std::unique_ptr<cfb::CompoundFile>> keepAlive_;  // sources of copied storages
     bool wideRefs_ = false;
+    // Per string id, the references held by the streams of tables that have
+    // not changed since loading or the last commit, derived from the counts
+    // the file stores. Ids whose stored count was saturated (0xFFFF) are in
+    // saturated_: their true count is unknown, only a lower bound.
+    std::vector<uint32_t> unchangedRefs_;
+    std::set<uint32_t> saturated_;
+    bool refsTrusted_ = true;  // the stored counts added up so far
     uint64_t schemaVersion_ = 1;
     bool committed_ = false;
 };

@@ -110,9 +110,10 @@ void StringPool::collectHoles() {
 }
 
 bool decodeStringPool(std::span<const uint8_t> pool, std::span<const uint8_t> data, StringPool* out,
-                      bool* wideRefs) {
+                      bool* wideRefs, std::vector<uint32_t>* refCounts) {
     *out = StringPool();
     *wideRefs = false;
+    if (refCounts) refCounts->assign(1, 0);
     if (pool.empty()) return data.empty();
     if (pool.size() < 4) return false;
     uint32_t header = pool[0] | (pool[1] << 8) | (pool[2] << 16) | (uint32_t(pool[3]) << 24);
@@ -138,6 +139,10 @@ bool decodeStringPool(std::span<const uint8_t> pool, std::span<const uint8_t> da
         out->place(id, decodeCodepage(out->codepage,
                                       std::string_view(reinterpret_cast<const char*>(data.data()) + offset, len)));
         offset += len;
+        if (refCounts) {
+            refCounts->resize(id + 1, 0);
+            (*refCounts)[id] = refs;
+        }
     }
     if (offset != data.size()) return false;
     out->collectHoles();

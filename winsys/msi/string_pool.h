@@ -52,8 +52,10 @@ private:
 };
 
 // Reads _StringPool and _StringData. False when they do not add up.
+// `refCounts`, when given, gets the reference count stored for each id (0 for
+// holes; 0xFFFF stands for that many or more).
 bool decodeStringPool(std::span<const uint8_t> pool, std::span<const uint8_t> data, StringPool* out,
-                      bool* wideRefs);
+                      bool* wideRefs, std::vector<uint32_t>* refCounts = nullptr);
 
 struct EncodedPool {
     std::vector<uint8_t> pool;
