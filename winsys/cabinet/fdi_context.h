@@ -3,13 +3,12 @@
 // buffered steps and decoding a folder's data blocks one at a time.
 #pragma once
 
-#include <zlib.h>
-
 #include <cstdint>
 
 #include "cab_format.h"
 #include "client_memory.h"
 #include "fdi.h"
+#include "inflate_pipeline.h"
 #include "mspack_folder.h"
 
 namespace winsys::cabinet {
@@ -101,8 +100,10 @@ class FolderContinuation {
 };
 
 // Decodes one folder's blocks in order. MSZIP blocks may refer back to the
-// previous 32 KiB of the folder's output, so that window is carried along;
-// LZX and Quantum folders go to libmspack, fed with the blocks read here.
+// previous 32 KiB of the folder's output; they are inflated on a helper
+// thread while this side reads the blocks ahead and hands out the ones
+// before. LZX and Quantum folders go to libmspack, fed with the blocks read
+// here.
 class FolderDecoder final : BlockFeed {
   public:
     explicit FolderDecoder(FdiContext& fdi) : fdi_(fdi) {}
@@ -124,21 +125,26 @@ class FolderDecoder final : BlockFeed {
   private:
     // Decodes at most `wanted` bytes (MSZIP and stored blocks: the whole next block).
     int DecodeNextBlock(uint64_t wanted);
-    // The next block as stored, both parts of a split one, into `input_`.
-    int ReadNextBlock(uint32_t& gathered, uint16_t& uncompressedSize);
+    int NextMszipBlock();
+    // Reads blocks ahead into the pipeline's free slots, never past this
+    // cabinet's last block while the folder goes on in another: opening that
+    // one is the caller's business, in its own time.
+    void ReadAhead();
+    // The next block as stored, both parts of a split one, into `into`
+    // (InflatePipeline::kInputCapacity bytes). With `deferredChecksum`, a
+    // block stored whole has its checksum handed back instead of checked.
+    int ReadNextBlock(uint8_t* into, uint32_t& gathered, uint16_t& uncompressedSize,
+                      uint32_t* deferredChecksum = nullptr);
     int NextBlock(const uint8_t*& data, uint32_t& compressedSize,
                   uint32_t& uncompressedSize) override;
     uint32_t BlocksAhead() const override;
-    int Inflate(uint32_t compressedSize, uint32_t uncompressedSize);
-    void KeepHistory(uint32_t size);
 
     FdiContext& fdi_;
     INT_PTR hf_ = -1;
     FolderContinuation* continuation_ = nullptr;
-    uint8_t* input_ = nullptr;    // one block's data as stored, both parts of a split one
-    uint8_t* output_ = nullptr;   // one block decoded
-    uint8_t* history_ = nullptr;  // the last 32 KiB of output
-    uint32_t historySize_ = 0;
+    uint8_t* input_ = nullptr;   // one block's data as stored, both parts of a split one
+    uint8_t* output_ = nullptr;  // one block decoded by libmspack
+    const uint8_t* outputData_ = nullptr;  // the block being handed out
     uint32_t outputSize_ = 0;
     uint32_t outputUsed_ = 0;
     uint64_t position_ = 0;
@@ -146,9 +152,12 @@ class FolderDecoder final : BlockFeed {
     uint32_t blocksLeft_ = 0;
     uint16_t type_ = 0;
     uint8_t dataReserve_ = 0;
-    z_stream stream_{};
-    bool streamReady_ = false;
-    MspackFolder* mspack_ = nullptr;  // an LZX or Quantum folder
+    bool readAheadFailed_ = false;
+    // Reading blocks one after another needs no seek in between, as long
+    // as nobody else has used the handle: only within one Skip or CopyTo.
+    bool handleAtNextBlock_ = false;
+    InflatePipeline* pipeline_ = nullptr;  // made for the first MSZIP folder
+    MspackFolder* mspack_ = nullptr;       // an LZX or Quantum folder
 };
 
 // The body of FDICopy, once the cabinet's path is joined.

@@ -1,5 +1,5 @@
-// Decoding a folder's data blocks: checksums, MSZIP with the history carried
-// from block to block, stored data, blocks split between cabinets, and the
+// Decoding a folder's data blocks: checksums, MSZIP blocks read ahead into
+// the inflate pipeline, stored data, blocks split between cabinets, and the
 // hand-over of LZX and Quantum blocks to libmspack.
 #include <algorithm>
 #include <cstring>
@@ -7,38 +7,20 @@
 #include "checksum.h"
 #include "fdi_context.h"
 #include "fdi_io.h"
-#include "zlib_memory.h"
 
 namespace winsys::cabinet {
-namespace {
-
-// A block's stored bytes, all its parts together: more than a block that
-// does not compress can need.
-constexpr uint32_t kInputCapacity = 2 * 0xFFFF;
-
-}  // namespace
 
 FolderDecoder::~FolderDecoder() {
     MspackFolder::Destroy(mspack_);
-    if (streamReady_)
-        inflateEnd(&stream_);
+    fdi_.memory.Delete(pipeline_);
     fdi_.memory.Free(input_);
     fdi_.memory.Free(output_);
-    fdi_.memory.Free(history_);
 }
 
 bool FolderDecoder::Init() {
-    input_ = static_cast<uint8_t*>(fdi_.memory.Allocate(kInputCapacity));
+    input_ = static_cast<uint8_t*>(fdi_.memory.Allocate(InflatePipeline::kInputCapacity));
     output_ = static_cast<uint8_t*>(fdi_.memory.Allocate(kMaxBlockSize));
-    history_ = static_cast<uint8_t*>(fdi_.memory.Allocate(kMaxBlockSize));
-    if (!input_ || !output_ || !history_)
-        return false;
-    std::memset(&stream_, 0, sizeof stream_);
-    stream_.zalloc = ZlibAlloc;
-    stream_.zfree = ZlibFree;
-    stream_.opaque = &fdi_.memory;
-    streamReady_ = inflateInit2(&stream_, -MAX_WBITS) == Z_OK;
-    return streamReady_;
+    return input_ && output_;
 }
 
 int FolderDecoder::Start(INT_PTR hf, const FolderEntry& folder, uint8_t dataReserve,
@@ -55,9 +37,26 @@ int FolderDecoder::Start(INT_PTR hf, const FolderEntry& folder, uint8_t dataRese
     nextBlock_ = folder.dataOffset;
     blocksLeft_ = folder.blocks;
     position_ = 0;
+    outputData_ = nullptr;
     outputSize_ = 0;
     outputUsed_ = 0;
-    historySize_ = 0;
+    readAheadFailed_ = false;
+    handleAtNextBlock_ = false;
+    if (type == tcompTYPE_MSZIP) {
+        if (!pipeline_) {
+            pipeline_ = fdi_.memory.New<InflatePipeline>(fdi_.memory);
+            if (!pipeline_)
+                return FDIERROR_ALLOC_FAIL;
+            if (!pipeline_->Init()) {
+                fdi_.memory.Delete(pipeline_);
+                pipeline_ = nullptr;
+                return FDIERROR_ALLOC_FAIL;
+            }
+        }
+        pipeline_->Reset();
+    } else if (pipeline_) {
+        pipeline_->Reset();
+    }
     if (type == tcompTYPE_LZX || type == tcompTYPE_QUANTUM) {
         mspack_ = MspackFolder::Create(fdi_.memory, *this, folder.type);
         if (!mspack_)
@@ -66,41 +65,8 @@ int FolderDecoder::Start(INT_PTR hf, const FolderEntry& folder, uint8_t dataRese
     return FDIERROR_NONE;
 }
 
-void FolderDecoder::KeepHistory(uint32_t size) {
-    if (size >= kMaxBlockSize) {
-        std::memcpy(history_, output_ + size - kMaxBlockSize, kMaxBlockSize);
-        historySize_ = kMaxBlockSize;
-        return;
-    }
-    uint32_t keep = std::min(historySize_, kMaxBlockSize - size);
-    std::memmove(history_, history_ + historySize_ - keep, keep);
-    std::memcpy(history_ + keep, output_, size);
-    historySize_ = keep + size;
-}
-
-int FolderDecoder::Inflate(uint32_t compressedSize, uint32_t uncompressedSize) {
-    const uint8_t* payload = input_;
-    if (compressedSize < 2 || payload[0] != kMszipSignature[0] || payload[1] != kMszipSignature[1])
-        return FDIERROR_MDI_FAIL;
-    if (inflateReset(&stream_) != Z_OK)
-        return FDIERROR_MDI_FAIL;
-    if (historySize_ > 0 && inflateSetDictionary(&stream_, history_, historySize_) != Z_OK)
-        return FDIERROR_MDI_FAIL;
-    stream_.next_in = const_cast<uint8_t*>(payload + 2);
-    stream_.avail_in = compressedSize - 2;
-    stream_.next_out = output_;
-    stream_.avail_out = uncompressedSize;
-    int result = inflate(&stream_, Z_SYNC_FLUSH);
-    // A block ends with its final deflate block; one that fills the expected
-    // size exactly is complete too, whatever bits follow.
-    if (result != Z_STREAM_END && result != Z_OK && result != Z_BUF_ERROR)
-        return FDIERROR_MDI_FAIL;
-    if (stream_.avail_out != 0)
-        return FDIERROR_MDI_FAIL;
-    return FDIERROR_NONE;
-}
-
-int FolderDecoder::ReadNextBlock(uint32_t& gathered, uint16_t& uncompressedSize) {
+int FolderDecoder::ReadNextBlock(uint8_t* into, uint32_t& gathered, uint16_t& uncompressedSize,
+                                 uint32_t* deferredChecksum) {
     // A block split between two cabinets comes as a first part with no
     // uncompressed size, then the rest at the start of the next cabinet's
     // folder; each part carries its own checksum.
@@ -112,6 +78,7 @@ int FolderDecoder::ReadNextBlock(uint32_t& gathered, uint16_t& uncompressedSize)
                 return FDIERROR_CORRUPT_CABINET;
             FolderEntry next{};
             bool continuesAgain = false;
+            handleAtNextBlock_ = false;
             int error = continuation_->Continue(hf_, next, dataReserve_, continuesAgain);
             if (error != FDIERROR_NONE)
                 return error;
@@ -125,20 +92,27 @@ int FolderDecoder::ReadNextBlock(uint32_t& gathered, uint16_t& uncompressedSize)
         }
         uint8_t header[kDataHeaderSize + kMaxDataReserve];
         uint32_t headerSize = kDataHeaderSize + dataReserve_;
-        if (!SeekTo(fdi_, hf_, nextBlock_) || !ReadExactly(fdi_, hf_, header, headerSize))
+        bool positioned = handleAtNextBlock_ || SeekTo(fdi_, hf_, nextBlock_);
+        handleAtNextBlock_ = false;
+        if (!positioned || !ReadExactly(fdi_, hf_, header, headerSize))
             return FDIERROR_CORRUPT_CABINET;
         uint32_t checksum = ReadLe32(header);
         uint16_t compressedSize = ReadLe16(header + 4);
         uncompressedSize = ReadLe16(header + 6);
-        if (gathered + compressedSize > kInputCapacity)
+        if (gathered + compressedSize > InflatePipeline::kInputCapacity)
             return FDIERROR_CORRUPT_CABINET;
-        uint8_t* payload = input_ + gathered;
+        uint8_t* payload = into + gathered;
         if (!ReadExactly(fdi_, hf_, payload, compressedSize))
             return FDIERROR_CORRUPT_CABINET;
-        if (checksum != 0 &&
-            DataBlockChecksum(payload, compressedSize, uncompressedSize) != checksum)
+        // A whole block's checksum may be left to whoever inflates it.
+        bool whole = gathered == 0 && uncompressedSize != 0;
+        if (deferredChecksum && whole)
+            *deferredChecksum = checksum;
+        else if (checksum != 0 &&
+                 DataBlockChecksum(payload, compressedSize, uncompressedSize) != checksum)
             return FDIERROR_CORRUPT_CABINET;
         nextBlock_ += headerSize + compressedSize;
+        handleAtNextBlock_ = true;
         --blocksLeft_;
         gathered += compressedSize;
         if (uncompressedSize != 0)
@@ -156,7 +130,7 @@ int FolderDecoder::ReadNextBlock(uint32_t& gathered, uint16_t& uncompressedSize)
 int FolderDecoder::NextBlock(const uint8_t*& data, uint32_t& compressedSize,
                              uint32_t& uncompressedSize) {
     uint16_t size = 0;
-    int error = ReadNextBlock(compressedSize, size);
+    int error = ReadNextBlock(input_, compressedSize, size);
     data = input_;
     uncompressedSize = size;
     return error;
@@ -174,31 +148,72 @@ int FolderDecoder::DecodeNextBlock(uint64_t wanted) {
         int error = mspack_->Decode(output_, size);
         if (error != FDIERROR_NONE)
             return error;
+        outputData_ = output_;
         outputSize_ = size;
         outputUsed_ = 0;
         return FDIERROR_NONE;
     }
+    if (type_ == tcompTYPE_MSZIP)
+        return NextMszipBlock();
     uint32_t gathered = 0;
     uint16_t uncompressedSize = 0;
-    int readError = ReadNextBlock(gathered, uncompressedSize);
+    int readError = ReadNextBlock(input_, gathered, uncompressedSize);
     if (readError != FDIERROR_NONE)
         return readError;
-    if (type_ == tcompTYPE_MSZIP) {
-        int error = Inflate(gathered, uncompressedSize);
-        if (error != FDIERROR_NONE)
-            return error;
-        KeepHistory(uncompressedSize);
-    } else {
-        if (gathered != uncompressedSize)
-            return FDIERROR_CORRUPT_CABINET;
-        std::memcpy(output_, input_, uncompressedSize);
-    }
+    if (gathered != uncompressedSize)
+        return FDIERROR_CORRUPT_CABINET;
+    outputData_ = input_;
     outputSize_ = uncompressedSize;
     outputUsed_ = 0;
     return FDIERROR_NONE;
 }
 
+void FolderDecoder::ReadAhead() {
+    while (!readAheadFailed_ && (blocksLeft_ > 1 || (blocksLeft_ == 1 && !continuation_))) {
+        InflateSlot* slot = pipeline_->FreeSlot();
+        if (!slot)
+            return;
+        uint16_t uncompressedSize = 0;
+        slot->error = ReadNextBlock(slot->input, slot->compressedSize, uncompressedSize,
+                                    &slot->checksum);
+        slot->uncompressedSize = uncompressedSize;
+        // The error waits in its slot until the block is wanted; nothing
+        // after it is read.
+        readAheadFailed_ = slot->error != FDIERROR_NONE;
+        pipeline_->Submit();
+    }
+}
+
+int FolderDecoder::NextMszipBlock() {
+    ReadAhead();
+    if (pipeline_->InFlight() == 0) {
+        // Nothing read ahead: the next block is the last of this cabinet
+        // and may go on in the next one.
+        InflateSlot* slot = pipeline_->FreeSlot();
+        if (!slot)
+            return FDIERROR_CORRUPT_CABINET;
+        uint16_t uncompressedSize = 0;
+        int error = ReadNextBlock(slot->input, slot->compressedSize, uncompressedSize,
+                                  &slot->checksum);
+        if (error != FDIERROR_NONE)
+            return error;
+        slot->uncompressedSize = uncompressedSize;
+        pipeline_->Submit();
+    }
+    uint32_t size = 0;
+    int error = pipeline_->Take(outputData_, size);
+    if (error != FDIERROR_NONE)
+        return error;
+    outputSize_ = size;
+    outputUsed_ = 0;
+    // Read the blocks after it while this one is written.
+    ReadAhead();
+    return FDIERROR_NONE;
+}
+
 int FolderDecoder::Skip(uint64_t offset) {
+    // Between calls the caller may have moved the cabinet's handle.
+    handleAtNextBlock_ = false;
     while (position_ < offset) {
         if (outputUsed_ == outputSize_) {
             int error = DecodeNextBlock(offset - position_);
@@ -214,6 +229,7 @@ int FolderDecoder::Skip(uint64_t offset) {
 }
 
 int FolderDecoder::CopyTo(INT_PTR target, uint64_t size) {
+    handleAtNextBlock_ = false;
     while (size > 0) {
         if (outputUsed_ == outputSize_) {
             int error = DecodeNextBlock(size);
@@ -221,7 +237,7 @@ int FolderDecoder::CopyTo(INT_PTR target, uint64_t size) {
                 return error;
         }
         auto n = static_cast<uint32_t>(std::min<uint64_t>(outputSize_ - outputUsed_, size));
-        if (fdi_.write(target, output_ + outputUsed_, n) != n)
+        if (fdi_.write(target, const_cast<uint8_t*>(outputData_ + outputUsed_), n) != n)
             return FDIERROR_TARGET_FILE;
         outputUsed_ += n;
         position_ += n;

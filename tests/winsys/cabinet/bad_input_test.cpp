@@ -46,18 +46,37 @@ uint32_t Checksum(const uint8_t* p, size_t n, uint32_t seed) {
     return sum ^ tail;
 }
 
+uint16_t Le16(const std::string& s, size_t at) {
+    return static_cast<uint16_t>(static_cast<uint8_t>(s[at]) |
+                                 (static_cast<uint8_t>(s[at + 1]) << 8));
+}
+
+// Where each data block of a one-folder cabinet without reserves starts.
+std::vector<size_t> BlockOffsets(const std::string& cab) {
+    std::vector<size_t> offsets;
+    size_t at = Le32(cab, 36);
+    for (uint16_t i = 0, count = Le16(cab, 40); i < count; ++i) {
+        offsets.push_back(at);
+        at += 8 + Le16(cab, at + 4);
+    }
+    return offsets;
+}
+
 // One folder, MSZIP, one file of `content`, with each block a deflate stream
-// primed with the previous block as its dictionary (as Windows writes them).
-std::string CabinetWithHistory(const std::string& content) {
+// primed with the folder's previous 32 KiB (as Windows writes them). Blocks
+// are 32 KiB unless `sizes` says otherwise.
+std::string CabinetWithHistory(const std::string& content, std::vector<size_t> sizes = {}) {
     std::string blocks;
     uint16_t count = 0;
-    for (size_t at = 0; at < content.size(); at += 32768, ++count) {
-        size_t n = std::min<size_t>(32768, content.size() - at);
+    for (size_t at = 0, n = 0; at < content.size(); at += n, ++count) {
+        n = std::min<size_t>(count < sizes.size() ? sizes[count] : 32768, content.size() - at);
         z_stream z{};
         deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
-        if (at > 0)
-            deflateSetDictionary(&z, reinterpret_cast<const Bytef*>(content.data() + at - 32768),
-                                 32768);
+        size_t history = std::min<size_t>(at, 32768);
+        if (history > 0)
+            deflateSetDictionary(
+                &z, reinterpret_cast<const Bytef*>(content.data() + at - history),
+                static_cast<uInt>(history));
         std::string out(40000, '\0');
         out[0] = 'C';
         out[1] = 'K';
@@ -142,6 +161,80 @@ TEST_F(BadInput, BlocksThatReferToThePreviousBlockDecode) {
         std::string output;
         EXPECT_EQ(RunCommand("cabextract -t '" + (dir_ / "history.cab").string() + "'", &output), 0)
             << output;
+    }
+}
+
+// Blocks shorter than 32 KiB in the middle of a folder: a block's matches may
+// reach back through several of them.
+TEST_F(BadInput, HistoryReachesBackAcrossShortBlocks) {
+    std::string content;
+    while (content.size() < 140000)
+        content += RandomBytes(12000, 5);  // each repeat lies 12,000 bytes back
+    std::vector<size_t> sizes = {32768, 3000, 500, 9000, 1, 32768, 20000, 7};
+    std::string cab = CabinetWithHistory(content, sizes);
+    WriteFile(dir_ / "short.cab", cab);
+    TempDir out;
+    ExtractResult result = ExtractCabinet(dir_ / "short.cab", out.path());
+    ASSERT_TRUE(result.ok) << result.erf.erfOper;
+    EXPECT_EQ(ReadFile(out / "history.txt"), content);
+}
+
+// Blocks are read and inflated ahead of the file being written. A damaged
+// block fails the file whose data it holds, after the files before it came
+// out whole; a caller that skips that file never hears of it. A write that
+// fails stops the copy while blocks are in flight.
+TEST_F(BadInput, DamageAheadFailsOnlyTheFileThatNeedsIt) {
+    WriteFile(dir_ / "first.txt", TextBytes(150000, 8));
+    WriteFile(dir_ / "second.txt", TextBytes(150000, 9));
+    ASSERT_TRUE(BuildCabinet(dir_ / "two.cab",
+                             {{dir_ / "first.txt", "first.txt"}, {dir_ / "second.txt", "second.txt"}})
+                    .ok);
+    const std::string two = ReadFile(dir_ / "two.cab");
+    const size_t last = BlockOffsets(two).back();
+    std::string badChecksum = two;
+    badChecksum[last] ^= 0x01;
+    std::string badDeflate = two;
+    Put32(badDeflate, last, 0);
+    for (size_t i = 10; i < 50; ++i)
+        badDeflate[last + i] = static_cast<char>(0xFF);
+    struct Case {
+        const char* what;
+        const std::string& bytes;
+        int error;
+    } cases[] = {{"checksum", badChecksum, FDIERROR_CORRUPT_CABINET},
+                 {"deflate data", badDeflate, FDIERROR_MDI_FAIL}};
+    for (const Case& c : cases) {
+        ResetLog();
+        WriteFile(dir_ / "bad.cab", c.bytes);
+        TempDir whole;
+        ExtractResult all = ExtractCabinet(dir_ / "bad.cab", whole.path());
+        EXPECT_FALSE(all.ok) << c.what;
+        EXPECT_EQ(all.erf.erfOper, c.error) << c.what;
+        ASSERT_EQ(all.files.size(), 2u) << c.what;
+        EXPECT_TRUE(all.files[0].closed) << c.what;
+        EXPECT_FALSE(all.files[1].closed) << c.what;
+        EXPECT_EQ(ReadFile(whole / "first.txt"), ReadFile(dir_ / "first.txt")) << c.what;
+        EXPECT_EQ(all.opens, all.closes) << c.what;
+
+        ExtractOptions firstOnly;
+        firstOnly.skip = {"second.txt"};
+        TempDir part;
+        ExtractResult some = ExtractCabinet(dir_ / "bad.cab", part.path(), firstOnly);
+        EXPECT_TRUE(some.ok) << c.what << " " << some.erf.erfOper;
+        EXPECT_EQ(ReadFile(part / "first.txt"), ReadFile(dir_ / "first.txt")) << c.what;
+        EXPECT_EQ(Log().allocations, Log().frees) << c.what;
+        EXPECT_FALSE(Log().foreignThread) << c.what;
+    }
+    for (long long budget : {0LL, 32768LL, 100000LL, 200000LL}) {
+        ResetLog();
+        ExtractOptions failing;
+        failing.failWritesAfter = budget;
+        TempDir out;
+        ExtractResult result = ExtractCabinet(dir_ / "two.cab", out.path(), failing);
+        EXPECT_FALSE(result.ok) << budget;
+        EXPECT_EQ(result.erf.erfOper, FDIERROR_TARGET_FILE) << budget;
+        EXPECT_EQ(result.opens, result.closes) << budget;
+        EXPECT_EQ(Log().allocations, Log().frees) << budget;
     }
 }
 

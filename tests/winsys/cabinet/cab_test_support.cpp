@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -170,6 +171,9 @@ struct ExtractState {
     int copies = 0;
 };
 
+// Bytes the FDI write callback still takes, or -1 for no limit.
+long long g_writeBudget = -1;
+
 INT_PTR FdiOpen(char* name, int oflag, int) {
     NoteThread();
     int fd = ::open(name, PosixFlags(oflag), 0600);
@@ -183,6 +187,11 @@ UINT FdiRead(INT_PTR hf, void* buffer, UINT cb) {
 }
 UINT FdiWrite(INT_PTR hf, void* buffer, UINT cb) {
     NoteThread();
+    if (g_writeBudget >= 0) {
+        if (g_writeBudget < cb)
+            return static_cast<UINT>(-1);
+        g_writeBudget -= cb;
+    }
     return static_cast<UINT>(::write(static_cast<int>(hf), buffer, cb));
 }
 int FdiClose(INT_PTR hf) {
@@ -211,7 +220,9 @@ INT_PTR FdiNotify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION note) {
             state.result->files.push_back(file);
             if (state.copies++ == state.options.abortOnCopy)
                 return -1;
-            if (state.options.skipAll)
+            const auto& skip = state.options.skip;
+            if (state.options.skipAll ||
+                std::find(skip.begin(), skip.end(), note->psz1) != skip.end())
                 return 0;
             fs::path target = state.directory / note->psz1;
             int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -331,9 +342,11 @@ ExtractResult ExtractCabinet(const fs::path& cabinet, const fs::path& directory,
     if (!fdi)
         return result;
     ExtractState state{directory, options, &result};
+    g_writeBudget = options.failWritesAfter;
     std::string dir = cabinet.parent_path().string() + "/";
     std::string name = cabinet.filename().string();
     result.ok = api.fdiCopy(fdi, name.data(), dir.data(), 0, FdiNotify, nullptr, &state);
+    g_writeBudget = -1;
     EXPECT_TRUE(api.fdiDestroy(fdi));
     result.opens = g_log.opens - opensBefore;
     result.closes = g_log.closes - closesBefore;

@@ -112,6 +112,8 @@ struct ExtractedFile {
 struct ExtractOptions {
     bool skipAll = false;
     int abortOnCopy = -1;  // answer -1 to the n-th copy-file notification
+    std::vector<std::string> skip;  // files not copied (0 to their copy-file notification)
+    long long failWritesAfter = -1;  // bytes the write callback takes before it fails
 };
 
 struct ExtractResult {
