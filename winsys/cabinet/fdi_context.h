@@ -126,6 +126,11 @@ class FolderDecoder final : BlockFeed {
     // Decodes at most `wanted` bytes (MSZIP and stored blocks: the whole next block).
     int DecodeNextBlock(uint64_t wanted);
     int NextMszipBlock();
+    void HandOut(const uint8_t* data, uint32_t size) {
+        outputData_ = data;
+        outputSize_ = size;
+        outputUsed_ = 0;
+    }
     // Reads blocks ahead into the pipeline's free slots, never past this
     // cabinet's last block while the folder goes on in another: opening that
     // one is the caller's business, in its own time.

@@ -148,9 +148,7 @@ int FolderDecoder::DecodeNextBlock(uint64_t wanted) {
         int error = mspack_->Decode(output_, size);
         if (error != FDIERROR_NONE)
             return error;
-        outputData_ = output_;
-        outputSize_ = size;
-        outputUsed_ = 0;
+        HandOut(output_, size);
         return FDIERROR_NONE;
     }
     if (type_ == tcompTYPE_MSZIP)
@@ -162,9 +160,7 @@ int FolderDecoder::DecodeNextBlock(uint64_t wanted) {
         return readError;
     if (gathered != uncompressedSize)
         return FDIERROR_CORRUPT_CABINET;
-    outputData_ = input_;
-    outputSize_ = uncompressedSize;
-    outputUsed_ = 0;
+    HandOut(input_, uncompressedSize);
     return FDIERROR_NONE;
 }
 
@@ -200,12 +196,12 @@ int FolderDecoder::NextMszipBlock() {
         slot->uncompressedSize = uncompressedSize;
         pipeline_->Submit();
     }
+    const uint8_t* data = nullptr;
     uint32_t size = 0;
-    int error = pipeline_->Take(outputData_, size);
+    int error = pipeline_->Take(data, size);
     if (error != FDIERROR_NONE)
         return error;
-    outputSize_ = size;
-    outputUsed_ = 0;
+    HandOut(data, size);
     // Read the blocks after it while this one is written.
     ReadAhead();
     return FDIERROR_NONE;
