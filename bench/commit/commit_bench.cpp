@@ -5,7 +5,9 @@
 // replaced by a new one (a third random bytes, the rest text-like) and the
 // changes are committed without an undo record, in a process of its own
 // (this program with `--commit`), which reports the commit's time, the bytes
-// it wrote (/proc/self/io) and the process's peak memory.
+// it wrote (/proc/self/io: `wchar`, and what reached the disk) and the
+// process's peak memory. QLTMSI_BENCH_WRAP is put in front of that process's
+// command line (a profiler, strace).
 //
 // The floor: deflate (zlib at the cabinet module's level, each 32 KiB block
 // primed with the one before) of the blocks that deflate shrinks, spread over the cores the
@@ -180,15 +182,28 @@ fs::path InstalledPackage() {
     return package;
 }
 
-// Bytes written through write calls so far by this process.
-uint64_t WrittenBytes() {
+// What this process has written so far: bytes passed to write calls
+// (`wchar`), and bytes that reach the disk, which is what it dirtied in the
+// page cache less what was deleted or truncated before being written back.
+struct Written {
+    uint64_t calls = 0;
+    uint64_t disk = 0;
+};
+Written WrittenBytes() {
     std::ifstream io("/proc/self/io");
     std::string key;
-    uint64_t value = 0;
-    while (io >> key >> value)
+    uint64_t value = 0, dirtied = 0, cancelled = 0;
+    Written written;
+    while (io >> key >> value) {
         if (key == "wchar:")
-            return value;
-    return 0;
+            written.calls = value;
+        else if (key == "write_bytes:")
+            dirtied = value;
+        else if (key == "cancelled_write_bytes:")
+            cancelled = value;
+    }
+    written.disk = dirtied - std::min(dirtied, cancelled);
+    return written;
 }
 
 int CommitCores() {
@@ -297,7 +312,9 @@ Floor MeasureFloor(const std::vector<fs::path>& files, const fs::path& package) 
 }
 
 // --commit: replaces the 100 files with those in NEWDIR and commits; prints
-// "commit SECONDS CPU_SECONDS WRITTEN_BYTES PEAK_KIB".
+// "commit SECONDS CPU_SECONDS WCHAR DISK_BYTES PEAK_KIB". The bytes written
+// are counted up to the handle's close, which deletes the commit's
+// temporary files.
 int RunCommit(const fs::path& newFolder) {
     const QLTMSI_HANDLE handle = QLTMsiOpen();
     const std::u16string product = U16(kProductCode);
@@ -311,22 +328,24 @@ int RunCommit(const fs::path& newFolder) {
             Fail("QLTMsiUpdateFile failed for " + FileName(i) + ": " +
                  QLTMsiGetLastErrorStrA(handle));
     }
-    const uint64_t writtenBefore = WrittenBytes();
+    const Written writtenBefore = WrittenBytes();
     const double cpuBefore = CpuSeconds();
     auto start = std::chrono::steady_clock::now();
     const QLTMSI_STATUS status = QLTMsiCommitChanges(handle, nullptr);
     const double commit = Seconds(start);
     const double cpu = CpuSeconds() - cpuBefore;
-    const uint64_t written = WrittenBytes() - writtenBefore;
     if (status != 0) {
         const char* message = QLTMsiGetLastErrorStrA(handle);
         Fail("QLTMsiCommitChanges returned " + std::to_string(status) + ": " +
              (message ? message : ""));
     }
     QLTMsiClose(handle);
+    const Written writtenAfter = WrittenBytes();
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    std::printf("commit %.6f %.6f %llu %ld\n", commit, cpu, static_cast<unsigned long long>(written),
+    std::printf("commit %.6f %.6f %llu %llu %ld\n", commit, cpu,
+                static_cast<unsigned long long>(writtenAfter.calls - writtenBefore.calls),
+                static_cast<unsigned long long>(writtenAfter.disk - writtenBefore.disk),
                 usage.ru_maxrss);
     return 0;
 }
@@ -356,24 +375,28 @@ int main(int argc, char** argv) {
     std::printf("commit of %d files, %zu MiB in all (a third random bytes), %d cores for the commit\n",
                 kFiles, megabytes, CommitCores());
 
-    std::vector<double> commits, floors, ratios, written, peaks, cabinets, cpuRatios, referenceRatios;
+    std::vector<double> commits, floors, ratios, written, onDisk, peaks, cabinets, cpuRatios,
+        referenceRatios;
     Floor floor;
     const int rounds = bench::Rounds(3);
     for (int round = 0; round < rounds; ++round) {
         double commit = 0, floorSeconds = 0, commitCpu = 0;
         for (int half = 0; half < 2; ++half) {
             if ((half == 0) == (round % 2 == 0)) {
-                FILE* child = popen(("'" + self + "' --commit '" + (root / "new").string() + "'").c_str(), "r");
+                const char* wrap = std::getenv("QLTMSI_BENCH_WRAP");
+                FILE* child = popen((std::string(wrap ? wrap : "") + " '" + self + "' --commit '" + (root / "new").string() + "'").c_str(), "r");
                 if (!child)
                     Fail("cannot run the commit");
                 double seconds = 0;
-                unsigned long long bytes = 0;
+                unsigned long long bytes = 0, diskBytes = 0;
                 long peak = 0;
-                const int got = std::fscanf(child, "commit %lf %lf %llu %ld", &seconds, &commitCpu, &bytes, &peak);
-                if (pclose(child) != 0 || got != 4)
+                const int got = std::fscanf(child, "commit %lf %lf %llu %llu %ld", &seconds,
+                                            &commitCpu, &bytes, &diskBytes, &peak);
+                if (pclose(child) != 0 || got != 5)
                     Fail("the commit failed");
                 commit = seconds;
                 written.push_back(static_cast<double>(bytes));
+                onDisk.push_back(static_cast<double>(diskBytes));
                 peaks.push_back(static_cast<double>(peak) / 1024);
                 const fs::path cabCache = InInstallerFolder(true);
                 if (cabCache.empty())
@@ -403,9 +426,12 @@ int main(int argc, char** argv) {
     std::printf("commit / one-thread reference %.2f (fresh level-6 deflate of every block on one thread, "
                 "plus the same writes)\n",
                 bench::Median(referenceRatios));
-    std::printf("written by the commit: %.1f MiB, %.2fx the cab cache (%.1f MiB)\n",
+    std::printf("written by the commit (wchar): %.1f MiB, %.2fx the cab cache (%.1f MiB)\n",
                 bench::Median(written) / (1 << 20), bench::Median(written) / bench::Median(cabinets),
                 bench::Median(cabinets) / (1 << 20));
+    std::printf("written to disk by the commit (write_bytes - cancelled_write_bytes): %.1f MiB, "
+                "%.2fx the cab cache\n",
+                bench::Median(onDisk) / (1 << 20), bench::Median(onDisk) / bench::Median(cabinets));
     std::printf("peak memory of the committing process: %.1f MiB\n", bench::Median(peaks));
     fs::remove_all(root);
     return 0;

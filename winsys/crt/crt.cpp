@@ -80,7 +80,9 @@ WINSYS_EXPORT int __cdecl _open(const char* name, int flags, ...) {
         posix |= O_APPEND;
     if (flags & _O_CREAT)
         posix |= O_CREAT;
-    if (flags & _O_TRUNC)
+    // Truncation is done below, and only to a file that has bytes to lose.
+    const bool truncate = (flags & _O_TRUNC) && access != 0;
+    if ((flags & _O_TRUNC) && !truncate)
         posix |= O_TRUNC;
     if (flags & _O_EXCL)
         posix |= O_EXCL;
@@ -92,9 +94,21 @@ WINSYS_EXPORT int __cdecl _open(const char* name, int flags, ...) {
     if (fd < 0)
         return -1;
     struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    const bool stated = fstat(fd, &st) == 0;
+    if (stated && S_ISDIR(st.st_mode)) {
         close(fd);
         errno = EACCES;
+        return -1;
+    }
+    // Truncating a file that is already empty, as a file made by
+    // GetTempFileName is, still makes some file systems (ext4) write the
+    // file's new data out when it is closed: a scratch file deleted soon
+    // after would then reach the disk for nothing.
+    const bool empty = stated && (!S_ISREG(st.st_mode) || st.st_size == 0);
+    if (truncate && !empty && ftruncate(fd, 0) != 0) {
+        const int error = errno;
+        close(fd);
+        errno = error;
         return -1;
     }
     // Deleted when the last descriptor closes: unlinking now gives exactly that.

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "winsys/kernel/test_prefix.h"
@@ -49,6 +50,52 @@ TEST(Crt, OpenTakesWindowsFlagsAndPaths) {
     ASSERT_GE(fd, 0);
     _close(fd);
     EXPECT_TRUE(GetFileAttributesW(u"C:\\cab\\ro.bin") & FILE_ATTRIBUTE_READONLY);
+}
+
+// Bytes this process has dirtied in the page cache, less those it deleted
+// before they were written back: what reaches the disk.
+long long bytesBoundForDisk() {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    long long value = 0, dirtied = 0, cancelled = 0;
+    while (io >> key >> value) {
+        if (key == "write_bytes:")
+            dirtied = value;
+        else if (key == "cancelled_write_bytes:")
+            cancelled = value;
+    }
+    return dirtied - cancelled;
+}
+
+// _O_TRUNC empties a file that has bytes; one that is already empty (a
+// GetTempFileName file) is left alone, so that a scratch file written and
+// deleted again never reaches the disk (ext4 writes out at close whatever
+// was written after a truncation).
+TEST(Crt, TruncatingOpenEmptiesAFileButSendsAScratchFileToNoDisk) {
+    TestPrefix prefix;
+    ASSERT_TRUE(CreateDirectoryW(u"C:\\t", nullptr));
+    int fd = _open("C:\\t\\full.bin", _O_CREAT | _O_WRONLY, _S_IWRITE);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(_write(fd, "abcdef", 6), 6);
+    _close(fd);
+    fd = _open("C:\\t\\full.bin", _O_CREAT | _O_TRUNC | _O_RDWR, _S_IWRITE);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(_write(fd, "xy", 2), 2);
+    _close(fd);
+    EXPECT_EQ(readFile(prefix.driveC() + "/t/full.bin"), "xy");
+
+    WCHAR scratch[MAX_PATH];
+    ASSERT_NE(GetTempFileNameW(u"C:\\t", u"scr", 0, scratch), 0u);
+    std::string narrow(scratch, scratch + std::char_traits<WCHAR>::length(scratch));
+    const std::string block(1 << 20, 's');
+    const long long before = bytesBoundForDisk();
+    fd = _open(narrow.c_str(), _O_CREAT | _O_TRUNC | _O_RDWR | _O_BINARY, _S_IWRITE);
+    ASSERT_GE(fd, 0);
+    for (int i = 0; i < 8; ++i)
+        ASSERT_EQ(_write(fd, block.data(), static_cast<unsigned>(block.size())), 1 << 20);
+    ASSERT_EQ(_close(fd), 0);
+    ASSERT_TRUE(DeleteFileW(scratch));
+    EXPECT_LT(bytesBoundForDisk() - before, 1 << 20);
 }
 
 TEST(Crt, TempnamPrefersTmpThenTheGivenDirectoryThenTheTempPath) {
