@@ -6,6 +6,7 @@
 
 #include "platform/ascii_text.h"
 #include "platform/delete_own_file.h"
+#include "platform/file_identity.h"
 #include "platform/fixed_names.h"
 #include "platform/installer_handle.h"
 #include "platform/platform_calls.h"
@@ -95,30 +96,6 @@ bool ReadUndoEntryTexts(std::vector<Text>& texts) {
             }
         }
     }
-}
-
-// Which file a path reaches, whatever form the path has (another drive
-// mapping, a short name, other letter case): volume and file index.
-struct FileIdentity {
-    DWORD volume = 0;
-    DWORD indexHigh = 0;
-    DWORD indexLow = 0;
-    bool operator==(const FileIdentity&) const = default;
-};
-
-bool IdentifyFile(LPCWSTR path, FileIdentity& identity) {
-    const HANDLE file = platformCalls.createFile(
-        path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    BY_HANDLE_FILE_INFORMATION information{};
-    const BOOL known = GetFileInformationByHandle(file, &information);
-    CloseHandle(file);
-    identity = {information.dwVolumeSerialNumber, information.nFileIndexHigh,
-                information.nFileIndexLow};
-    return known != FALSE;
 }
 
 // The files that the named texts reach; false when one that exists can't be

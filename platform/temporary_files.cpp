@@ -1,31 +1,26 @@
-// The ledger of this process's temporary names, and the clean-up of the
-// ledgers that ended processes left.
-//
-// A ledger is UTF-16 text: a header line, then one line per event, "+path"
-// when a name was made and "-path" before it is deleted or moved away, each
-// ending in CR LF. A line a crash cut short counts for nothing. The entry
-// leaves the ledger before its file goes, so that a ledger never names a
-// file that someone else may have made under the same name since; a crash in
-// between leaves a file behind, which is the safe way to be wrong.
+// This process's ledger of the temporary names it makes (the text is in
+// temporary_ledger.h). A name is listed before its file exists and stays
+// listed until the file is gone, so a process killed at any moment leaves
+// every file of its own listed, and never leaves a line whose file it did
+// not make: a name it listed but could not make, or deleted but could not
+// yet unlist, is either free or someone else's, and that someone lists it
+// in a ledger of its own (see temporary_files_clean_up.cpp).
 #include "platform/temporary_files.h"
 
 #include "platform/ascii_text.h"
 #include "platform/delete_own_file.h"
 #include "platform/platform_calls.h"
+#include "platform/temporary_ledger.h"
 
 #include <atomic>
-#include <string>
+#include <utility>
 #include <vector>
 
 namespace {
 
-using Text = std::basic_string<WCHAR>;
-
-constexpr WCHAR kHeader[] = TEXT("qltmsi temporary files\r\n");
-constexpr size_t kHeaderChars = sizeof kHeader / sizeof(WCHAR) - 1;
-constexpr WCHAR kLineEnd[] = TEXT("\r\n");
-// Far more than any process lists; a larger file is not a ledger of ours.
-constexpr DWORD kLargestLedgerBytes = 4u << 20;
+using temporary_ledger::Line;
+using temporary_ledger::Text;
+using temporary_ledger::WriteAll;
 
 // This process's ledger: the open file, or none, and the names it lists.
 // While no file is open (none made yet, or one given up after a failed
@@ -34,6 +29,10 @@ struct Ledger {
     HANDLE file = INVALID_HANDLE_VALUE;
     Text path;
     std::vector<Text> listed;
+    // Ledgers given up after a failed write. They may still list files this
+    // process has, so they stay open, which tells every clean-up that their
+    // owner lives, until the process lists nothing.
+    std::vector<std::pair<HANDLE, Text>> givenUp;
 };
 Ledger ledger;
 
@@ -53,289 +52,155 @@ class LedgerGuard {
     LedgerGuard& operator=(const LedgerGuard&) = delete;
 };
 
-bool StartsWith(const Text& text, const Text& start) {
-    return text.size() >= start.size() && EqualsIgnoringAsciiCase(text.substr(0, start.size()), start);
+// What a failed write left would run into the next line: the next name
+// goes to a new ledger.
+void GiveUpLedger() {
+    if (ledger.file != INVALID_HANDLE_VALUE) {
+        ledger.givenUp.emplace_back(ledger.file, ledger.path);
+        ledger.file = INVALID_HANDLE_VALUE;
+        ledger.path.clear();
+    }
 }
 
-bool WriteAll(HANDLE file, const Text& text) {
-    const DWORD bytes = static_cast<DWORD>(text.size() * sizeof(WCHAR));
-    DWORD written = 0;
-    return WriteFile(file, text.data(), bytes, &written, nullptr) != FALSE && written == bytes;
-}
-
-Text Line(WCHAR mark, const Text& path) {
-    return Text(1, mark) + path + kLineEnd;
-}
-
-// Closes this process's ledger and deletes it. The names stay listed in
-// memory for the next ledger.
-void DropLedger() {
-    if (ledger.file == INVALID_HANDLE_VALUE) {
+// Once this process lists nothing, its ledgers go. One that can't be
+// deleted lists only names whose files are gone.
+void DropLedgersIfEmpty() {
+    if (!ledger.listed.empty()) {
         return;
     }
-    CloseHandle(ledger.file);
-    ledger.file = INVALID_HANDLE_VALUE;
-    platformCalls.deleteFile(ledger.path.c_str());
-    ledger.path.clear();
-}
-
-bool TemporaryFolder(Text& folder) {
-    WCHAR buffer[MAX_PATH + 1] = {};
-    const DWORD length = platformCalls.tempPath(MAX_PATH + 1, buffer);
-    if (length == 0 || length > MAX_PATH) {
-        return false;
+    GiveUpLedger();
+    for (const auto& [file, path] : ledger.givenUp) {
+        CloseHandle(file);
+        platformCalls.deleteFile(path.c_str());
     }
-    folder = buffer;
-    return true;
+    ledger.givenUp.clear();
 }
 
-// A ledger that lists every name listed so far.
+bool Write(const Text& lines) {
+    if (WriteAll(ledger.file, lines)) {
+        return true;
+    }
+    const DWORD error = GetLastError();
+    GiveUpLedger();
+    SetLastError(error);
+    return false;
+}
+
+// A ledger that lists every name listed so far. It is shared for reading:
+// a clean-up reads it to learn which names a living process holds, and
+// can't open it for writing while it is held here.
 bool OpenLedger() {
     if (ledger.file != INVALID_HANDLE_VALUE) {
         return true;
     }
     Text folder;
     WCHAR path[MAX_PATH + 1] = {};
-    if (!TemporaryFolder(folder) || platformCalls.tempFileName(folder.c_str(), TEXT("qll"), 0,
-                                                               path) == 0) {
+    if (!temporary_ledger::TemporaryFolder(folder) ||
+        platformCalls.tempFileName(folder.c_str(), temporary_ledger::kPrefix, 0, path) == 0) {
         return false;
     }
     // A clean-up may have taken the empty file for one whose maker died
     // before opening it: then it is made again.
-    const HANDLE file = platformCalls.createFile(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = platformCalls.createFile(path, GENERIC_READ | GENERIC_WRITE,
+                                                 FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         platformCalls.deleteFile(path);
         SetLastError(error);
         return false;
     }
-    Text contents = kHeader;
+    Text contents = temporary_ledger::Header();
     for (const Text& name : ledger.listed) {
         contents += Line('+', name);
     }
     ledger.file = file;
     ledger.path = path;
-    if (!WriteAll(file, contents)) {
-        const DWORD error = GetLastError();
-        DropLedger();
-        SetLastError(error);
-        return false;
-    }
-    return true;
+    return Write(contents);
 }
 
-bool List(const Text& path) {
+// Takes a name whose file is gone off the list, with any others whose files
+// someone else deleted (or the ledger would never empty).
+void Unlist(const Text& path) {
     LedgerGuard guard;
-    if (!OpenLedger()) {
-        return false;
-    }
-    if (!WriteAll(ledger.file, Line('+', path))) {
-        // What the failed write left would follow the next line.
-        const DWORD error = GetLastError();
-        DropLedger();
-        SetLastError(error);
-        return false;
-    }
-    ledger.listed.push_back(path);
-    return true;
-}
-
-// Takes a name off the list before its file goes. False when it was not
-// listed (nothing written).
-bool Unlist(const Text& path) {
-    LedgerGuard guard;
-    size_t found = ledger.listed.size();
-    for (size_t i = 0; i < ledger.listed.size() && found == ledger.listed.size(); ++i) {
-        if (EqualsIgnoringAsciiCase(ledger.listed[i], path)) {
-            found = i;
-        }
-    }
-    if (found == ledger.listed.size()) {
-        return false;
-    }
-    ledger.listed.erase(ledger.listed.begin() + static_cast<std::ptrdiff_t>(found));
-    Text lines = Line('-', path);
-    // Names whose files someone else deleted go too, or the ledger would
-    // never empty.
+    Text lines;
     for (size_t i = ledger.listed.size(); i-- > 0;) {
-        if (platformCalls.fileAttributes(ledger.listed[i].c_str()) == INVALID_FILE_ATTRIBUTES) {
+        if (EqualsIgnoringAsciiCase(ledger.listed[i], path) ||
+            platformCalls.fileAttributes(ledger.listed[i].c_str()) == INVALID_FILE_ATTRIBUTES) {
             lines += Line('-', ledger.listed[i]);
             ledger.listed.erase(ledger.listed.begin() + static_cast<std::ptrdiff_t>(i));
         }
     }
-    // A ledger whose line could not be written might outlive this process
-    // naming the file: it goes now, and the next name starts a new one. An
-    // empty one goes too, after its last line: if it cannot be deleted it
-    // still names nothing.
-    if (ledger.file != INVALID_HANDLE_VALUE &&
-        (!WriteAll(ledger.file, lines) || ledger.listed.empty())) {
-        DropLedger();
+    if (!lines.empty() && ledger.file != INVALID_HANDLE_VALUE) {
+        Write(lines);
     }
-    return true;
+    DropLedgersIfEmpty();
 }
 
-// Lists again a name whose file stayed where it was. When that fails it
-// stays unlisted: a crash would leave it behind, never take it from anyone.
-void Relist(const Text& path) {
-    List(path);
+bool Exists(LPCWSTR path) {
+    return platformCalls.fileAttributes(path) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool IsHexDigit(WCHAR c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-// "qlt" or "qlc", one to four hexadecimal digits, ".tmp": GetTempFileNameW's
-// names with the library's prefixes.
-bool IsTemporaryName(const Text& name) {
-    const Text extension = TEXT(".tmp");
-    if (name.size() < 3 + 1 + extension.size() || name.size() > 3 + 4 + extension.size() ||
-        !(StartsWith(name, TEXT("qlt")) || StartsWith(name, TEXT("qlc"))) ||
-        !EqualsIgnoringAsciiCase(name.substr(name.size() - extension.size()), extension)) {
-        return false;
-    }
-    for (size_t i = 3; i < name.size() - extension.size(); ++i) {
-        if (!IsHexDigit(name[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Deletes the files in a folder (an extraction folder holds no folders),
-// then the folder.
-bool RemoveFolderAndFiles(const Text& folder) {
-    WIN32_FIND_DATAW entry{};
-    const HANDLE find = platformCalls.findFirstFile((folder + TEXT("\\*")).c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            const Text name(entry.cFileName);
-            if (name != TEXT(".") && name != TEXT("..") &&
-                (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-                DeleteOwnFile((folder + TEXT("\\") + name).c_str());
-            }
-        } while (platformCalls.findNextFile(find, &entry));
-        FindClose(find);
-    }
-    return platformCalls.removeDirectory(folder.c_str()) != FALSE;
-}
-
-// Deletes one name an ended process listed; true when nothing is left of it.
-bool RemoveListedName(const Text& path, const Text& temporaryFolder) {
-    const size_t separator = path.rfind('\\');
-    if (separator == Text::npos || !IsTemporaryName(path.substr(separator + 1))) {
-        return true;  // not a name of ours: never touched
-    }
-    const DWORD attributes = platformCalls.fileAttributes(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        return true;
-    }
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        // Only the extraction folders, which are made in the temporary folder.
-        return !EqualsIgnoringAsciiCase(path.substr(0, separator + 1), temporaryFolder) ||
-               RemoveFolderAndFiles(path);
-    }
-    return DeleteOwnFile(path.c_str()) != FALSE;
-}
-
-// The names a ledger's complete lines still list, in the order listed;
-// false when the text is no ledger of ours.
-bool ReadListed(const Text& text, std::vector<Text>& listed) {
-    if (text.compare(0, kHeaderChars, kHeader) != 0) {
-        return false;
-    }
-    for (size_t at = kHeaderChars; at < text.size();) {
-        const size_t end = text.find(kLineEnd, at);
-        if (end == Text::npos) {
-            break;
-        }
-        const Text line = text.substr(at, end - at);
-        at = end + 2;
-        if (line.size() < 2) {
-            continue;
-        }
-        const Text path = line.substr(1);
-        if (line[0] == '+') {
-            listed.push_back(path);
-        } else if (line[0] == '-') {
-            for (size_t i = 0; i < listed.size(); ++i) {
-                if (EqualsIgnoringAsciiCase(listed[i], path)) {
-                    listed.erase(listed.begin() + static_cast<std::ptrdiff_t>(i));
-                    break;
-                }
-            }
-        }
-    }
-    return true;
-}
-
-// Works through one ledger that could be opened exclusively, so no process
-// holds it. Each name leaves the ledger before its file goes, as in the
-// process that made it, so that a clean-up that dies half-way leaves no
-// stale entry for the next one. The ledger goes when it lists nothing.
-void CleanUpLedger(HANDLE file, const Text& path, const Text& temporaryFolder) {
-    const DWORD size = GetFileSize(file, nullptr);
-    if (size == INVALID_FILE_SIZE || size > kLargestLedgerBytes || size % sizeof(WCHAR) != 0) {
-        CloseHandle(file);
-        return;
-    }
-    // Read whole, so that the lines written below go after what is there.
-    Text text(size / sizeof(WCHAR), 0);
-    DWORD read = 0;
-    std::vector<Text> listed;
-    if (ReadFile(file, text.data(), size, &read, nullptr) == FALSE || read != size ||
-        !ReadListed(text, listed)) {
-        CloseHandle(file);
-        return;
-    }
-    bool everythingGone = true;
-    for (const Text& name : listed) {
-        if (!WriteAll(file, Line('-', name))) {
-            everythingGone = false;
-            break;
-        }
-        if (!RemoveListedName(name, temporaryFolder)) {
-            WriteAll(file, Line('+', name));
-            everythingGone = false;
-        }
-    }
-    CloseHandle(file);
-    if (everythingGone) {
-        platformCalls.deleteFile(path.c_str());
-    }
+// Where GetTempFileNameW would start counting: different for processes and
+// calls made at once.
+UINT FirstNumber() {
+    static std::atomic<UINT> calls{0};
+    const UINT number =
+        (GetTickCount() ^ (GetCurrentProcessId() << 5) ^ (calls.fetch_add(1) * 40503u)) & 0xFFFF;
+    return number == 0 ? 1 : number;
 }
 
 }  // namespace
 
 UINT MakeTemporaryFile(LPCWSTR folder, LPCWSTR prefix, LPWSTR path) {
-    // The ledger is in place before the name is made, so that a crash
-    // between the two leaves as little as one line's write unlisted.
     LedgerGuard guard;
-    if (!OpenLedger()) {
+    const auto fail = [&](DWORD error) -> UINT {
+        DropLedgersIfEmpty();
         path[0] = 0;
+        SetLastError(error);
         return 0;
+    };
+    if (!OpenLedger()) {
+        return fail(GetLastError());
     }
-    const UINT made = platformCalls.tempFileName(folder, prefix, 0, path);
-    if (made != 0 && WriteAll(ledger.file, Line('+', path))) {
-        ledger.listed.push_back(path);
-        return made;
-    }
-    const DWORD error = GetLastError();
-    if (made != 0) {
-        // What the failed write left would follow the next line.
-        DropLedger();
-        platformCalls.deleteFile(path);
-    } else if (ledger.listed.empty()) {
-        DropLedger();
-    }
-    path[0] = 0;
-    SetLastError(error);
-    return 0;
+    // GetTempFileNameW's own search, with the name listed before each try
+    // to make it.
+    const UINT first = FirstNumber();
+    UINT number = first;
+    do {
+        if (platformCalls.tempFileName(folder, prefix, number, path) == 0 ||
+            !Write(Line('+', path))) {
+            return fail(GetLastError());
+        }
+        const HANDLE made = platformCalls.createFile(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (made != INVALID_HANDLE_VALUE) {
+            CloseHandle(made);
+            ledger.listed.emplace_back(path);
+            return number;
+        }
+        const DWORD error = GetLastError();
+        // Not made here: someone else's name, or none. A ledger that can't
+        // say so is given up, and the stray line never taken for this
+        // process's file, since the clean-up spares what a living ledger
+        // lists and an ended one's leftovers are leftovers either way.
+        Write(Line('-', path));
+        const bool taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ||
+                           (error == ERROR_ACCESS_DENIED && Exists(path));
+        if (!taken) {
+            return fail(error);
+        }
+        if (ledger.file == INVALID_HANDLE_VALUE && !OpenLedger()) {
+            return fail(GetLastError());
+        }
+        number = number % 0xFFFF + 1;
+    } while (number != first);
+    return fail(ERROR_FILE_EXISTS);
 }
 
 UINT MakeTemporaryFileInTempFolder(LPCWSTR prefix, LPWSTR path) {
     Text folder;
-    if (!TemporaryFolder(folder)) {
+    if (!temporary_ledger::TemporaryFolder(folder)) {
         path[0] = 0;
         return 0;
     }
@@ -343,78 +208,38 @@ UINT MakeTemporaryFileInTempFolder(LPCWSTR prefix, LPWSTR path) {
 }
 
 BOOL DeleteTemporaryFile(LPCWSTR path) {
-    const bool wasListed = Unlist(path);
     const BOOL deleted = DeleteOwnFile(path);
-    if (!deleted && wasListed && platformCalls.fileAttributes(path) != INVALID_FILE_ATTRIBUTES) {
-        const DWORD error = GetLastError();
-        Relist(path);
-        SetLastError(error);
+    const DWORD error = GetLastError();
+    if (deleted || !Exists(path)) {
+        Unlist(path);
     }
+    SetLastError(error);
     return deleted;
 }
 
 BOOL RemoveTemporaryFolder(LPCWSTR path) {
-    // Listed as the file name it was made as, without the separator that
-    // the folder's users append.
-    Text listed(path);
-    while (!listed.empty() && listed.back() == '\\') {
-        listed.pop_back();
-    }
-    const bool wasListed = Unlist(listed);
     const BOOL removed = platformCalls.removeDirectory(path);
-    if (!removed && wasListed && platformCalls.fileAttributes(path) != INVALID_FILE_ATTRIBUTES) {
-        const DWORD error = GetLastError();
-        Relist(listed);
-        SetLastError(error);
+    const DWORD error = GetLastError();
+    if (removed || !Exists(path)) {
+        // Listed as the file name it was made as, without the separator
+        // that the folder's users append.
+        Text listed(path);
+        while (!listed.empty() && listed.back() == '\\') {
+            listed.pop_back();
+        }
+        Unlist(listed);
     }
+    SetLastError(error);
     return removed;
 }
 
 BOOL MoveTemporaryFile(LPCWSTR from, LPCWSTR to, DWORD flags) {
-    const bool wasListed = Unlist(from);
     const BOOL moved =
         flags != 0 ? platformCalls.moveFileEx(from, to, flags) : platformCalls.moveFile(from, to);
-    if (!moved && wasListed && platformCalls.fileAttributes(from) != INVALID_FILE_ATTRIBUTES) {
-        const DWORD error = GetLastError();
-        Relist(from);
-        SetLastError(error);
+    const DWORD error = GetLastError();
+    if (moved) {
+        Unlist(from);
     }
+    SetLastError(error);
     return moved;
-}
-
-void RemoveFilesOfEndedProcesses() {
-    Text folder;
-    if (!TemporaryFolder(folder)) {
-        return;
-    }
-    std::vector<Text> ledgers;
-    WIN32_FIND_DATAW entry{};
-    const HANDLE find = platformCalls.findFirstFile((folder + TEXT("qll*.tmp")).c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    do {
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            continue;
-        }
-        // An empty one lists nothing: its maker died before opening it, or
-        // has not opened it yet and makes it again. Held open, it stays.
-        if (entry.nFileSizeLow == 0 && entry.nFileSizeHigh == 0) {
-            platformCalls.deleteFile((folder + entry.cFileName).c_str());
-        } else {
-            ledgers.push_back(folder + entry.cFileName);
-        }
-    } while (platformCalls.findNextFile(find, &entry));
-    FindClose(find);
-    for (const Text& path : ledgers) {
-        // Opened without sharing: a living owner holds it so, and two
-        // clean-ups never work on one ledger at once.
-        const HANDLE file = platformCalls.createFile(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                                     nullptr, OPEN_EXISTING,
-                                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
-            continue;
-        }
-        CleanUpLedger(file, path, folder);
-    }
 }

@@ -2,8 +2,9 @@
 // moments drawn from a fixed seed over the whole length of a clean run, the
 // restore's last steps included. After each kill nothing may be lost (the
 // package whole, its cab cache holding every file it names, undo entries
-// complete), and a later restore or patch must complete. What the killed
-// run left and the later run did not take is counted.
+// complete), a later restore or patch must complete, and once it has,
+// nothing the killed run made may be left: no temporary file or ledger, no
+// cab cache or undo entry that nothing names.
 // QLTMSI_CRASH_TRIALS sets the number of kills (50 unless set).
 #include "library/backup/process_runner.h"
 #include "road_fixture.h"
@@ -148,13 +149,12 @@ TEST_F(Crash, KilledPatchOrRestoreLosesNothingAndALaterRunCompletes) {
         }
         for (std::string& problem : CheckNothingLost())
             problems.push_back("after the later run: " + problem);
-        // What the killed run left that the later run's clean-up did not
-        // take: counted, for the few microseconds between making a name and
-        // listing it, or unlisting it and deleting it.
         const std::vector<std::string> left = LeftBehind();
         leftBehind += !left.empty();
-        for (const std::string& name : left)
+        for (const std::string& name : left) {
             ++leftovers[name.substr(0, name.rfind(' ') + 4)];
+            problems.push_back("after the later run, " + name);
+        }
         if (!problems.empty()) {
             ++broken;
             std::string all;

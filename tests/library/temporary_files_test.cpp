@@ -1,9 +1,11 @@
 // The temporary-file ledgers: what an ended process's ledger lists goes, and
-// only that; a ledger some process still holds, this one's own included,
-// keeps everything.
+// only that; what a ledger some process still holds lists stays, this
+// process's own included, even when an ended ledger lists the same name.
 #include "library_test_support.h"
 
 #include "platform/temporary_files.h"
+
+#include <winsys_faults.h>
 
 #include <filesystem>
 
@@ -59,24 +61,32 @@ TEST_F(TemporaryFiles, AnEndedProcesssLedgerTakesWhatItListsAndOnlyThat) {
                  u"+" + Windows("qlt3.tmp"), u"-" + Windows("qlt3.tmp"),
                  u"+" + Windows("qlt6.tmp"), u"+C:\\Installer\\qlt7.tmp",
                  u"+" + Windows("notes.txt"), u"+" + Windows("qlt12345.tmp"),
-                 u"+" + Windows("qlt9.tmp")},
+                 u"+" + Windows("qlt9.tmp"), u"+" + Windows("qlt8.tmp")},
                 // Cut short by the crash: counts for nothing.
                 u"+" + Windows("qlt5.tmp"));
     // No header: not a ledger. Held open without sharing: a living process's.
     winsys_test::writeFile(Native("qll2.tmp"), "+" + Native("qlt4.tmp") + "\r\n");
-    WriteLedger("qll3.tmp", {u"+" + Windows("qlt4.tmp")});
-    const HANDLE held = CreateFileW(Windows("qll3.tmp").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // qlt8 was deleted by the ended process, which died before unlisting
+    // it, and made again by a living one.
+    Make("qlt8.tmp");
+    WriteLedger("qll3.tmp", {u"+" + Windows("qlt4.tmp"), u"+" + Windows("qlt8.tmp")});
+    const HANDLE held =
+        CreateFileW(Windows("qll3.tmp").c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // A header cut short: its maker died before listing anything.
+    winsys_test::writeFile(Native("qll4.tmp"), std::string("q\0l\0t\0", 6));
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
 
     RemoveFilesOfEndedProcesses();
-    EXPECT_EQ(Names(), (std::set<std::string>{"qlt3.tmp", "qlt4.tmp", "qlt5.tmp", "notes.txt",
-                                              "qlt12345.tmp", "qll2.tmp", "qll3.tmp"}));
+    EXPECT_EQ(Names(), (std::set<std::string>{"qlt3.tmp", "qlt4.tmp", "qlt5.tmp", "qlt8.tmp",
+                                              "notes.txt", "qlt12345.tmp", "qll2.tmp",
+                                              "qll3.tmp"}));
     EXPECT_FALSE(Exists("Installer/qlt7.tmp"));
 
     CloseHandle(held);
     RemoveFilesOfEndedProcesses();
     EXPECT_FALSE(fs::exists(Native("qlt4.tmp"))) << "its owner ended";
+    EXPECT_FALSE(fs::exists(Native("qlt8.tmp")));
     EXPECT_FALSE(fs::exists(Native("qll3.tmp")));
 }
 
@@ -93,6 +103,31 @@ TEST_F(TemporaryFiles, ThisProcesssFilesStayUntilItDeletesThemAndThenTheLedgerGo
     EXPECT_EQ(Names(), (std::set<std::string>{"moved.bin"})) << "the empty ledger went";
     RemoveFilesOfEndedProcesses();
     EXPECT_EQ(Names(), (std::set<std::string>{"moved.bin"})) << "a moved file is no longer listed";
+}
+
+// A ledger whose write failed is given up; if it could be closed and then
+// not deleted, a clean-up would take it for an ended process's and delete
+// the files this living process still has. It stays held until the process
+// lists nothing.
+TEST_F(TemporaryFiles, ALedgerGivenUpAfterAFailedWriteKeepsItsFilesWhileTheirOwnerLives) {
+    WCHAR first[MAX_PATH + 1] = {}, second[MAX_PATH + 1] = {}, third[MAX_PATH + 1] = {};
+    ASSERT_NE(MakeTemporaryFileInTempFolder(u"qlt", first), 0u);
+    WinsysFaultsArm(WINSYS_FAULT_WRITE, 1, ERROR_DISK_FULL, FALSE);
+    WinsysFaultsArm(WINSYS_FAULT_DELETE, 1, ERROR_ACCESS_DENIED, TRUE);
+    EXPECT_EQ(MakeTemporaryFileInTempFolder(u"qlt", second), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DISK_FULL));
+    WinsysFaultsReset();
+    EXPECT_EQ(Names().size(), 2u) << "the first file and its ledger, and nothing of the second";
+
+    RemoveFilesOfEndedProcesses();
+    const std::string firstName = Narrow(first).substr(Narrow(first).rfind('\\') + 1);
+    EXPECT_TRUE(fs::exists(Native(firstName))) << "taken from a living process";
+    // The next name starts a new ledger, which lists the first file again.
+    ASSERT_NE(MakeTemporaryFileInTempFolder(u"qlc", third), 0u);
+    EXPECT_EQ(Names().size(), 4u);
+    EXPECT_TRUE(DeleteTemporaryFile(first));
+    EXPECT_TRUE(DeleteTemporaryFile(third));
+    EXPECT_EQ(Names(), std::set<std::string>{}) << "both ledgers went with the last name";
 }
 
 }  // namespace
