@@ -41,7 +41,14 @@ bool PlaceNewServer(HKEY serverKey, LPCWSTR ownFile, WidePath& serverPath) {
         platformCalls.deleteFile(serverPath.data());
         return false;
     }
-    WriteStringValue(serverKey, kBackupServerValue, serverPath.data());
+    // Unregistered, the copy would be no server: no later commit would find
+    // it, and nothing would ever delete it.
+    const LONG registered = WriteStringValue(serverKey, kBackupServerValue, serverPath.data());
+    if (registered != ERROR_SUCCESS) {
+        platformCalls.deleteFile(serverPath.data());
+        SetLastError(static_cast<DWORD>(registered));
+        return false;
+    }
     return true;
 }
 

@@ -136,6 +136,71 @@ void FaultInjection::WalkEveryFault(const std::map<std::string, std::string>& fi
         ADD_FAILURE() << "failed without a message: " << problem;
 }
 
+// A commit that finds no backup server places a copy of the library in the
+// Windows folder and registers it; when the registration fails, the copy is
+// no server and must go with it.
+TEST_F(FaultInjection, NoRegistryFailureLeavesAServerCopyThatIsNotRegistered) {
+    MakeBaseline("{7D1E3F50-2A4B-4C6D-8E9F-A0B1C2D3E4F7}");
+    ASSERT_FALSE(HasFatalFailure());
+    const fs::path windows = fs::path(Prefix().driveC()) / "windows";
+    const WideString backup = Wide(WindowsPathOf(backupFolder_.string()));
+    auto forgetServer = [&] {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Brambleway\\Quillet", 0, KEY_ALL_ACCESS,
+                          &key) == ERROR_SUCCESS) {
+            RegDeleteValueW(key, u"MsiBackupServer");
+            RegCloseKey(key);
+        }
+        for (const std::string& name : NamesIn(windows))
+            if (name.rfind("qltmsi32", 0) == 0)
+                fs::remove(windows / name);
+    };
+    // Every copy in the Windows folder must be the registered one.
+    auto strayCopies = [&] {
+        WCHAR registered[MAX_PATH + 1] = {};
+        DWORD bytes = sizeof registered - sizeof(WCHAR);
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Brambleway\\Quillet", 0, KEY_READ,
+                          &key) == ERROR_SUCCESS) {
+            RegQueryValueExW(key, u"MsiBackupServer", nullptr, nullptr,
+                             reinterpret_cast<LPBYTE>(registered), &bytes);
+            RegCloseKey(key);
+        }
+        std::vector<std::string> stray;
+        for (const std::string& name : NamesIn(windows))
+            if (name.rfind("qltmsi32", 0) == 0 && Native(registered).filename() != name)
+                stray.push_back("an unregistered server copy: " + name);
+        return stray;
+    };
+    ResetToBaseline();
+    forgetServer();
+    WinsysFaultsReset();
+    std::string problem;
+    ASSERT_TRUE(Patch(secondFiles_, backup.c_str(), problem)) << problem;
+    const DWORD calls = WinsysFaultsCount(WINSYS_FAULT_REGISTRY);
+    unsigned failed = 0, fired = 0;
+    for (DWORD call = 1; call <= calls; ++call) {
+        ResetToBaseline();
+        forgetServer();
+        WinsysFaultsReset();
+        WinsysFaultsArm(WINSYS_FAULT_REGISTRY, call, kErrors[call % std::size(kErrors)], FALSE);
+        std::string backupString;
+        failed += !Patch(secondFiles_, backup.c_str(), problem, &backupString) ||
+                  backupString.empty();
+        fired += WinsysFaultsFired();
+        WinsysFaultsReset();
+        std::vector<std::string> problems = CheckInvariants();
+        for (std::string& stray : strayCopies())
+            problems.push_back(std::move(stray));
+        for (const std::string& each : problems)
+            ADD_FAILURE() << "registry call " << call << ": " << each;
+    }
+    std::printf("registry calls of a commit that places the server %lu, faults fired %u: "
+                "failed cleanly or without an undo record %u\n",
+                static_cast<unsigned long>(calls), fired, failed);
+    forgetServer();
+}
+
 // A fault armed from the commit's progress: for the first call of its kind
 // after the commit's text, or after the Nth tick that follows the text.
 struct Arming {
