@@ -9,7 +9,7 @@ packages=(
   msitools wixl gcab cabextract
   mingw-w64 g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 wine wine32:i386 wine64
   python3-pefile python3-olefile clang libclang-rt-14-dev
-  libmspack-dev libisal-dev time
+  libmspack-dev libisal-dev time gcc-multilib
 )
 
 missing=()
