@@ -4,6 +4,9 @@
 // are never touched.
 #include "api/leftover_files.h"
 
+#include "api/moved_out_cab_caches.h"
+#include "api/named_files.h"
+
 #include "platform/ascii_text.h"
 #include "platform/delete_own_file.h"
 #include "platform/file_identity.h"
@@ -46,116 +49,6 @@ bool IsCabCacheName(const Text& name, const Text& base) {
         }
     }
     return true;
-}
-
-// Every string value of every undo entry; false when they can't all be read,
-// and then nothing may be taken for unnamed.
-bool ReadUndoEntryTexts(std::vector<Text>& texts) {
-    KeyHolder undo;
-    const LONG opened =
-        platformCalls.regOpenKey(HKEY_LOCAL_MACHINE, kUndoKey, 0, KEY_READ, undo.out());
-    if (opened == ERROR_FILE_NOT_FOUND) {
-        return true;
-    }
-    if (opened != ERROR_SUCCESS) {
-        return false;
-    }
-    for (DWORD index = 0;; ++index) {
-        WCHAR entryName[MAX_PATH + 1] = {};
-        DWORD entryChars = MAX_PATH + 1;
-        const LONG listed = RegEnumKeyExW(undo.get(), index, entryName, &entryChars, nullptr,
-                                          nullptr, nullptr, nullptr);
-        if (listed == ERROR_NO_MORE_ITEMS) {
-            return true;
-        }
-        KeyHolder entry;
-        if (listed != ERROR_SUCCESS || platformCalls.regOpenKey(undo.get(), entryName, 0, KEY_READ,
-                                                                entry.out()) != ERROR_SUCCESS) {
-            return false;
-        }
-        for (DWORD value = 0;; ++value) {
-            WCHAR valueName[MAX_PATH + 1] = {};
-            DWORD valueChars = MAX_PATH + 1;
-            WidePath text{};
-            DWORD bytes = MAX_PATH * sizeof(WCHAR);
-            DWORD type = 0;
-            const LONG read = RegEnumValueW(entry.get(), value, valueName, &valueChars, nullptr,
-                                            &type, reinterpret_cast<LPBYTE>(text.data()), &bytes);
-            if (read == ERROR_NO_MORE_ITEMS) {
-                break;
-            }
-            // A value too long for a path names no file of ours.
-            if (read == ERROR_MORE_DATA) {
-                continue;
-            }
-            if (read != ERROR_SUCCESS) {
-                return false;
-            }
-            if (type == REG_SZ) {
-                texts.emplace_back(text.data());
-            }
-        }
-    }
-}
-
-// The files that the named texts reach; false when one that exists can't be
-// identified, since it might then be any of the candidates.
-bool IdentifyNamedFiles(const std::vector<Text>& named, std::vector<FileIdentity>& files) {
-    for (const Text& text : named) {
-        if (text.empty() || platformCalls.fileAttributes(text.c_str()) == INVALID_FILE_ATTRIBUTES) {
-            continue;
-        }
-        FileIdentity identity;
-        if (!IdentifyFile(text.c_str(), identity)) {
-            return false;
-        }
-        files.push_back(identity);
-    }
-    return true;
-}
-
-// The cab cache that the installed package itself names; false when the
-// package can't be read.
-bool ReadInstalledCabCache(LPCWSTR package, Text& cabCache) {
-    MsiHandle database;
-    MsiHandle view;
-    if (MsiOpenDatabaseW(package, MSIDBOPEN_READONLY, database.Receive()) != ERROR_SUCCESS ||
-        MsiDatabaseOpenViewW(database.get(),
-                             TEXT("SELECT `Value` FROM `Property` WHERE `Property`='")
-                                 QUILLET_CAB_CACHE_PROPERTY TEXT("'"),
-                             view.Receive()) != ERROR_SUCCESS ||
-        MsiViewExecute(view.get(), 0) != ERROR_SUCCESS) {
-        return false;
-    }
-    MsiHandle row;
-    if (MsiViewFetch(view.get(), row.Receive()) != ERROR_SUCCESS) {
-        return true;
-    }
-    WidePath value{};
-    DWORD count = static_cast<DWORD>(value.size());
-    if (MsiRecordGetStringW(row.get(), 1, value.data(), &count) != ERROR_SUCCESS) {
-        return false;
-    }
-    cabCache = value.data();
-    return true;
-}
-
-// Adds to `paths` the files in `folder` matching `pattern` whose names pass
-// `wanted`.
-template <typename Wanted>
-void ListFiles(const Text& folder, const Text& pattern, Wanted wanted, std::vector<Text>& paths) {
-    WIN32_FIND_DATAW entry{};
-    const HANDLE find = platformCalls.findFirstFile((folder + pattern).c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    do {
-        const Text name(entry.cFileName);
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && wanted(name)) {
-            paths.push_back(folder + name);
-        }
-    } while (platformCalls.findNextFile(find, &entry));
-    FindClose(find);
 }
 
 bool SameFile(const Text& a, const Text& b) {
@@ -225,6 +118,7 @@ void RemoveLeftoverFiles(const PatchContext& context) {
     // ledger: another product's patch in this folder may be replacing its
     // package through one right now.
     RemoveFilesOfEndedProcesses();
+    RemoveMovedOutCabCaches(context);
     const Text package(context.packagePath.data());
     const size_t separator = package.rfind(TEXT('\\'));
     if (separator == Text::npos) {

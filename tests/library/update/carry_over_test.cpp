@@ -2,12 +2,15 @@
 // the cab cache the package names, or out of the package's own streams into
 // a new cab cache beside it. Cabinets come from gcab.
 #include "library/update/installed_products.h"
+#include "platform/package_lock.h"
 
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <future>
+#include <thread>
 #include <set>
 
 namespace update_test {
@@ -229,6 +232,80 @@ TEST_F(CarryOverTest, CabinetInThePackageMovesToANewCabCache) {
     EXPECT_EQ(winsys_test::readFile(installed_.string()), installedBytes);
     EXPECT_EQ(QLTMsiClose(handle_), 0u);
     EXPECT_TRUE(TemporaryFiles().empty());
+}
+
+// A patch closed without a commit (as one killed) leaves the cabinet it
+// moved out beside the package, which still holds its own; nothing names
+// the copy. The next open takes it once no other package of the folder is
+// being patched, and keeps a moved-out cab cache of other bytes, or one an
+// undo entry names.
+TEST_F(CarryOverTest, AMovedOutCabCacheThatNoCommitNamedGoesAtTheNextOpen) {
+    Prepare("{6B2E1D4F-8C3A-4F72-AD95-3E4F5A6B7C26}");
+    ASSERT_EQ(OnPackage(installed_,
+                        [&](MSIHANDLE database) {
+                            EXPECT_EQ(AddCabinetStream(database, cabinet_), 0u);
+                        }),
+              0u);
+    const fs::path folder = installed_.parent_path();
+    ASSERT_EQ(OpenWithProgress(), 0u);
+    EXPECT_EQ(ReplaceOnlyFile(), "0");
+    const fs::path moved = Native(Context().cabCachePath.data());
+    // The lock is named after the path as the system reports it.
+    WideString anotherPath = Context().packagePath.data();
+    anotherPath = anotherPath.substr(0, anotherPath.rfind(u'\\') + 1) + u"another.msi";
+    ASSERT_EQ(QLTMsiCloseDatabase(handle_), 0u);
+    ASSERT_TRUE(fs::exists(moved));
+    // Another moved-out cab cache with a cabinet of its own, and a copy of
+    // this one that an undo entry names.
+    const fs::path otherBytes = folder / "x777_.msi";
+    const fs::path entryNamed = folder / "y777_.msi";
+    fs::copy_file(moved, entryNamed);
+    const fs::path otherCabinet = WorkDirectory() / "other.cab";
+    ASSERT_EQ(update_test::Run("cd '" + cabinet_.parent_path().string() + "' && gcab -c -z '" +
+                               otherCabinet.string() + "' File1"),
+              0);
+    {
+        MsiHandle created;
+        ASSERT_EQ(MsiOpenDatabaseW(Wide(WindowsPathOf(otherBytes.string())).c_str(),
+                                   MSIDBOPEN_CREATEDIRECT, created.Receive()),
+                  0u);
+        ASSERT_EQ(AddCabinetStream(created.get(), otherCabinet), 0u);
+        ASSERT_EQ(MsiDatabaseCommit(created.get()), 0u);
+    }
+    HKEY entry = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Brambleway\\Quillet\\MsiRegUndo\\7f",
+                              0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &entry, nullptr),
+              0);
+    const WideString entryText = Wide(WindowsPathOf(entryNamed.string()));
+    RegSetValueExW(entry, u"QuilletCab", 0, REG_SZ, reinterpret_cast<const BYTE*>(entryText.c_str()),
+                   static_cast<DWORD>((entryText.size() + 1) * sizeof(WCHAR)));
+    RegCloseKey(entry);
+
+    // While another package of the folder is being patched, nothing goes.
+    const fs::path another = folder / "another.msi";
+    fs::copy_file(installed_, another);
+    std::promise<void> taken, done;
+    std::thread holder([&] {
+        PackageLock lock(anotherPath.c_str(), 0);
+        EXPECT_TRUE(lock.held());
+        taken.set_value();
+        done.get_future().wait();
+    });
+    taken.get_future().wait();
+    ASSERT_EQ(OpenWithProgress(), 0u);
+    ASSERT_EQ(QLTMsiCloseDatabase(handle_), 0u);
+    done.set_value();
+    holder.join();
+    EXPECT_TRUE(fs::exists(moved)) << "taken while another package was held";
+
+    ASSERT_EQ(OpenWithProgress(), 0u);
+    ASSERT_EQ(QLTMsiCloseDatabase(handle_), 0u);
+    EXPECT_FALSE(fs::exists(moved));
+    EXPECT_TRUE(fs::exists(otherBytes));
+    EXPECT_TRUE(fs::exists(entryNamed));
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"Software\\Brambleway\\Quillet\\MsiRegUndo\\7f");
+    for (const fs::path& made : {another, otherBytes, entryNamed})
+        fs::remove(made);
 }
 
 TEST_F(CarryOverTest, AMissingCabCacheFailsTheFirstReplacement) {
