@@ -76,15 +76,15 @@ void setOwnedFlag(int fd, char value) {
     (void)!pwrite(fd, &value, 1, ownedFlagOffset);
 }
 
-// Mutexes a thread owns, abandoned when the thread ends.
+// Mutexes a thread owns, abandoned when the thread ends. Ownership keeps a
+// mutex alive after its last handle closes, as on Windows: a named one's
+// lock file stays open, so other processes still find it owned until the
+// thread releases it or ends.
 struct ThreadOwnership {
     DWORD thread = GetCurrentThreadId();
-    std::vector<std::weak_ptr<MutexState>> owned;
+    std::vector<std::shared_ptr<MutexState>> owned;
     ~ThreadOwnership() {
-        for (auto& weak : owned) {
-            auto state = weak.lock();
-            if (!state)
-                continue;
+        for (auto& state : owned) {
             std::lock_guard guard(state->lock);
             if (state->owner != thread)
                 continue;
@@ -97,10 +97,7 @@ struct ThreadOwnership {
         }
     }
     void remove(const std::shared_ptr<MutexState>& state) {
-        std::erase_if(owned, [&](const auto& weak) {
-            auto other = weak.lock();
-            return !other || other == state;
-        });
+        std::erase_if(owned, [&](const auto& other) { return other == state; });
     }
 };
 

@@ -200,4 +200,42 @@ TEST(NamedMutex, SharedWithAnotherProcessOfThePrefix) {
     close(toParent[0]);
 }
 
+// Closing its last handle does not release a mutex: a process whose thread
+// owns one and closes the handle keeps it from every other process until the
+// thread ends, which abandons it.
+TEST(NamedMutex, StaysOwnedAfterTheOwnerClosesItsLastHandle) {
+    winsys_test::TestPrefix prefix;
+    int toChild[2], toParent[2];
+    ASSERT_EQ(pipe(toChild), 0);
+    ASSERT_EQ(pipe(toParent), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(toChild[1]);
+        close(toParent[0]);
+        HANDLE mutex = CreateMutexW(nullptr, TRUE, u"qltmsi-closed-while-owned");
+        const char ready = mutex && CloseHandle(mutex) ? 'a' : 'x';
+        (void)!write(toParent[1], &ready, 1);
+        char c = 0;
+        (void)!read(toChild[0], &c, 1);
+        _exit(0);
+    }
+    close(toChild[0]);
+    close(toParent[1]);
+    char ready = 0;
+    ASSERT_EQ(read(toParent[0], &ready, 1), 1);
+    ASSERT_EQ(ready, 'a');
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, u"qltmsi-closed-while-owned");
+    ASSERT_NE(mutex, nullptr);
+    EXPECT_EQ(WaitForSingleObject(mutex, 100), static_cast<DWORD>(WAIT_TIMEOUT));
+    (void)!write(toChild[1], "d", 1);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(WaitForSingleObject(mutex, 5000), static_cast<DWORD>(WAIT_ABANDONED));
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    CloseHandle(mutex);
+    close(toChild[1]);
+    close(toParent[0]);
+}
+
 }  // namespace
