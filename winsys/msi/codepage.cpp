@@ -1,8 +1,11 @@
 // Single-byte code-page tables and UTF-8 for database text.
 #include "codepage.h"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 namespace winsys::msi {
 namespace {
@@ -96,29 +99,66 @@ std::optional<std::string> encodeUtf8(std::u16string_view in) {
 
 }  // namespace
 
+bool isAscii(std::string_view bytes) {
+    size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8) {
+        uint64_t word;
+        std::memcpy(&word, bytes.data() + i, 8);
+        if (word & 0x8080808080808080ull) return false;
+    }
+    for (; i < bytes.size(); ++i)
+        if ((unsigned char)bytes[i] >= 0x80) return false;
+    return true;
+}
+
+void widenAscii(std::string_view bytes, char16_t* out) {
+    static_assert(std::endian::native == std::endian::little, "the lanes below are little-endian");
+    size_t i = 0;
+    for (; i + 4 <= bytes.size(); i += 4) {
+        uint32_t four;
+        std::memcpy(&four, bytes.data() + i, 4);
+        uint64_t lanes = four;  // each byte into a 16-bit lane
+        lanes = (lanes | (lanes << 16)) & 0x0000FFFF0000FFFFull;
+        lanes = (lanes | (lanes << 8)) & 0x00FF00FF00FF00FFull;
+        std::memcpy(out + i, &lanes, 8);
+    }
+    for (; i < bytes.size(); ++i) out[i] = (unsigned char)bytes[i];
+}
+
 bool isSupportedCodepage(unsigned codepage) {
     return codepage == kCodepageUtf8 || highHalf(codepage) != nullptr;
 }
 
 std::u16string decodeCodepage(unsigned codepage, std::string_view bytes) {
     std::u16string out;
-    out.reserve(bytes.size());
+    appendDecoded(codepage, bytes, out);
+    return out;
+}
+
+void appendDecoded(unsigned codepage, std::string_view bytes, std::u16string& out) {
+    size_t start = out.size();
+    // Every supported code page keeps ASCII as it is.
+    if (isAscii(bytes)) {
+        out.resize(start + bytes.size());
+        widenAscii(bytes, out.data() + start);
+        return;
+    }
+    out.reserve(start + bytes.size());
     if (codepage == kCodepageUtf8) {
-        if (decodeUtf8(bytes, out)) return out;
-        out.clear();
+        if (decodeUtf8(bytes, out)) return;
+        out.resize(start);
         codepage = 1252;
     }
     const char16_t* high = highHalf(codepage);
     if (!high) high = kCodepage1252High;
     for (unsigned char b : bytes) out.push_back(singleByteChar(codepage, high, b));
-    return out;
 }
 
 bool appendEncoded(unsigned codepage, std::u16string_view text, std::string& out) {
-    size_t ascii = 0;
-    while (ascii < text.size() && text[ascii] < 0x80) ++ascii;
-    if (ascii == text.size()) {
-        out.append(text.begin(), text.end());
+    if (std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; })) {
+        size_t start = out.size();
+        out.resize(start + text.size());
+        std::transform(text.begin(), text.end(), out.begin() + start, [](char16_t c) { return char(c); });
         return true;
     }
     auto bytes = encodeCodepage(codepage, text);

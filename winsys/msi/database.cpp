@@ -205,7 +205,7 @@ UINT Database::load() {
         c.name = pool.text(row[2]);
         c.type = uint16_t(row[3] - 0x8000);
         int number = decodeInteger(kNumberType, row[1]);
-        if (!columns[pool.text(row[0])].emplace(number, std::move(c)).second) return ERROR_INSTALL_PACKAGE_INVALID;
+        if (!columns[std::u16string(pool.text(row[0]))].emplace(number, std::move(c)).second) return ERROR_INSTALL_PACKAGE_INVALID;
     }
     for (auto& [name, table] : tables_) {
         auto it = columns.find(name);
@@ -240,7 +240,8 @@ UINT Database::loadRows(Table& table) {
         for (size_t c = 0; c < cells.size(); ++c)
             if (isStringType(types[c]) && !pool.valid(cells[c])) return ERROR_FUNCTION_FAILED;
         Cells key = table.keyOf(cells);
-        table.rows.emplace(std::move(key), Row{std::move(cells), false});
+        // Streams keep their rows in key order: each row then goes at the end.
+        table.rows.emplace_hint(table.rows.end(), std::move(key), Row{std::move(cells), false});
     }
     table.loaded = true;
     return ERROR_SUCCESS;

@@ -11,11 +11,22 @@ namespace {
 
 enum class Tok { End, Word, Quoted, String, Integer, Symbol, Error };
 
+// A token's text is a view into the statement, which outlives the parse.
 struct Token {
     Tok kind = Tok::End;
-    std::u16string text;  // words upper-cased in `upper`
-    std::u16string upper;
+    std::u16string_view text;
 };
+
+// Keywords match in any case (ASCII letters only, as the engine reads them).
+bool sameWord(std::u16string_view word, std::u16string_view upper) {
+    if (word.size() != upper.size()) return false;
+    for (size_t i = 0; i < word.size(); ++i) {
+        char16_t c = word[i];
+        if (c >= u'a' && c <= u'z') c = char16_t(c - 32);
+        if (c != upper[i]) return false;
+    }
+    return true;
+}
 
 bool isWordChar(char16_t c) {
     return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'_' ||
@@ -41,7 +52,7 @@ std::vector<Token> tokenize(std::u16string_view s) {
                 return out;
             }
             t.kind = c == u'`' ? Tok::Quoted : Tok::String;
-            t.text = std::u16string(s.substr(i + 1, end - i - 1));
+            t.text = s.substr(i + 1, end - i - 1);
             i = end + 1;
         } else if (c >= u'0' && c <= u'9') {
             size_t j = i;
@@ -52,21 +63,21 @@ std::vector<Token> tokenize(std::u16string_view s) {
             } else {
                 t.kind = Tok::Integer;
             }
-            t.text = std::u16string(s.substr(i, j - i));
+            t.text = s.substr(i, j - i);
             i = j;
         } else if (isWordChar(c)) {
             size_t j = i;
             while (j < s.size() && isWordChar(s[j])) ++j;
             t.kind = Tok::Word;
-            t.text = std::u16string(s.substr(i, j - i));
+            t.text = s.substr(i, j - i);
             i = j;
         } else {
             t.kind = Tok::Symbol;
             if ((c == u'<' || c == u'>') && i + 1 < s.size() && (s[i + 1] == u'=' || (c == u'<' && s[i + 1] == u'>'))) {
-                t.text = std::u16string(s.substr(i, 2));
+                t.text = s.substr(i, 2);
                 i += 2;
             } else if (std::u16string_view(u"=<>(),*?.-").find(c) != std::u16string_view::npos) {
-                t.text = std::u16string(1, c);
+                t.text = s.substr(i, 1);
                 ++i;
             } else {
                 t.kind = Tok::Error;
@@ -74,10 +85,7 @@ std::vector<Token> tokenize(std::u16string_view s) {
                 return out;
             }
         }
-        t.upper = t.text;
-        for (char16_t& ch : t.upper)
-            if (ch >= u'a' && ch <= u'z') ch = char16_t(ch - 32);
-        out.push_back(std::move(t));
+        out.push_back(t);
     }
 }
 
@@ -87,8 +95,8 @@ constexpr std::u16string_view kKeywords[] = {
     u"LOCALIZABLE", u"LONG", u"LONGCHAR", u"NOT", u"NULL", u"OBJECT", u"OR", u"ORDER", u"PRIMARY",
     u"SELECT", u"SET", u"SHORT", u"TABLE", u"TEMPORARY", u"UPDATE", u"VALUES", u"WHERE"};
 
-bool isKeyword(const std::u16string& upper) {
-    return std::find(std::begin(kKeywords), std::end(kKeywords), upper) != std::end(kKeywords);
+bool isKeyword(std::u16string_view word) {
+    return std::any_of(std::begin(kKeywords), std::end(kKeywords), [&](std::u16string_view kw) { return sameWord(word, kw); });
 }
 
 class Parser {
@@ -114,7 +122,7 @@ public:
 
 private:
     const Token& peek(size_t ahead = 0) const { return t_[std::min(pos_ + ahead, t_.size() - 1)]; }
-    bool isKw(const Token& tok, std::u16string_view kw) const { return tok.kind == Tok::Word && tok.upper == kw; }
+    bool isKw(const Token& tok, std::u16string_view kw) const { return tok.kind == Tok::Word && sameWord(tok.text, kw); }
     bool accept(std::u16string_view kw) {
         if (isKw(peek(), kw)) { ++pos_; return true; }
         return false;
@@ -128,10 +136,10 @@ private:
 
     std::u16string identifier() {
         const Token& tok = peek();
-        if (tok.kind == Tok::Quoted && !tok.text.empty()) { ++pos_; return tok.text; }
-        if (tok.kind == Tok::Word && !isKeyword(tok.upper) && !(tok.text[0] >= u'0' && tok.text[0] <= u'9')) {
+        if (tok.kind == Tok::Quoted && !tok.text.empty()) { ++pos_; return std::u16string(tok.text); }
+        if (tok.kind == Tok::Word && !isKeyword(tok.text) && !(tok.text[0] >= u'0' && tok.text[0] <= u'9')) {
             ++pos_;
-            return tok.text;
+            return std::u16string(tok.text);
         }
         failed_ = true;
         return {};

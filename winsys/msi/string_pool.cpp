@@ -3,27 +3,43 @@
 #include "string_pool.h"
 
 #include <algorithm>
-#include <functional>
+#include <cstring>
 
 #include "codepage.h"
 
 namespace winsys::msi {
 namespace {
 
-const std::u16string kEmpty;
-
 uint16_t u16at(std::span<const uint8_t> b, size_t off) { return uint16_t(b[off] | (b[off + 1] << 8)); }
 
 void putU16(std::vector<uint8_t>& v, uint32_t x) {
-    v.push_back(uint8_t(x));
-    v.push_back(uint8_t(x >> 8));
+    uint8_t bytes[2] = {uint8_t(x), uint8_t(x >> 8)};
+    v.insert(v.end(), bytes, bytes + 2);
 }
 
 }  // namespace
 
+// Eight bytes at a time: a table of tens of thousands of short strings is
+// hashed on every open.
 uint32_t StringPool::hashOf(std::u16string_view s) {
-    uint64_t h = std::hash<std::u16string_view>()(s);
-    return uint32_t(h ^ (h >> 32));
+    const char* bytes = reinterpret_cast<const char*>(s.data());
+    size_t size = s.size() * sizeof(char16_t);
+    uint64_t h = 0x9E3779B97F4A7C15ull ^ size;
+    size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, bytes + i, 8);
+        h = (h ^ word) * 0xFF51AFD7ED558CCDull;
+        h ^= h >> 29;
+    }
+    if (i < size) {
+        uint64_t word = 0;
+        std::memcpy(&word, bytes + i, size - i);
+        h = (h ^ word) * 0xFF51AFD7ED558CCDull;
+    }
+    h ^= h >> 32;
+    h *= 0xC4CEB9FE1A85EC53ull;
+    return uint32_t(h ^ (h >> 29));
 }
 
 size_t StringPool::slotOf(std::u16string_view s, uint32_t hash) const {
@@ -31,7 +47,7 @@ size_t StringPool::slotOf(std::u16string_view s, uint32_t hash) const {
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
         uint64_t slot = slots_[i];
         if (slot == 0) return i;
-        if (uint32_t(slot >> 32) == hash && strings_[uint32_t(slot)] == s) return i;
+        if (uint32_t(slot >> 32) == hash && text(uint32_t(slot)) == s) return i;
     }
 }
 
@@ -55,8 +71,9 @@ void StringPool::reserve(size_t count) {
 
 void StringPool::index(uint32_t id) {
     if ((indexed_ + 1) * 2 > slots_.size()) rehash(std::max<size_t>(16, slots_.size() * 2));
-    uint32_t hash = hashOf(strings_[id]);
-    size_t slot = slotOf(strings_[id], hash);
+    std::u16string_view s = text(id);
+    uint32_t hash = hashOf(s);
+    size_t slot = slotOf(s, hash);
     if (slots_[slot] != 0) return;  // a duplicate: the first one keeps the text
     slots_[slot] = (uint64_t(hash) << 32) | id;
     ++indexed_;
@@ -69,13 +86,12 @@ uint32_t StringPool::intern(std::u16string_view s) {
     if (!free_.empty()) {
         id = free_.back();
         free_.pop_back();
-        strings_[id] = std::u16string(s);
-        used_[id] = 1;
     } else {
-        id = uint32_t(strings_.size());
-        strings_.emplace_back(s);
-        used_.push_back(1);
+        id = uint32_t(entries_.size());
+        entries_.emplace_back();
     }
+    const std::u16string& kept = texts_.emplace_back(s);
+    entries_[id] = Entry{kept.data(), uint32_t(kept.size())};
     index(id);
     return id;
 }
@@ -88,25 +104,16 @@ std::optional<uint32_t> StringPool::find(std::u16string_view s) const {
     return id;
 }
 
-const std::u16string& StringPool::text(uint32_t id) const {
-    if (id < strings_.size() && used_[id]) return strings_[id];
-    return kEmpty;
-}
-
-void StringPool::place(uint32_t id, std::u16string s) {
-    if (id >= strings_.size()) {
-        strings_.resize(id + 1);
-        used_.resize(id + 1, 0);
-    }
-    strings_[id] = std::move(s);
-    used_[id] = 1;
-    if (!strings_[id].empty()) index(id);
+std::optional<std::string_view> StringPool::storedBytes(uint32_t id) const {
+    if (id >= entries_.size() || entries_[id].storedOffset == kNotStored || codepage != storedCodepage_)
+        return std::nullopt;
+    return std::string_view(stored_).substr(entries_[id].storedOffset, entries_[id].storedLength);
 }
 
 void StringPool::collectHoles() {
     free_.clear();
-    for (uint32_t id = uint32_t(strings_.size()); id-- > 1;)
-        if (!used_[id]) free_.push_back(id);
+    for (uint32_t id = uint32_t(entries_.size()); id-- > 1;)
+        if (!entries_[id].text) free_.push_back(id);
 }
 
 bool decodeStringPool(std::span<const uint8_t> pool, std::span<const uint8_t> data, StringPool* out,
@@ -118,10 +125,31 @@ bool decodeStringPool(std::span<const uint8_t> pool, std::span<const uint8_t> da
     if (pool.size() < 4) return false;
     uint32_t header = pool[0] | (pool[1] << 8) | (pool[2] << 16) | (uint32_t(pool[3]) << 24);
     out->codepage = header & 0x7FFFFFFF;
+    out->storedCodepage_ = out->codepage;
     *wideRefs = (header & 0x80000000u) != 0;
     if (!isSupportedCodepage(out->codepage)) return false;
     size_t slots = (pool.size() - 4) / 4;
-    out->reserve(slots);
+    if (data.size() >= StringPool::kNotStored) return false;  // offsets are 32-bit
+    out->stored_.assign(reinterpret_cast<const char*>(data.data()), data.size());
+    std::vector<StringPool::Entry>& entries = out->entries_;
+    // Sized for the most ids the slots can hold; trimmed to the last one.
+    entries.resize(slots + 1);
+    std::vector<uint32_t> textOffsets(slots + 1);  // made into pointers at the end
+    if (refCounts) refCounts->assign(slots + 1, 0);
+    uint32_t limit = 1;
+    std::string_view bytes = out->stored_;
+    // Usually every string is ASCII: then one pass widens them all, and each
+    // text starts where its bytes do. Otherwise each is decoded in turn; no
+    // code page makes more UTF-16 units than bytes, so the buffer never moves
+    // while it fills.
+    bool ascii = isAscii(bytes);
+    std::u16string decoded;
+    if (ascii) {
+        out->readTexts_ = std::make_unique_for_overwrite<char16_t[]>(bytes.size());
+        widenAscii(bytes, out->readTexts_.get());
+    } else {
+        decoded.reserve(bytes.size());
+    }
     size_t offset = 0;
     uint32_t id = 1;
     for (size_t slot = 0; slot < slots; ++slot, ++id) {
@@ -135,16 +163,27 @@ bool decodeStringPool(std::span<const uint8_t> pool, std::span<const uint8_t> da
             at = 4 + slot * 4;
             len = u16at(pool, at) | (uint32_t(u16at(pool, at + 2)) << 16);
         }
-        if (len > data.size() - offset) return false;
-        out->place(id, decodeCodepage(out->codepage,
-                                      std::string_view(reinterpret_cast<const char*>(data.data()) + offset, len)));
+        if (len > bytes.size() - offset) return false;
+        size_t textStart = ascii ? offset : decoded.size();
+        if (!ascii) appendDecoded(out->codepage, bytes.substr(offset, len), decoded);
+        size_t textEnd = ascii ? offset + len : decoded.size();
+        limit = id + 1;
+        entries[id].length = uint32_t(textEnd - textStart);
+        entries[id].storedOffset = uint32_t(offset);
+        entries[id].storedLength = len;
+        textOffsets[id] = uint32_t(textStart);
         offset += len;
-        if (refCounts) {
-            refCounts->resize(id + 1, 0);
-            (*refCounts)[id] = refs;
-        }
+        if (refCounts) (*refCounts)[id] = refs;
     }
     if (offset != data.size()) return false;
+    entries.resize(limit);
+    if (refCounts) refCounts->resize(limit);
+    const char16_t* texts = ascii ? out->readTexts_.get() : out->texts_.emplace_back(std::move(decoded)).data();
+    for (uint32_t i = 1; i < entries.size(); ++i)
+        if (entries[i].storedOffset != StringPool::kNotStored) entries[i].text = texts + textOffsets[i];
+    out->reserve(entries.size());
+    for (uint32_t i = 1; i < entries.size(); ++i)
+        if (entries[i].text) out->index(i);
     out->collectHoles();
     return true;
 }
@@ -158,26 +197,46 @@ bool encodeStringPool(const StringPool& pool, std::span<const uint32_t> refCount
     out->wideRefs = last > 0xFFFF;
     uint32_t header = pool.codepage | (out->wideRefs ? 0x80000000u : 0);
     for (int i = 0; i < 4; ++i) out->pool.push_back(uint8_t(header >> (8 * i)));
+    out->pool.reserve(4 + size_t(last) * 4 + 64);
+    // Texts as read go back as the bytes they were read from, a run of
+    // neighbours at a time.
+    const char* run = nullptr;
+    size_t runLength = 0;
+    auto flush = [&] {
+        out->data.append(run, runLength);
+        run = nullptr;
+        runLength = 0;
+    };
     for (uint32_t id = 1; id <= last; ++id) {
         if (!refCounts[id] || !pool.valid(id)) {
             putU16(out->pool, 0);
             putU16(out->pool, 0);
             continue;
         }
-        size_t before = out->data.size();
-        if (!appendEncoded(pool.codepage, pool.text(id), out->data)) return false;
-        uint32_t length = uint32_t(out->data.size() - before);
+        size_t length;
+        if (auto stored = pool.storedBytes(id)) {
+            if (run && run + runLength != stored->data()) flush();
+            if (!run) run = stored->data();
+            runLength += stored->size();
+            length = stored->size();
+        } else {
+            if (run) flush();
+            size_t before = out->data.size();
+            if (!appendEncoded(pool.codepage, pool.text(id), out->data)) return false;
+            length = out->data.size() - before;
+        }
         uint32_t refs = std::min<uint32_t>(refCounts[id], 0xFFFF);
         if (length > 0xFFFF) {
             putU16(out->pool, 0);
             putU16(out->pool, refs);
-            putU16(out->pool, length & 0xFFFF);
-            putU16(out->pool, length >> 16);
+            putU16(out->pool, uint32_t(length & 0xFFFF));
+            putU16(out->pool, uint32_t(length >> 16));
         } else {
-            putU16(out->pool, length);
+            putU16(out->pool, uint32_t(length));
             putU16(out->pool, refs);
         }
     }
+    if (run) flush();
     return true;
 }
 

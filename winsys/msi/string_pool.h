@@ -1,9 +1,14 @@
 // The string table of a database: every string cell holds an id into it.
 // Ids stay stable while a database is open, so rows keep the order the file
 // gives them (by id); ids freed on disk (holes) are reused for new strings.
+// The texts read from a file share one buffer, and the pool keeps the bytes
+// they were read from: a commit writes those bytes back as they were rather
+// than encoding every string again.
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -14,38 +19,66 @@ namespace winsys::msi {
 
 class StringPool {
 public:
+    StringPool() = default;
+    // Texts are handed out as views into the pool's own buffers, which a
+    // move keeps in place and a copy would not.
+    StringPool(const StringPool&) = delete;
+    StringPool& operator=(const StringPool&) = delete;
+    StringPool(StringPool&&) = default;
+    StringPool& operator=(StringPool&&) = default;
+
     unsigned codepage = 0;
 
     // Id of `s`, adding it if new; the empty string is id 0 (null).
     uint32_t intern(std::u16string_view s);
     // Id of `s` if present (0 for the empty string).
     std::optional<uint32_t> find(std::u16string_view s) const;
-    // Text of an id; "" for 0, holes and unknown ids.
-    const std::u16string& text(uint32_t id) const;
-    bool valid(uint32_t id) const { return id == 0 || (id < strings_.size() && used_[id]); }
+    // Text of an id; "" for 0, holes and unknown ids. The view stays valid
+    // as long as the pool.
+    std::u16string_view text(uint32_t id) const {
+        return id < entries_.size() ? std::u16string_view(entries_[id].text, entries_[id].length) : std::u16string_view();
+    }
+    bool valid(uint32_t id) const { return id == 0 || (id < entries_.size() && entries_[id].text); }
     // One past the largest id.
-    uint32_t limit() const { return uint32_t(strings_.size()); }
+    uint32_t limit() const { return uint32_t(entries_.size()); }
 
-    // Adds a string read from disk at `id` (ids ascend; gaps become holes).
-    void place(uint32_t id, std::u16string s);
-    void reserve(size_t count);
-    // Marks the ids below limit() that are unused as reusable.
-    void collectHoles();
+    // The bytes `id` was read from, while its text and the code page are
+    // still the ones read; nullopt otherwise.
+    std::optional<std::string_view> storedBytes(uint32_t id) const;
 
 private:
+    friend bool decodeStringPool(std::span<const uint8_t>, std::span<const uint8_t>, StringPool*, bool*,
+                                 std::vector<uint32_t>*);
+
+    static constexpr uint32_t kNotStored = UINT32_MAX;
+    struct Entry {
+        const char16_t* text = nullptr;  // null: unused id
+        uint32_t length = 0;
+        uint32_t storedOffset = kNotStored;  // into stored_, for texts as read
+        uint32_t storedLength = 0;
+    };
+
     // Slot of `s` in slots_: the one holding its id, or the empty one where
     // it would go.
     size_t slotOf(std::u16string_view s, uint32_t hash) const;
     static uint32_t hashOf(std::u16string_view s);
     void index(uint32_t id);  // adds the id of a string not yet indexed
     void rehash(size_t slotCount);
+    void reserve(size_t count);
+    // Marks the ids below limit() that are unused as reusable.
+    void collectHoles();
 
-    std::vector<std::u16string> strings_{std::u16string()};
-    std::vector<uint8_t> used_{0};
+    std::vector<Entry> entries_ = std::vector<Entry>(1);  // id 0: the empty string
+    // Where texts live: the texts read from a file in one buffer, then each
+    // string added later in one of its own. Neither moves (a deque keeps its
+    // elements in place), so the views in entries_ stay valid.
+    std::unique_ptr<char16_t[]> readTexts_;
+    std::deque<std::u16string> texts_;
+    std::string stored_;          // _StringData as read
+    unsigned storedCodepage_ = 0;  // the code page stored_ is in
     // Ids by text, open addressing: each slot holds an id in its low half
     // (0: empty) and the text's hash in its high half, so that a probe rarely
-    // has to compare strings. The strings are not copied, and a lookup
-    // allocates nothing.
+    // has to compare strings. A lookup allocates nothing.
     std::vector<uint64_t> slots_;
     size_t indexed_ = 0;
     std::vector<uint32_t> free_;  // descending, smallest at the back

@@ -77,7 +77,8 @@ Field cellToField(Database& db, const Source& s, size_t column, const Cells& cel
     if (cell == 0) return f;
     if (isBinaryType(type)) {
         if (s.kind == SourceKind::Storages) return f;
-        std::u16string name = s.kind == SourceKind::Streams ? t.pool->text(cells[0]) : db.objectStreamName(t, cells);
+        std::u16string name =
+            s.kind == SourceKind::Streams ? std::u16string(t.pool->text(cells[0])) : db.objectStreamName(t, cells);
         f.stream = db.readStream(name);
         if (f.stream) f.kind = Field::Kind::Stream;
     } else if (isStringType(type)) {

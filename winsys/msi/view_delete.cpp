@@ -10,7 +10,7 @@ UINT views::applyDelete(Database& db, Source& s, const Cells& key) {
     case SourceKind::Streams:
     case SourceKind::Storages: {
         if (!t.rows.count(key)) return ERROR_FUNCTION_FAILED;
-        const std::u16string& name = t.pool->text(key[0]);
+        std::u16string_view name = t.pool->text(key[0]);
         if (UINT r = s.kind == SourceKind::Streams ? db.removeStream(name) : db.removeStorage(name)) return r;
         t.rows.erase(key);
         return ERROR_SUCCESS;

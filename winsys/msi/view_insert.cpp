@@ -18,7 +18,7 @@ UINT views::applyInsert(Database& db, Source& s, Cells cells, const std::vector<
     }
     case SourceKind::Streams:
     case SourceKind::Storages: {
-        const std::u16string& name = t.pool->text(cells[0]);
+        std::u16string_view name = t.pool->text(cells[0]);
         if (name.empty()) return ERROR_INVALID_DATA;
         if (t.rows.count(Cells{cells[0]})) return ERROR_FUNCTION_FAILED;
         const Field* f = objects.size() > 1 ? objects[1] : nullptr;

@@ -44,7 +44,7 @@ void buildVirtual(Source& s, Database& db);
 struct Value {
     enum class Kind { Null, Int, Str } kind = Kind::Null;
     int32_t integer = 0;
-    const std::u16string* text = nullptr;
+    std::u16string_view text;
 };
 
 // A WHERE clause with its columns resolved and the execute record bound.

@@ -13,13 +13,12 @@ namespace winsys::msi::views {
 namespace {
 
 Value cellValue(const Source& s, size_t column, const Cells& cells) {
-    static const std::u16string empty;
     uint16_t type = s.table->columns[column].type;
     uint32_t cell = cells[column];
     Value v;
     if (isStringType(type)) {
         v.kind = Value::Kind::Str;
-        v.text = cell ? &s.table->pool->text(cell) : &empty;
+        v.text = s.table->pool->text(cell);
     } else if (cell != 0) {
         v.kind = Value::Kind::Int;
         v.integer = isBinaryType(type) ? int32_t(cell) : decodeInteger(type, cell);
@@ -31,7 +30,7 @@ bool compareValues(const Value& a, const Value& b, sql::CompareOp op) {
     if (a.kind == Value::Kind::Null || b.kind == Value::Kind::Null || a.kind != b.kind) return false;
     int c;
     if (a.kind == Value::Kind::Int) c = a.integer < b.integer ? -1 : a.integer > b.integer ? 1 : 0;
-    else c = a.text->compare(*b.text);
+    else c = a.text.compare(b.text);
     switch (op) {
     case sql::CompareOp::Equal: return c == 0;
     case sql::CompareOp::NotEqual: return c != 0;
@@ -114,7 +113,7 @@ std::unique_ptr<Compiled> compile(const sql::Expr* e, const Sources& sources,
 
 void fixLiteralPointers(Compiled* c) {
     if (!c) return;
-    if (c->literal.kind == Value::Kind::Str) c->literal.text = &c->literalText;
+    if (c->literal.kind == Value::Kind::Str) c->literal.text = c->literalText;
     fixLiteralPointers(c->left.get());
     fixLiteralPointers(c->right.get());
 }
@@ -140,7 +139,7 @@ Probe cellFor(const Table& t, size_t column, const Value& v, uint32_t* cell) {
     uint16_t type = t.columns[column].type;
     if (isStringType(type)) {
         if (v.kind != Value::Kind::Str) return Probe::None;
-        auto id = t.pool->find(*v.text);
+        auto id = t.pool->find(v.text);
         if (!id) return Probe::None;
         *cell = *id;
         return Probe::Cell;

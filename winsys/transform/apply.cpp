@@ -125,7 +125,7 @@ private:
         std::vector<Op> ops;
         if (UINT r = records(u"_Tables", kTablesTypes, &ops)) return r;
         for (const Op& op : ops) {
-            const std::u16string& name = pool_.text(op.cells[0]);
+            const std::u16string name(pool_.text(op.cells[0]));
             if (name.empty()) return kFailed;
             bool exists = db_.hasTable(name) && !dropped_.count(name) && !plans_.count(name);
             if (exists && db_.table(name) && db_.table(name)->temporary) return kFailed;
@@ -175,7 +175,7 @@ private:
         std::map<std::u16string, int> unnumbered;
         for (const Op& op : ops) {
             if (op.mask != insertMask(4)) return kFailed;
-            const std::u16string& table = pool_.text(op.cells[0]);
+            const std::u16string table(pool_.text(op.cells[0]));
             TablePlan* p = plan(table);
             if (!p) return kFailed;
             Column c;
@@ -301,7 +301,7 @@ private:
         std::unordered_set<std::u16string> names;
         for (auto& n : db_.streamNames()) names.insert(std::move(n));
         for (Op& op : streamOps_) {
-            const std::u16string& name = pool_.text(op.cells[0]);
+            const std::u16string name(pool_.text(op.cells[0]));
             if (name.empty()) return kFailed;
             bool exists = names.count(name) != 0;
             if (UINT r = decide(op, exists)) return r;
@@ -398,7 +398,7 @@ private:
         for (auto& [name, p] : plans_)
             if ((r = applyRows(p))) return r;
         for (Op& op : streamOps_) {
-            const std::u16string& name = pool_.text(op.cells[0]);
+            const std::u16string name(pool_.text(op.cells[0]));
             if (op.action == Action::Delete) {
                 if ((r = db_.removeStream(name))) return r;
             } else if (op.action != Action::Skip && op.data.count(1)) {

@@ -283,7 +283,7 @@ std::u16string propertyOf(Database& db, std::u16string_view name) {
     auto id = db.pool.find(name);
     if (!t || !id || t->columns.size() < 2 || t->keyColumns.size() != 1) return {};
     auto it = t->rows.find(Cells{*id});
-    return it == t->rows.end() ? std::u16string() : db.pool.text(it->second.cells[1]);
+    return it == t->rows.end() ? std::u16string() : std::u16string(db.pool.text(it->second.cells[1]));
 }
 
 // Summary information of a transform: what it applies to (template, product

@@ -71,7 +71,7 @@ bool readRecord(std::span<const uint8_t> bytes, size_t* offset, std::span<const 
 
 void appendKeyText(std::u16string& out, uint16_t type, uint32_t stored, const msi::StringPool& pool) {
     if (msi::isStringType(type)) {
-        const std::u16string& text = pool.text(stored);
+        std::u16string_view text = pool.text(stored);
         out.push_back(char16_t(text.size() & 0xFFFF));
         out.push_back(char16_t(text.size() >> 16));
         out += text;

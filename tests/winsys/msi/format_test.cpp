@@ -95,6 +95,52 @@ TEST(StringPool, ThreeByteReferencesPastSixtyFiveThousandIds) {
     EXPECT_EQ(back.text(69999), u"s69998");
 }
 
+// A pool read from a file goes back as the bytes it was read from, even
+// where decoding is lossy; a string given a new text or a pool given a new
+// code page is encoded afresh.
+TEST(StringPool, WritesBackTheBytesItReadUnlessTheTextOrCodePageChanged) {
+    auto bytesOf = [](std::string_view s) { return std::span(reinterpret_cast<const uint8_t*>(s.data()), s.size()); };
+    auto poolOf = [](unsigned codepage, std::initializer_list<uint16_t> lengths) {
+        std::vector<uint8_t> p = {uint8_t(codepage), uint8_t(codepage >> 8), 0, 0};
+        for (uint16_t n : lengths) p.insert(p.end(), {uint8_t(n), uint8_t(n >> 8), 1, 0});
+        return p;
+    };
+    // 65001 with bytes that are not UTF-8 (read as 1252), an ASCII string,
+    // and valid UTF-8.
+    const std::string data = std::string("caf\xE9") + "plain" + "\xC3\xA9t\xC3\xA9";
+    std::vector<uint8_t> stored = poolOf(65001, {4, 5, 5});
+    StringPool pool;
+    bool wide = false;
+    ASSERT_TRUE(decodeStringPool(stored, bytesOf(data), &pool, &wide));
+    EXPECT_EQ(pool.text(1), u"caf\u00e9");
+    EXPECT_EQ(pool.text(3), u"\u00e9t\u00e9");
+    std::vector<uint32_t> refs = {0, 1, 1, 1};
+    EncodedPool enc;
+    ASSERT_TRUE(encodeStringPool(pool, refs, &enc));
+    EXPECT_EQ(enc.data, data);
+    EXPECT_EQ(enc.pool, stored);
+
+    // A hole refilled with a new string, ids dropped and kept around it.
+    refs = {0, 1, 0, 1};
+    ASSERT_TRUE(encodeStringPool(pool, refs, &enc));
+    EXPECT_EQ(enc.data, std::string("caf\xE9") + "\xC3\xA9t\xC3\xA9");
+    ASSERT_TRUE(decodeStringPool(enc.pool, bytesOf(enc.data), &pool, &wide));
+    EXPECT_EQ(pool.intern(u"new \u00e9"), 2u);
+    refs = {0, 1, 1, 1};
+    ASSERT_TRUE(encodeStringPool(pool, refs, &enc));
+    EXPECT_EQ(enc.data, std::string("caf\xE9") + "new \xC3\xA9" + "\xC3\xA9t\xC3\xA9");
+
+    // The code page changes: every string is written in the new one.
+    const std::string western = "caf\xE9";
+    ASSERT_TRUE(decodeStringPool(poolOf(1252, {4}), bytesOf(western), &pool, &wide));
+    pool.codepage = kCodepageUtf8;
+    refs = {0, 1};
+    ASSERT_TRUE(encodeStringPool(pool, refs, &enc));
+    EXPECT_EQ(enc.data, "caf\xC3\xA9");
+    EXPECT_EQ(enc.pool[0], 0xE9);  // 65001
+    EXPECT_EQ(enc.pool[1], 0xFD);
+}
+
 TEST(StringPool, RejectsPoolsThatDoNotAddUp) {
     StringPool out;
     bool wide;

@@ -2,8 +2,10 @@
 // other tables stay as they were, byte for byte; the string pool's counts stay
 // right (a string that only an unchanged table still uses survives); and
 // msiinfo reads the result as our engine does, over several commits in one
-// session and when string references switch between 2 and 3 bytes.
+// session and when string references switch between 2 and 3 bytes; a commit
+// that fails leaves the file as it was and the next one writes everything.
 #include <gtest/gtest.h>
+#include <winsys_faults.h>
 
 #include <string>
 #include <vector>
@@ -100,6 +102,60 @@ TEST_F(PartialCommit, UnchangedTablesKeepTheirStreamsAndTheirStrings) {
     expectSameDumps(path);
     EXPECT_EQ(peerDump(path, "Property"), "Property\tValue\r\ns72\tl0\r\nProperty\tProperty\r\n");
     EXPECT_NE(peerDump(path, "File").find("file30\tcomp3\tback.dll\t1\t\t\t\t31"), std::string::npos);
+}
+
+// Whichever file call of a commit fails, the file stays as it was, and the
+// same session's next commit writes every change: a table dropped without
+// being read, a table changed, new strings and strings gone.
+TEST_F(PartialCommit, AFailedCommitLeavesTheFileAndTheNextWritesEverything) {
+    std::string file = "File\tComponent_\tFileName\tVersion\r\ns72\ts72\tl255\tS72\r\nFile\tFile\r\n";
+    for (int i = 0; i < 50; ++i)
+        file += "file" + std::to_string(i) + "\tcomp\tname" + std::to_string(i) + ".dll\t1.0." + std::to_string(i % 3) + "\r\n";
+    writeFile(dir.file("File.idt"), file);
+    writeFile(dir.file("Component.idt"),
+              "Component\tKeyPath\r\ns72\tS72\r\nComponent\tComponent\r\ncomp\tfile0\r\nonly\tgone\r\n");
+    writeFile(dir.file("Property.idt"), "Property\tValue\r\ns72\tl0\r\nProperty\tProperty\r\nP\t1.0.1\r\n");
+    int st;
+    shellOutput("cd '" + dir.path() + "' && msibuild base.msi -i File.idt -i Component.idt -i Property.idt 2>&1", &st);
+    ASSERT_EQ(st, 0);
+    const std::string base = readFile(dir.file("base.msi"));
+    const std::string path = dir.file("p.msi");
+    std::string expectedFile;
+    for (const DWORD kind : {WINSYS_FAULT_OPEN, WINSYS_FAULT_WRITE, WINSYS_FAULT_FLUSH, WINSYS_FAULT_MOVE,
+                             WINSYS_FAULT_TEMPNAME}) {
+        for (DWORD call = 1;; ++call) {
+            const std::string where = "fault " + std::to_string(kind) + " at call " + std::to_string(call);
+            writeFile(path, base);
+            MSIHANDLE db = open(path, MSIDBOPEN_DIRECT);
+            ASSERT_NE(db, 0u) << where;
+            ASSERT_EQ(run(db, u"DROP TABLE `Component`"), 0u) << where;
+            ASSERT_EQ(run(db, u"UPDATE `File` SET `Version` = '2.0' WHERE `Version` = '1.0.2'"), 0u) << where;
+            ASSERT_EQ(run(db, u"UPDATE `File` SET `FileName` = 'renamed.dll' WHERE `File` = 'file7'"), 0u) << where;
+            WinsysFaultsReset();
+            ASSERT_TRUE(WinsysFaultsArm(kind, call, ERROR_SHARING_VIOLATION, FALSE));
+            const UINT first = MsiDatabaseCommit(db);
+            const DWORD fired = WinsysFaultsFired();
+            WinsysFaultsReset();
+            if (fired) {
+                EXPECT_NE(first, 0u) << where;
+                EXPECT_EQ(readFile(path), base) << where;
+                EXPECT_EQ(MsiDatabaseCommit(db), 0u) << where;
+            } else {
+                EXPECT_EQ(first, 0u) << where;
+            }
+            MsiCloseHandle(db);
+            EXPECT_EQ(shellOutput("msiinfo tables '" + path + "'"), "_SummaryInformation\n_ForceCodepage\nFile\nProperty\n") << where;
+            expectSameDumps(path);
+            const std::string dumped = peerDump(path, "File");
+            if (expectedFile.empty()) expectedFile = dumped;
+            EXPECT_EQ(dumped, expectedFile) << where;
+            EXPECT_EQ(peerDump(path, "Property"), "Property\tValue\r\ns72\tl0\r\nProperty\tProperty\r\nP\t1.0.1\r\n") << where;
+            if (!fired) break;
+        }
+    }
+    EXPECT_NE(expectedFile.find("file7\tcomp\trenamed.dll\t1.0.1"), std::string::npos);
+    EXPECT_NE(expectedFile.find("file5\tcomp\tname5.dll\t2.0"), std::string::npos);
+    EXPECT_EQ(expectedFile.find("1.0.2"), std::string::npos);
 }
 
 // Once the pool passes 65,535 ids, references take 3 bytes in every table,

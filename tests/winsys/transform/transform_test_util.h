@@ -183,7 +183,7 @@ inline std::string canonical(winsys::msi::Database& db) {
     std::string out = "codepage " + std::to_string(db.pool.codepage) + "\n";
     auto names = db.tableNames();
     std::sort(names.begin(), names.end());
-    auto text = [](const std::u16string& s) { return *encodeCodepage(kCodepageUtf8, s); };
+    auto text = [](std::u16string_view s) { return *encodeCodepage(kCodepageUtf8, s); };
     for (const auto& name : names) {
         Table* t = db.table(name);
         if (!t) return "<table " + text(name) + " unreadable>";
