@@ -1,6 +1,7 @@
 // Encoding of data block records for the cabinet writer.
 #include "block_encoder.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -11,22 +12,55 @@
 namespace winsys::cabinet {
 namespace {
 
-// Data that is already compressed costs deflate as much time as text and
-// comes out stored anyway. Near-uniform byte frequencies (Huffman coding
-// gains nothing) and almost no repeated four-byte strings (matches gain
-// nothing) mark such a block; it is then stored at once.
-bool LooksIncompressible(const uint8_t* data, uint32_t size) {
-    if (size < 4096)
-        return false;
-    uint32_t counts[256] = {};
-    for (uint32_t i = 0; i < size; ++i)
-        ++counts[data[i]];
+// Bits per byte of an order-0 code for bytes with these counts.
+double BitsPerByte(const uint32_t (&counts)[256], uint32_t size) {
     double bits = 0;
     for (uint32_t c : counts)
         if (c)
             bits -= c * std::log2(static_cast<double>(c) / size);
-    if (bits / size < 7.97)
+    return bits / size;
+}
+
+// Counts bytes into `counts`. Four tables take turns, so that runs of one
+// byte value do not make each count wait for the one before.
+void CountBytes(const uint8_t* data, uint32_t size, uint32_t (&counts)[256]) {
+    uint32_t partial[4][256] = {};
+    uint32_t i = 0;
+    for (; i + 4 <= size; i += 4) {
+        ++partial[0][data[i]];
+        ++partial[1][data[i + 1]];
+        ++partial[2][data[i + 2]];
+        ++partial[3][data[i + 3]];
+    }
+    for (; i < size; ++i)
+        ++partial[0][data[i]];
+    for (int b = 0; b < 256; ++b)
+        counts[b] += partial[0][b] + partial[1][b] + partial[2][b] + partial[3][b];
+}
+
+// Data that is already compressed costs deflate as much time as text and
+// comes out stored anyway. Near-uniform byte frequencies (Huffman coding
+// gains nothing) and almost no repeated four-byte strings (matches gain
+// nothing) mark such a block; it is then stored at once. Most blocks that
+// deflate does shrink show it in their first 8 KiB already, and are let go
+// after counting those alone; only a block that looks random all through is
+// stored, so a wrong guess costs time, never size.
+bool LooksIncompressible(const uint8_t* data, uint32_t size) {
+    if (size < 4096)
         return false;
+    constexpr uint32_t kSample = 8192;
+    uint32_t counts[256] = {};
+    const uint32_t sample = std::min(size, kSample);
+    CountBytes(data, sample, counts);
+    // Random bytes measure close to 8 bits even in a sample this small.
+    if (BitsPerByte(counts, sample) < 7.5)
+        return false;
+    CountBytes(data + sample, size - sample, counts);
+    if (BitsPerByte(counts, size) < 7.97)
+        return false;
+    // Repeated four-byte strings, found through a table of the last word
+    // seen in each hash slot; no branch per byte, so random data, which
+    // comes this far, is scanned quickly.
     constexpr uint32_t kTableBits = 14;
     uint32_t table[1u << kTableBits] = {};
     uint32_t repeats = 0;
@@ -34,12 +68,10 @@ bool LooksIncompressible(const uint8_t* data, uint32_t size) {
         uint32_t word;
         std::memcpy(&word, data + i, 4);
         uint32_t slot = (word * 2654435761u) >> (32 - kTableBits);
-        uint32_t earlier = table[slot];
-        if (earlier && std::memcmp(data + earlier - 1, data + i, 4) == 0 && ++repeats > 32)
-            return false;
-        table[slot] = i + 1;
+        repeats += table[slot] == word;
+        table[slot] = word;
     }
-    return true;
+    return repeats <= 32;
 }
 
 // A single final stored deflate block, as deflate itself emits for such data.

@@ -218,6 +218,36 @@ TEST_F(RoundTrip, CompressedBytesReachTheCabinetOnceWithinTheMemoryBudget) {
         EXPECT_TRUE(ReadFile(extracted / "c") == cases[i].bytes) << i;
     }
 }
+// Blocks that look random are stored without deflate; blocks that only look
+// random at first, or whose bytes are evenly spread but repeat, still shrink.
+TEST_F(RoundTrip, RandomLookingDataIsStoredAndEverythingElseShrinks) {
+    std::string repeated;
+    while (repeated.size() < 300000)
+        repeated += RandomBytes(8192, 11);
+    std::string randomThenText;
+    while (randomThenText.size() < 300000)
+        randomThenText += RandomBytes(8192, randomThenText.size()) + TextBytes(24576, 12);
+    struct Case {
+        const char* what;
+        std::string bytes;
+        double mostRatio;  // cabinet size against the data's at most
+        double leastRatio;
+    } cases[] = {{"random", RandomBytes(300000, 10), 1.01, 1.0},
+                 {"repeated random", repeated, 0.3, 0},
+                 {"random then text", randomThenText, 0.6, 0}};
+    for (const Case& c : cases) {
+        fs::path source = Source("s", c.bytes);
+        fs::path cab = out_ / "stored.cab";
+        ASSERT_TRUE(BuildCabinet(cab, {{source, "s"}}).ok) << c.what;
+        const double ratio = double(fs::file_size(cab)) / double(c.bytes.size());
+        EXPECT_LE(ratio, c.mostRatio) << c.what;
+        EXPECT_GE(ratio, c.leastRatio) << c.what;
+        TempDir extracted;
+        ASSERT_TRUE(ExtractCabinet(cab, extracted.path()).ok) << c.what;
+        EXPECT_TRUE(ReadFile(extracted / "s") == c.bytes) << c.what;
+    }
+}
+
 TEST_F(RoundTrip, FailuresAreReportedInTheErrorRecord) {
     fs::path a = Source("a", RandomBytes(200000, 9));
     BuildResult missing = BuildCabinet(out_ / "x.cab", {{sources_ / "absent", "absent"}});
