@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "cab_format.h"
 #include "client_memory.h"
 #include "compression_pipeline.h"
 #include "fci.h"
@@ -30,7 +31,18 @@ struct TempFile {
     uint64_t memorySize = 0;  // bytes of the content held in memory
     uint64_t memoryBudget = 0;  // never more in memory than this
     uint8_t* chunks[kMaxChunks] = {};  // the memory part, in client memory
+    // Where the file part goes: the temporary file from its start, or, for
+    // data blocks past the budget, the cabinet file itself from `partBase`.
+    INT_PTR partHandle = -1;
+    uint64_t partBase = 0;
 };
+
+// Data blocks past the memory budget are written into the cabinet file at
+// once, this far into it: room for the header and the tables, which are
+// written in front of them when the cabinet is finished. The header's
+// reserve takes up what the tables leave of that room, so the cabinet stays
+// a plain one; tables that outgrow it move the data once.
+inline constexpr uint64_t kSpilledDataStart = kHeaderSize + kReserveFieldsSize + kMaxHeaderReserve;
 
 // Memory budgets of the two scratch stores of a cabinet writer.
 inline constexpr uint64_t kDataMemoryBudget = uint64_t(TempFile::kChunkSize) * 16;
@@ -96,6 +108,12 @@ inline uint64_t FolderSizeThreshold(const CCAB& c) {
 
 FciContext* FciFromHandle(HFCI hfci);
 void SetFciError(FciContext& fci, int oper, int type);
+
+// The cabinet file's full path from the parameters; false when it does not fit.
+bool CabinetFilePath(const CCAB& c, char* path, size_t capacity);
+// Closes a cabinet file that data blocks went into before the cabinet was
+// finished; with `remove`, deletes the unfinished file too.
+void CloseSpilledCabinet(FciContext& fci, bool remove);
 
 bool CreateTempFile(FciContext& fci, TempFile& temp);
 void DestroyTempFile(FciContext& fci, TempFile& temp);

@@ -114,6 +114,8 @@ WINSYS_EXPORT BOOL DIAMONDAPI FCIDestroy(HFCI hfci) {
     FciContext* fci = FciFromHandle(hfci);
     if (!fci)
         return FALSE;
+    // A cabinet that data went into but that was never finished is no cabinet.
+    CloseSpilledCabinet(*fci, true);
     DestroyTempFile(*fci, fci->data);
     DestroyTempFile(*fci, fci->files);
     fci->magic = 0;

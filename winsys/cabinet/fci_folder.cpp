@@ -136,6 +136,32 @@ bool CreateTempFile(FciContext& fci, TempFile& temp) {
     return true;
 }
 
+bool CabinetFilePath(const CCAB& c, char* path, size_t capacity) {
+    size_t dirLength = strnlen(c.szCabPath, sizeof c.szCabPath);
+    size_t nameLength = strnlen(c.szCab, sizeof c.szCab);
+    if (dirLength == sizeof c.szCabPath || nameLength == sizeof c.szCab ||
+        dirLength + nameLength >= capacity)
+        return false;
+    std::memcpy(path, c.szCabPath, dirLength);
+    std::memcpy(path + dirLength, c.szCab, nameLength);
+    path[dirLength + nameLength] = '\0';
+    return true;
+}
+
+void CloseSpilledCabinet(FciContext& fci, bool remove) {
+    TempFile& data = fci.data;
+    if (data.partHandle == -1)
+        return;
+    int err = 0;
+    fci.close(data.partHandle, &err, fci.pv);
+    data.partHandle = -1;
+    data.partBase = 0;
+    data.atEnd = false;  // the temporary file's position is not known
+    char path[CB_MAX_CAB_PATH + CB_MAX_CABINET_NAME];
+    if (remove && CabinetFilePath(fci.ccab, path, sizeof path))
+        fci.remove(path, &err, fci.pv);
+}
+
 void DestroyTempFile(FciContext& fci, TempFile& temp) {
     for (uint8_t*& chunk : temp.chunks) {
         fci.memory.Free(chunk);
@@ -175,6 +201,31 @@ bool AppendToMemory(FciContext& fci, TempFile& temp, const void* bytes, uint32_t
     return true;
 }
 
+// The first data block past the memory budget: opens the cabinet file and
+// goes to where that block belongs in it. When the file cannot be had, the
+// temporary file takes the blocks as before and the cabinet is opened when
+// it is written.
+void SpillIntoCabinet(FciContext& fci) {
+    char path[CB_MAX_CAB_PATH + CB_MAX_CABINET_NAME];
+    if (!CabinetFilePath(fci.ccab, path, sizeof path))
+        return;
+    int err = 0;
+    INT_PTR handle = fci.open(path, kCrtReadWrite | kCrtCreate | kCrtTruncate | kCrtBinary,
+                              kCrtModeReadWrite, &err, fci.pv);
+    if (handle == -1)
+        return;
+    const uint64_t base = kSpilledDataStart + fci.data.memorySize;
+    if (fci.seek(handle, static_cast<long>(base), kSeekSet, &err, fci.pv) !=
+        static_cast<long>(base)) {
+        fci.close(handle, &err, fci.pv);
+        fci.remove(path, &err, fci.pv);
+        return;
+    }
+    fci.data.partHandle = handle;
+    fci.data.partBase = base;
+    fci.data.atEnd = true;
+}
+
 }  // namespace
 
 bool AppendToTemp(FciContext& fci, TempFile& temp, const void* bytes, uint32_t size) {
@@ -184,15 +235,19 @@ bool AppendToTemp(FciContext& fci, TempFile& temp, const void* bytes, uint32_t s
         return true;
     int err = 0;
     const uint64_t fileSize = temp.size - temp.memorySize;
+    if (&temp == &fci.data && fileSize == 0 && temp.partHandle == -1)
+        SpillIntoCabinet(fci);
+    const INT_PTR handle = temp.partHandle != -1 ? temp.partHandle : temp.handle;
+    const uint64_t at = temp.partBase + fileSize;
     if (!temp.atEnd) {
-        if (fileSize > 0x7FFFFFFF || fci.seek(temp.handle, static_cast<long>(fileSize), kSeekSet,
-                                              &err, fci.pv) != static_cast<long>(fileSize)) {
+        if (at > 0x7FFFFFFF ||
+            fci.seek(handle, static_cast<long>(at), kSeekSet, &err, fci.pv) != static_cast<long>(at)) {
             SetFciError(fci, FCIERR_TEMP_FILE, err);
             return false;
         }
         temp.atEnd = true;
     }
-    if (fci.write(temp.handle, const_cast<void*>(bytes), size, &err, fci.pv) != size) {
+    if (fci.write(handle, const_cast<void*>(bytes), size, &err, fci.pv) != size) {
         SetFciError(fci, FCIERR_TEMP_FILE, err);
         return false;
     }
@@ -209,8 +264,12 @@ uint64_t EstimatedCabinetSize(const FciContext& fci) {
         header += strnlen(fci.prevCab, sizeof fci.prevCab) +
                   strnlen(fci.prevDisk, sizeof fci.prevDisk) + 2;
     uint64_t folders = fci.folders.Size() + (fci.folderOpen ? 1 : 0);
-    return header + folders * (kFolderEntrySize + c.cbReserveCFFolder) + fci.files.size +
-           fci.data.size + fci.folderPendingBytes + (fci.fill ? fci.fill->inputSize : 0);
+    uint64_t tables = header + folders * (kFolderEntrySize + c.cbReserveCFFolder) + fci.files.size;
+    // Data written into the cabinet already sits behind the room for tables.
+    if (fci.data.partHandle != -1)
+        tables = std::max(tables, kSpilledDataStart);
+    return tables + fci.data.size + fci.folderPendingBytes +
+           (fci.fill ? fci.fill->inputSize : 0);
 }
 
 bool AddFileToFolder(FciContext& fci, char* sourcePath, char* nameInCabinet, BOOL execute,

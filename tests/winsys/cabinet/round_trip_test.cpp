@@ -191,33 +191,70 @@ TEST_F(RoundTrip, CompressedOutputDoesNotDependOnThreadTiming) {
 }
 
 
-// Compressed data within the writer's memory budget is written once, into
-// the cabinet; past it the rest goes through a temporary file and the
-// cabinet still comes back whole. Two cabinets in a row reuse the scratch
-// stores from the start.
-TEST_F(RoundTrip, CompressedBytesReachTheCabinetOnceWithinTheMemoryBudget) {
+// Compressed data reaches the cabinet once at any size: within the writer's
+// memory budget it waits in memory, past it it goes straight into the
+// cabinet file behind room left for the tables. Two cabinets in a row reuse
+// the scratch stores from the start. A file table too large for that room
+// moves the data once; every such cabinet is read by the peers too.
+TEST_F(RoundTrip, CompressedBytesReachTheCabinetOnce) {
     struct Case {
-        std::string bytes;
-        bool withinBudget;
+        const char* what;
+        std::vector<SourceFile> files;
+        bool movedOnce;
     };
-    const Case cases[] = {{TextBytes(6 << 20, 71), true}, {RandomBytes(20 << 20, 72), false},
-                          {TextBytes(3 << 20, 73), true}};
-    for (size_t i = 0; i < std::size(cases); ++i) {
-        ResetLog();
-        fs::path source = Source("c" + std::to_string(i), cases[i].bytes);
-        fs::path cab = out_ / ("budget" + std::to_string(i) + ".cab");
-        ASSERT_TRUE(BuildCabinet(cab, {{source, "c"}}).ok);
-        const uint64_t size = fs::file_size(cab);
-        if (cases[i].withinBudget)
-            EXPECT_EQ(Log().bytesWritten, size) << i;
-        else
-            EXPECT_GT(Log().bytesWritten, size) << i;
-        EXPECT_LT(Log().bytesWritten, 2 * size) << i;
-        TempDir extracted;
-        ASSERT_TRUE(ExtractCabinet(cab, extracted.path()).ok) << i;
-        EXPECT_TRUE(ReadFile(extracted / "c") == cases[i].bytes) << i;
+    std::vector<SourceFile> manyNames;
+    for (int i = 0; i < 1000; ++i) {
+        const std::string name = "a-file-name-long-enough-to-fill-the-table-quickly-" +
+                                 std::to_string(1000 + i) + ".bin";
+        manyNames.push_back({Source(name, RandomBytes(17500, 300 + i)), name});
     }
+    const Case cases[] = {
+        {"text within the budget", {{Source("t6", TextBytes(6 << 20, 71)), "c"}}, false},
+        {"random past the budget", {{Source("r20", RandomBytes(20 << 20, 72)), "c"}}, false},
+        {"text after a spilled cabinet", {{Source("t3", TextBytes(3 << 20, 73)), "c"}}, false},
+        {"a large file table past the budget", manyNames, true},
+    };
+    for (const Case& c : cases) {
+        ResetLog();
+        fs::path cab = out_ / "budget.cab";
+        ASSERT_TRUE(BuildCabinet(cab, c.files).ok) << c.what;
+        const uint64_t size = fs::file_size(cab);
+        if (c.movedOnce) {
+            EXPECT_GT(Log().bytesWritten, size) << c.what;
+            EXPECT_LT(Log().bytesWritten, 2 * size) << c.what;
+        } else {
+            EXPECT_EQ(Log().bytesWritten, size) << c.what;
+        }
+        TempDir extracted;
+        ASSERT_TRUE(ExtractCabinet(cab, extracted.path()).ok) << c.what;
+        for (const SourceFile& f : c.files)
+            ASSERT_TRUE(ReadFile(extracted / f.name) == ReadFile(f.path)) << c.what << " " << f.name;
+        std::string output;
+        if (HaveProgram("cabextract")) {
+            EXPECT_EQ(RunCommand("cabextract -q -t '" + cab.string() + "'", &output), 0)
+                << c.what << ": " << output;
+        }
+        if (HaveProgram("gcab")) {
+            TempDir byGcab;
+            ASSERT_EQ(RunCommand("gcab -x -C '" + byGcab.path().string() + "' '" + cab.string() +
+                                     "'",
+                                 &output),
+                      0)
+                << c.what << ": " << output;
+            const SourceFile& last = c.files.back();
+            EXPECT_TRUE(ReadFile(byGcab / last.name) == ReadFile(last.path)) << c.what;
+        }
+    }
+    // A cabinet that fails past the budget leaves no half-written file.
+    BuildOptions small;
+    small.cb = 18 << 20;
+    fs::path failed = out_ / "failed.cab";
+    BuildResult result = BuildCabinet(failed, {{sources_ / "r20", "c"}}, small);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.erf.erfOper, FCIERR_CAB_FILE);
+    EXPECT_FALSE(fs::exists(failed));
 }
+
 // Blocks that look random are stored without deflate; blocks that only look
 // random at first, or whose bytes are evenly spread but repeat, still shrink.
 TEST_F(RoundTrip, RandomLookingDataIsStoredAndEverythingElseShrinks) {
