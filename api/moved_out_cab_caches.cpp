@@ -18,6 +18,7 @@ namespace {
 using Text = NamedText;
 using Bytes = std::vector<char>;
 
+constexpr DWORD kStreamChunk = 4096;
 constexpr LPCWSTR kCabinetQuery =
     TEXT("SELECT * FROM `_Streams` WHERE `Name`='") QUILLET_CABINET_STREAM TEXT("'");
 
@@ -47,11 +48,18 @@ bool ReadCabinetStream(LPCWSTR package, Bytes& bytes) {
         MsiViewFetch(view.get(), row.Receive()) != ERROR_SUCCESS) {
         return false;
     }
-    const DWORD size = MsiRecordDataSize(row.get(), 2);
-    bytes.assign(size, 0);
-    DWORD count = size;
-    return size != 0 && MsiRecordReadStream(row.get(), 2, bytes.data(), &count) == ERROR_SUCCESS &&
-           count == size;
+    bytes.clear();
+    char chunk[kStreamChunk];
+    for (;;) {
+        DWORD count = kStreamChunk;
+        if (MsiRecordReadStream(row.get(), 2, chunk, &count) != ERROR_SUCCESS) {
+            return false;
+        }
+        bytes.insert(bytes.end(), chunk, chunk + count);
+        if (count < kStreamChunk) {
+            return !bytes.empty();
+        }
+    }
 }
 
 bool IsNamed(const Text& path, const std::vector<FileIdentity>& named) {

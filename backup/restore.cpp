@@ -443,6 +443,14 @@ void RestoreFromUndoEntry(LPCSTR commandLine) {
     }
     run.finished = true;
     run.entry.Close();
+    // Its temporary files, and with the last of them its ledger, go while
+    // the entry is still there: a run cut short before the entry goes is run
+    // again, and cleans up after this one, but nothing runs a restore whose
+    // entry is gone.
+    run.copy.Close();
+    if (!IsEmpty(run.restoreCopy) && DeleteTemporaryFile(run.restoreCopy.data())) {
+        run.restoreCopy[0] = 0;
+    }
     // The cab cache goes before the entry that records it, so that a run cut
     // short in between still finds it to delete.
     if (!IsEmpty(run.staleCabCache)) {
