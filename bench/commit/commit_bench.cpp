@@ -2,8 +2,8 @@
 // library's exports against the floor of what such a commit must do, paired
 // A/B in alternating rounds. A wixl-made product of 100 small files is
 // installed by `qltmsi install` into a temporary prefix; each file is then
-// replaced by a new one (a third random bytes, the rest text-like) and the
-// changes are committed without an undo record, in a process of its own
+// replaced by a new one (a third random bytes, the rest text-like; see Mix)
+// and the changes are committed without an undo record, in a process of its own
 // (this program with `--commit`), which reports the commit's time, the bytes
 // it wrote (/proc/self/io: `wchar`, and what reached the disk) and the
 // process's peak memory. QLTMSI_BENCH_WRAP is put in front of that process's
@@ -121,13 +121,27 @@ void InstallProduct(const fs::path& work) {
         Fail("qltmsi install failed");
 }
 
-// The 100 replacement files of `total` bytes in all: in each, a third random
-// bytes and the rest lines of words, which deflate shrinks about as it does
-// ordinary text.
-std::vector<fs::path> WriteNewFiles(const fs::path& folder, size_t total) {
+// What the new files are made of: the share of random bytes in each, and the
+// vocabulary of the rest. The defaults deflate about as ordinary files do; a
+// commit of 1,000 MB needs more compressible data, as the cab cache holds one
+// cabinet of at most 256 MiB.
+struct Mix {
+    size_t randomPercent = 33;
+    size_t words = 400;
+};
+
+size_t Setting(const char* name, size_t fallback, size_t least) {
+    const char* setting = std::getenv(name);
+    return setting ? std::max<size_t>(least, std::strtoul(setting, nullptr, 10)) : fallback;
+}
+
+// The 100 replacement files of `total` bytes in all: in each, the mix's share
+// of random bytes and the rest lines of words, which deflate shrinks about as
+// it does ordinary text.
+std::vector<fs::path> WriteNewFiles(const fs::path& folder, size_t total, const Mix& mix) {
     std::mt19937_64 random(20261207);
     std::vector<std::string> words;
-    for (int i = 0; i < 400; ++i) {
+    for (size_t i = 0; i < mix.words; ++i) {
         std::string word;
         const int length = 2 + static_cast<int>(random() % 9);
         for (int c = 0; c < length; ++c)
@@ -141,7 +155,7 @@ std::vector<fs::path> WriteNewFiles(const fs::path& folder, size_t total) {
     for (int i = 0; i < kFiles; ++i) {
         bytes.clear();
         bytes.reserve(each + 16);
-        while (bytes.size() < each / 3) {
+        while (bytes.size() < each * mix.randomPercent / 100) {
             const uint64_t value = random();
             bytes.append(reinterpret_cast<const char*>(&value), sizeof value);
         }
@@ -357,9 +371,9 @@ int RunCommit(const fs::path& newFolder) {
 int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == "--commit")
         return RunCommit(argv[2]);
-    size_t megabytes = 200;
-    if (const char* setting = std::getenv("QLTMSI_BENCH_COMMIT_MB"))
-        megabytes = std::max<size_t>(1, std::strtoul(setting, nullptr, 10));
+    const size_t megabytes = Setting("QLTMSI_BENCH_COMMIT_MB", 200, 1);
+    const Mix mix{std::min<size_t>(100, Setting("QLTMSI_BENCH_COMMIT_RANDOM_PERCENT", 33, 0)),
+                  Setting("QLTMSI_BENCH_COMMIT_WORDS", 400, 1)};
     const size_t total = megabytes << 20;
     const std::string self = fs::read_symlink("/proc/self/exe").string();
 
@@ -373,9 +387,9 @@ int main(int argc, char** argv) {
     setenv("TMPDIR", (root / "tmp").c_str(), 1);
 
     InstallProduct(root / "work");
-    const std::vector<fs::path> newFiles = WriteNewFiles(root / "new", total);
-    std::printf("commit of %d files, %zu MiB in all (a third random bytes), %d cores for the commit\n",
-                kFiles, megabytes, CommitCores());
+    const std::vector<fs::path> newFiles = WriteNewFiles(root / "new", total, mix);
+    std::printf("commit of %d files, %zu MiB in all (%zu %% random bytes, %zu words), %d cores for the commit\n",
+                kFiles, megabytes, mix.randomPercent, mix.words, CommitCores());
 
     std::vector<double> commits, floors, ratios, written, onDisk, peaks, cabinets, cpuRatios,
         referenceRatios;
