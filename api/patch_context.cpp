@@ -3,6 +3,7 @@
 #include "api/patch_context.h"
 
 #include "api/messages.h"
+#include "platform/delete_own_file.h"
 #include "platform/file_fingerprint.h"
 #include "platform/platform_calls.h"
 #include "platform/temporary_files.h"
@@ -15,6 +16,7 @@ void InitContext(PatchContext& context) {
     context.newCabCachePath[0] = 0;
     context.cabCachePath[0] = 0;
     context.cabCacheKept = false;
+    context.cabCacheMovedOut = false;
     context.backupString.reset();
     context.madeUndoRecord = MadeUndoRecord{};
     context.productCode.reset();
@@ -46,6 +48,14 @@ UINT ReleaseContext(PatchContext& context) {
     DiscardWorkingFiles(context);
     DiscardReverseTransform(context);
     DiscardCabinetFile(context.cabinet);
+    // A moved-out cab cache that no commit made the package name is a copy
+    // of the cabinet the package still holds: nothing would ever name it.
+    // A commit that succeeded has emptied the path.
+    if (context.cabCacheMovedOut && !IsEmpty(context.cabCachePath)) {
+        DeleteOwnFile(context.cabCachePath.data());
+        context.cabCachePath[0] = 0;
+    }
+    context.cabCacheMovedOut = false;
     context.packageFingerprint[0] = 0;
     context.packageLock.Release();
     return status;

@@ -49,6 +49,10 @@ struct PatchContext {
     // The commit left cabCachePath named by the package, because it wrote
     // no cabinet of its own: it must outlive the commit.
     bool cabCacheKept = false;
+    // cabCachePath names a cab cache that the carry-over moved out of the
+    // working copy; the installed package holds the cabinet itself until a
+    // commit makes it name this one.
+    bool cabCacheMovedOut = false;
     std::array<char, kMessageTextChars> messageText{};
     std::optional<WideString> backupString;  // at most kBackupStringChars
     MadeUndoRecord madeUndoRecord;

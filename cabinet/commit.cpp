@@ -476,6 +476,7 @@ UINT FinishCommit(PatchContext& context, LPCWSTR backupDirectory) {
             platformCalls.deleteFile(context.cabCachePath.data());
         }
         context.cabCachePath[0] = 0;
+        context.cabCacheMovedOut = false;
     }
     return result;
 }

@@ -103,6 +103,7 @@ UINT WriteNewCabCache(PatchContext& context) {
         platformCalls.deleteFile(cabCache.c_str());
         return QLTMSI_ERROR_CABINET;
     }
+    context.cabCacheMovedOut = true;
     return ERROR_SUCCESS;
 }
 
