@@ -236,12 +236,17 @@ UINT Database::loadRows(Table& table) {
     if (FAILED(file_->readStream(table.streamEntry, &bytes))) return ERROR_FUNCTION_FAILED;
     std::vector<uint16_t> types;
     for (const Column& c : table.columns) types.push_back(c.type);
-    for (Cells& cells : decodeTableStream(bytes, types, wideRefs_)) {
+    bool valid = forEachStoredRow(bytes, types, wideRefs_, [&](Cells&& cells) {
         for (size_t c = 0; c < cells.size(); ++c)
-            if (isStringType(types[c]) && !pool.valid(cells[c])) return ERROR_FUNCTION_FAILED;
+            if (isStringType(types[c]) && !pool.valid(cells[c])) return false;
         Cells key = table.keyOf(cells);
         // Streams keep their rows in key order: each row then goes at the end.
         table.rows.emplace_hint(table.rows.end(), std::move(key), Row{std::move(cells), false});
+        return true;
+    });
+    if (!valid) {
+        table.rows.clear();
+        return ERROR_FUNCTION_FAILED;
     }
     table.loaded = true;
     return ERROR_SUCCESS;

@@ -17,8 +17,17 @@ size_t rowWidth(std::span<const uint16_t> types, bool wide) {
 std::vector<Cells> decodeTableStream(std::span<const uint8_t> bytes, std::span<const uint16_t> types,
                                      bool wideRefs) {
     std::vector<Cells> rows;
+    forEachStoredRow(bytes, types, wideRefs, [&](Cells&& cells) {
+        rows.push_back(std::move(cells));
+        return true;
+    });
+    return rows;
+}
+
+bool forEachStoredRow(std::span<const uint8_t> bytes, std::span<const uint16_t> types, bool wideRefs,
+                      const std::function<bool(Cells&&)>& use) {
     size_t width = rowWidth(types, wideRefs);
-    if (width == 0) return rows;
+    if (width == 0) return true;
     if (wideRefs && bytes.size() % width != 0) {
         size_t narrow = rowWidth(types, false);
         if (bytes.size() % narrow == 0) {
@@ -27,18 +36,26 @@ std::vector<Cells> decodeTableStream(std::span<const uint8_t> bytes, std::span<c
         }
     }
     size_t count = bytes.size() / width;
-    rows.assign(count, Cells(types.size()));
+    // Where each column's cells start, and their width.
+    std::vector<size_t> starts(types.size());
+    std::vector<unsigned> widths(types.size());
     size_t offset = 0;
     for (size_t c = 0; c < types.size(); ++c) {
-        unsigned w = cellWidth(types[c], wideRefs);
-        for (size_t r = 0; r < count; ++r) {
-            uint32_t v = 0;
-            for (unsigned k = 0; k < w; ++k) v |= uint32_t(bytes[offset + k]) << (8 * k);
-            rows[r][c] = v;
-            offset += w;
-        }
+        widths[c] = cellWidth(types[c], wideRefs);
+        starts[c] = offset;
+        offset += widths[c] * count;
     }
-    return rows;
+    for (size_t r = 0; r < count; ++r) {
+        Cells cells(types.size());
+        for (size_t c = 0; c < types.size(); ++c) {
+            const uint8_t* at = bytes.data() + starts[c] + r * widths[c];
+            uint32_t v = 0;
+            for (unsigned k = 0; k < widths[c]; ++k) v |= uint32_t(at[k]) << (8 * k);
+            cells[c] = v;
+        }
+        if (!use(std::move(cells))) return false;
+    }
+    return true;
 }
 
 std::vector<uint8_t> encodeTableStream(std::span<const Cells* const> rows, std::span<const uint16_t> types,

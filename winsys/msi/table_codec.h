@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -15,6 +16,10 @@ using Cells = std::vector<uint32_t>;
 // references is accepted under a 3-byte pool when only that width divides it.
 std::vector<Cells> decodeTableStream(std::span<const uint8_t> bytes, std::span<const uint16_t> types,
                                      bool wideRefs);
+// The same rows handed to `use` one at a time, in stream order, without
+// gathering them first; stops at the first row `use` returns false for.
+bool forEachStoredRow(std::span<const uint8_t> bytes, std::span<const uint16_t> types, bool wideRefs,
+                      const std::function<bool(Cells&&)>& use);
 
 // `columns`, when given, names the cell of each row that goes into each
 // stored column (temporary columns are skipped that way).
