@@ -9,8 +9,8 @@
 // process's peak memory. QLTMSI_BENCH_WRAP is put in front of that process's
 // command line (a profiler, strace).
 //
-// The floor: deflate (zlib at the cabinet module's level, each 32 KiB block
-// primed with the one before) of the blocks that deflate shrinks, spread over the cores the
+// The floor: deflate (the cabinet module's own, ISA-L at its level, each
+// 32 KiB block primed with the one before) of the blocks that deflate shrinks, spread over the cores the
 // commit uses, plus writing the compressed bytes once (the cab cache) and
 // the package twice (the working copy committed, then copied over the
 // installed package). Blocks that do not shrink are stored, so only reading
@@ -18,6 +18,7 @@
 // one-thread reference: every block deflated fresh at level 6 on one thread
 // (what a plain cabinet writer does), plus the same writes. The total size is
 // QLTMSI_BENCH_COMMIT_MB MiB (default 200). Everything made is removed.
+#include <isa-l/igzip_lib.h>
 #include <qltmsi.h>
 #include <zlib.h>
 
@@ -242,12 +243,12 @@ struct Floor {
 // The floor of a commit of `files` into a package of the size of `package`.
 Floor MeasureFloor(const std::vector<fs::path>& files, const fs::path& package) {
     Floor floor;
-    z_stream stream{};
+    isal_zstream stream{};
+    std::vector<uint8_t> levelBuffer(ISAL_DEF_LVL3_DEFAULT);
     z_stream plain{};
-    if (deflateInit2(&stream, winsys::cabinet::kMszipLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK ||
-        deflateInit2(&plain, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+    if (deflateInit2(&plain, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         Fail("deflateInit2 failed");
-    std::vector<unsigned char> output(deflateBound(&stream, kBlock) + 64);
+    std::vector<unsigned char> output(deflateBound(&plain, kBlock) + 64);
     std::vector<char> input;
     std::string compressed;
     double deflateSeconds = 0, allDeflateSeconds = 0;
@@ -260,16 +261,20 @@ Floor MeasureFloor(const std::vector<fs::path>& files, const fs::path& package) 
             const size_t size = std::min(kBlock, input.size() - at);
             auto start = std::chrono::steady_clock::now();
             const double blockCpu = CpuSeconds();
-            deflateReset(&stream);
-            if (at > 0)
-                deflateSetDictionary(&stream, reinterpret_cast<Bytef*>(input.data() + at - kBlock),
-                                     kBlock);
-            stream.next_in = reinterpret_cast<Bytef*>(input.data() + at);
-            stream.avail_in = static_cast<uInt>(size);
+            isal_deflate_init(&stream);
+            stream.level = winsys::cabinet::kMszipLevel;
+            stream.level_buf = levelBuffer.data();
+            stream.level_buf_size = static_cast<uint32_t>(levelBuffer.size());
+            stream.end_of_stream = 1;
+            if (at > 0 && isal_deflate_set_dict(&stream, reinterpret_cast<uint8_t*>(input.data() + at - kBlock),
+                                                kBlock) != COMP_OK)
+                Fail("isal_deflate_set_dict failed");
+            stream.next_in = reinterpret_cast<uint8_t*>(input.data() + at);
+            stream.avail_in = static_cast<uint32_t>(size);
             stream.next_out = output.data();
-            stream.avail_out = static_cast<uInt>(output.size());
-            if (deflate(&stream, Z_FINISH) != Z_STREAM_END)
-                Fail("deflate failed");
+            stream.avail_out = static_cast<uint32_t>(output.size());
+            if (isal_deflate(&stream) != COMP_OK || stream.internal_state.state != ZSTATE_END)
+                Fail("isal_deflate failed");
             const double spent = Seconds(start);
             auto plainStart = std::chrono::steady_clock::now();
             const double plainCpu = CpuSeconds();
@@ -297,7 +302,6 @@ Floor MeasureFloor(const std::vector<fs::path>& files, const fs::path& package) 
                 compressed.clear();
         }
     }
-    deflateEnd(&stream);
     deflateEnd(&plain);
     floor.seconds = deflateSeconds / CommitCores();
 

@@ -7,7 +7,6 @@
 
 #include "checksum.h"
 #include "fdi_fci_types.h"
-#include "zlib_memory.h"
 
 namespace winsys::cabinet {
 namespace {
@@ -88,40 +87,55 @@ uint32_t WriteStoredDeflate(const uint8_t* data, uint32_t size, uint8_t* out) {
 bool BlockEncoder::Init(const ClientMemory& memory) {
     if (ready_)
         return true;
-    std::memset(&stream_, 0, sizeof stream_);
-    stream_.zalloc = ZlibAlloc;
-    stream_.zfree = ZlibFree;
-    stream_.opaque = const_cast<ClientMemory*>(&memory);
-    ready_ = deflateInit2(&stream_, kMszipLevel, Z_DEFLATED, -MAX_WBITS, 8,
-                          Z_DEFAULT_STRATEGY) == Z_OK;
+    memory_ = &memory;
+    stream_ = static_cast<isal_zstream*>(memory.Allocate(sizeof(isal_zstream)));
+    levelBuffer_ = static_cast<uint8_t*>(memory.Allocate(ISAL_DEF_LVL3_DEFAULT));
+    ready_ = stream_ && levelBuffer_;
+    if (!ready_)
+        End();
     return ready_;
 }
 
 void BlockEncoder::End() {
-    if (ready_)
-        deflateEnd(&stream_);
+    if (memory_) {
+        memory_->Free(levelBuffer_);
+        memory_->Free(stream_);
+    }
+    levelBuffer_ = nullptr;
+    stream_ = nullptr;
     ready_ = false;
 }
 
 bool BlockEncoder::EncodeMszip(const DataBlock& block, uint8_t* payload, uint32_t& payloadSize) {
     payload[0] = kMszipSignature[0];
     payload[1] = kMszipSignature[1];
-    if (LooksIncompressible(block.input, block.inputSize)) {
+    auto stored = [&] {
         payloadSize = 2 + WriteStoredDeflate(block.input, block.inputSize, payload + 2);
         return true;
-    }
-    if (!ready_ || deflateReset(&stream_) != Z_OK)
+    };
+    if (LooksIncompressible(block.input, block.inputSize))
+        return stored();
+    if (!ready_)
         return false;
+    isal_deflate_init(stream_);
+    stream_->level = kMszipLevel;
+    stream_->level_buf = levelBuffer_;
+    stream_->level_buf_size = ISAL_DEF_LVL3_DEFAULT;
+    stream_->end_of_stream = 1;
+    stream_->flush = NO_FLUSH;
     if (block.historySize > 0 &&
-        deflateSetDictionary(&stream_, block.history, block.historySize) != Z_OK)
+        isal_deflate_set_dict(stream_, const_cast<uint8_t*>(block.history), block.historySize) != COMP_OK)
         return false;
-    stream_.next_in = const_cast<uint8_t*>(block.input);
-    stream_.avail_in = block.inputSize;
-    stream_.next_out = payload + 2;
-    stream_.avail_out = kMaxCompressedBlock - 2;
-    if (deflate(&stream_, Z_FINISH) != Z_STREAM_END)
+    stream_->next_in = const_cast<uint8_t*>(block.input);
+    stream_->avail_in = block.inputSize;
+    stream_->next_out = payload + 2;
+    stream_->avail_out = kMaxCompressedBlock - 2;
+    if (isal_deflate(stream_) != COMP_OK)
         return false;
-    payloadSize = 2 + static_cast<uint32_t>(stream_.total_out);
+    // Data that grows under deflate goes stored, which always fits.
+    if (stream_->internal_state.state != ZSTATE_END || stream_->total_out > block.inputSize + 5)
+        return stored();
+    payloadSize = 2 + static_cast<uint32_t>(stream_->total_out);
     return true;
 }
 
