@@ -78,6 +78,23 @@ void countSchemaStrings(const std::vector<Table*>& persistent, const StringPool&
     }
 }
 
+// The encoded _StringData, kept as it was made until the file's commit.
+class TextSource final : public cfb::ByteSource {
+public:
+    explicit TextSource(std::string bytes) : bytes_(std::move(bytes)) {}
+    uint64_t size() const override { return bytes_.size(); }
+    HRESULT readAt(uint64_t offset, void* buffer, size_t count, size_t* done) const override {
+        *done = 0;
+        if (offset >= bytes_.size()) return S_OK;
+        *done = size_t(std::min<uint64_t>(count, bytes_.size() - offset));
+        std::memcpy(buffer, bytes_.data() + offset, *done);
+        return S_OK;
+    }
+
+private:
+    std::string bytes_;
+};
+
 UINT storageError(HRESULT hr) {
     switch (hr) {
     case S_OK: return ERROR_SUCCESS;
@@ -171,7 +188,7 @@ UINT Database::load() {
     std::vector<uint8_t> poolBytes, dataBytes;
     if (!readTableStream(u"_StringPool", &poolBytes)) return ERROR_INSTALL_PACKAGE_INVALID;
     readTableStream(u"_StringData", &dataBytes);
-    if (!decodeStringPool(poolBytes, dataBytes, &pool, &wideRefs_, &unchangedRefs_))
+    if (!decodeStringPoolKeeping(poolBytes, std::move(dataBytes), &pool, &wideRefs_, &unchangedRefs_))
         return ERROR_INSTALL_PACKAGE_INVALID;
     for (uint32_t id = 0; id < unchangedRefs_.size(); ++id)
         if (unchangedRefs_[id] == 0xFFFF) saturated_.insert(id);
@@ -507,16 +524,17 @@ UINT Database::commit() {
         return commit();
     }
 
-    auto put = [&](std::u16string_view name, std::span<const uint8_t> bytes) -> UINT {
-        return storageError(file_->writeStream(cfb::kRootEntry, encodeStreamName(name, true), bytes));
+    // The encoded streams are handed over, not copied: the file layer keeps
+    // them until its commit writes them out.
+    auto put = [&](std::u16string_view name, std::shared_ptr<const cfb::ByteSource> bytes) -> UINT {
+        return storageError(file_->writeStream(cfb::kRootEntry, encodeStreamName(name, true), std::move(bytes)));
     };
     auto drop = [&](std::u16string_view name) {
         cfb::EntryId id;
         if (SUCCEEDED(file_->find(cfb::kRootEntry, encodeStreamName(name, true), &id))) file_->remove(id);
     };
-    if (UINT r = put(u"_StringPool", encoded.pool)) return r;
-    if (UINT r = put(u"_StringData", std::span(reinterpret_cast<const uint8_t*>(encoded.data.data()), encoded.data.size())))
-        return r;
+    if (UINT r = put(u"_StringPool", cfb::bytesSource(std::move(encoded.pool)))) return r;
+    if (UINT r = put(u"_StringData", std::make_shared<TextSource>(std::move(encoded.data)))) return r;
 
     std::vector<Cells> tablesRows, columnsRows;
     for (Table* t : persistent) {
@@ -531,7 +549,7 @@ UINT Database::commit() {
         std::sort(rows.begin(), rows.end());
         std::vector<const Cells*> ptrs;
         for (const Cells& r : rows) ptrs.push_back(&r);
-        return encodeTableStream(ptrs, types, encoded.wideRefs);
+        return cfb::bytesSource(encodeTableStream(ptrs, types, encoded.wideRefs));
     };
     const uint16_t tablesTypes[] = {kNameType};
     const uint16_t columnsTypes[] = {kNameType, kNumberType, kColNameType, kColTypeType};
@@ -560,7 +578,7 @@ UINT Database::commit() {
             drop(t->name);
             continue;
         }
-        if (UINT r = put(t->name, encodeTableStream(ptrs, types, encoded.wideRefs, keep))) return r;
+        if (UINT r = put(t->name, cfb::bytesSource(encodeTableStream(ptrs, types, encoded.wideRefs, keep)))) return r;
         written[i] = true;
     }
     HRESULT hr = file_->commit();

@@ -107,7 +107,8 @@ std::optional<uint32_t> StringPool::find(std::u16string_view s) const {
 std::optional<std::string_view> StringPool::storedBytes(uint32_t id) const {
     if (id >= entries_.size() || entries_[id].storedOffset == kNotStored || codepage != storedCodepage_)
         return std::nullopt;
-    return std::string_view(stored_).substr(entries_[id].storedOffset, entries_[id].storedLength);
+    return std::string_view(reinterpret_cast<const char*>(stored_.data()) + entries_[id].storedOffset,
+                            entries_[id].storedLength);
 }
 
 void StringPool::collectHoles() {
@@ -118,6 +119,11 @@ void StringPool::collectHoles() {
 
 bool decodeStringPool(std::span<const uint8_t> pool, std::span<const uint8_t> data, StringPool* out,
                       bool* wideRefs, std::vector<uint32_t>* refCounts) {
+    return decodeStringPoolKeeping(pool, std::vector<uint8_t>(data.begin(), data.end()), out, wideRefs, refCounts);
+}
+
+bool decodeStringPoolKeeping(std::span<const uint8_t> pool, std::vector<uint8_t> data, StringPool* out,
+                             bool* wideRefs, std::vector<uint32_t>* refCounts) {
     *out = StringPool();
     *wideRefs = false;
     if (refCounts) refCounts->assign(1, 0);
@@ -130,14 +136,14 @@ bool decodeStringPool(std::span<const uint8_t> pool, std::span<const uint8_t> da
     if (!isSupportedCodepage(out->codepage)) return false;
     size_t slots = (pool.size() - 4) / 4;
     if (data.size() >= StringPool::kNotStored) return false;  // offsets are 32-bit
-    out->stored_.assign(reinterpret_cast<const char*>(data.data()), data.size());
+    out->stored_ = std::move(data);
     std::vector<StringPool::Entry>& entries = out->entries_;
     // Sized for the most ids the slots can hold; trimmed to the last one.
     entries.resize(slots + 1);
     std::vector<uint32_t> textOffsets(slots + 1);  // made into pointers at the end
     if (refCounts) refCounts->assign(slots + 1, 0);
     uint32_t limit = 1;
-    std::string_view bytes = out->stored_;
+    std::string_view bytes(reinterpret_cast<const char*>(out->stored_.data()), out->stored_.size());
     // Usually every string is ASCII: then one pass widens them all, and each
     // text starts where its bytes do. Otherwise each is decoded in turn; no
     // code page makes more UTF-16 units than bytes, so the buffer never moves
@@ -175,7 +181,7 @@ bool decodeStringPool(std::span<const uint8_t> pool, std::span<const uint8_t> da
         offset += len;
         if (refCounts) (*refCounts)[id] = refs;
     }
-    if (offset != data.size()) return false;
+    if (offset != bytes.size()) return false;
     entries.resize(limit);
     if (refCounts) refCounts->resize(limit);
     const char16_t* texts = ascii ? out->readTexts_.get() : out->texts_.emplace_back(std::move(decoded)).data();
@@ -192,8 +198,16 @@ bool encodeStringPool(const StringPool& pool, std::span<const uint32_t> refCount
     out->pool.clear();
     out->data.clear();
     uint32_t last = 0;  // largest id written
-    for (uint32_t id = 1; id < pool.limit() && id < refCounts.size(); ++id)
-        if (refCounts[id] && pool.valid(id)) last = id;
+    // Room for every byte at once: growing by doubling would copy and touch
+    // about twice the bytes of a large pool.
+    size_t dataBound = 0;
+    for (uint32_t id = 1; id < pool.limit() && id < refCounts.size(); ++id) {
+        if (!refCounts[id] || !pool.valid(id)) continue;
+        last = id;
+        auto stored = pool.storedBytes(id);
+        dataBound += stored ? stored->size() : pool.text(id).size() * 3;
+    }
+    out->data.reserve(dataBound);
     out->wideRefs = last > 0xFFFF;
     uint32_t header = pool.codepage | (out->wideRefs ? 0x80000000u : 0);
     for (int i = 0; i < 4; ++i) out->pool.push_back(uint8_t(header >> (8 * i)));

@@ -47,8 +47,8 @@ public:
     std::optional<std::string_view> storedBytes(uint32_t id) const;
 
 private:
-    friend bool decodeStringPool(std::span<const uint8_t>, std::span<const uint8_t>, StringPool*, bool*,
-                                 std::vector<uint32_t>*);
+    friend bool decodeStringPoolKeeping(std::span<const uint8_t>, std::vector<uint8_t>, StringPool*, bool*,
+                                        std::vector<uint32_t>*);
 
     static constexpr uint32_t kNotStored = UINT32_MAX;
     struct Entry {
@@ -74,7 +74,7 @@ private:
     // elements in place), so the views in entries_ stay valid.
     std::unique_ptr<char16_t[]> readTexts_;
     std::deque<std::u16string> texts_;
-    std::string stored_;          // _StringData as read
+    std::vector<uint8_t> stored_;  // _StringData as read
     unsigned storedCodepage_ = 0;  // the code page stored_ is in
     // Ids by text, open addressing: each slot holds an id in its low half
     // (0: empty) and the text's hash in its high half, so that a probe rarely
@@ -89,6 +89,10 @@ private:
 // holes; 0xFFFF stands for that many or more).
 bool decodeStringPool(std::span<const uint8_t> pool, std::span<const uint8_t> data, StringPool* out,
                       bool* wideRefs, std::vector<uint32_t>* refCounts = nullptr);
+// The same, the pool keeping `data` itself as the bytes read instead of a
+// copy: _StringData is the largest stream most packages open with.
+bool decodeStringPoolKeeping(std::span<const uint8_t> pool, std::vector<uint8_t> data, StringPool* out,
+                             bool* wideRefs, std::vector<uint32_t>* refCounts = nullptr);
 
 struct EncodedPool {
     std::vector<uint8_t> pool;

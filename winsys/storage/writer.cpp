@@ -19,7 +19,9 @@ namespace {
 using namespace format;
 
 constexpr uint64_t kVersion3Limit = uint64_t(1) << 31;  // older readers stop at 2 GB
-constexpr size_t kBufferSize = size_t(1) << 20;
+// Small enough to cost few fresh pages in a short-lived process, large
+// enough that the system calls do not show.
+constexpr size_t kBufferSize = size_t(256) << 10;
 
 class Output {
 public:
