@@ -39,7 +39,7 @@ UINT exportObjects(Database& db, std::u16string_view name, const std::string& fo
     if (objectColumns.empty()) return ERROR_SUCCESS;
     const std::string tableFolder = folder + "/" + winsys::text::toUtf8(t->name);
     bool made = false;
-    for (const auto& [key, row] : t->rows) {
+    for (const auto& row : t->rows) {
         for (size_t c : objectColumns) {
             if (!row.cells[c]) continue;
             const std::u16string stream = db.objectStreamName(*t, row.cells);

@@ -1,15 +1,20 @@
 // Building and maintaining the per-column equality indexes.
 #include "column_index.h"
 
-#include "database.h"
 
 namespace winsys::msi {
 
-const ColumnIndexes::Keys& ColumnIndexes::lookup(const std::map<Cells, Row>& rows, size_t column, uint32_t cell) {
+const ColumnIndexes::Keys& ColumnIndexes::lookup(const RowStore& rows, std::span<const size_t> keyColumns,
+                                                 size_t column, uint32_t cell) {
     static const Keys none;
     auto [it, fresh] = byColumn_.try_emplace(column);
-    if (fresh)
-        for (const auto& [key, row] : rows) it->second[row.cells[column]].insert(key);
+    if (fresh) {
+        Cells key(keyColumns.size());
+        for (const Row& row : rows) {
+            for (size_t i = 0; i < keyColumns.size(); ++i) key[i] = row.cells[keyColumns[i]];
+            it->second[row.cells[column]].insert(key);
+        }
+    }
     auto hit = it->second.find(cell);
     return hit == it->second.end() ? none : hit->second;
 }

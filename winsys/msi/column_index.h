@@ -7,20 +7,20 @@
 #include <cstdint>
 #include <map>
 #include <set>
+#include <span>
 #include <unordered_map>
 
+#include "row_store.h"
 #include "table_codec.h"
 
 namespace winsys::msi {
-
-struct Row;
 
 class ColumnIndexes {
 public:
     using Keys = std::set<Cells>;  // in the table's key order
 
     // Keys of the rows of `rows` whose cell in `column` is `cell`.
-    const Keys& lookup(const std::map<Cells, Row>& rows, size_t column, uint32_t cell);
+    const Keys& lookup(const RowStore& rows, std::span<const size_t> keyColumns, size_t column, uint32_t cell);
 
     void added(const Cells& key, const Cells& cells);
     void removed(const Cells& key, const Cells& cells);

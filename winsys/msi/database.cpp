@@ -47,7 +47,7 @@ void forEachStoredString(const Table& t, Use use) {
     for (size_t c = 0; c < t.columns.size(); ++c)
         if (isStringType(t.columns[c].type) && !isTemporaryType(t.columns[c].type)) strings.push_back(c);
     if (strings.empty()) return;
-    for (const auto& [key, row] : t.rows) {
+    for (const Row& row : t.rows) {
         if (row.temporary) continue;
         for (size_t c : strings)
             if (row.cells[c]) use(row.cells[c]);
@@ -121,10 +121,10 @@ std::optional<size_t> Table::columnIndex(std::u16string_view column) const {
 }
 
 void Table::eraseRow(const Cells& key) {
-    auto it = rows.find(key);
-    if (it == rows.end()) return;
-    indexes.removed(key, it->second.cells);
-    rows.erase(it);
+    const Row* row = findRow(key);
+    if (!row) return;
+    indexes.removed(key, row->cells);
+    rows.erase(keyColumns, key);
 }
 
 size_t Table::persistentColumnCount() const {
@@ -252,13 +252,18 @@ UINT Database::loadRows(Table& table) {
     std::vector<uint8_t> bytes;
     if (FAILED(file_->readStream(table.streamEntry, &bytes))) return ERROR_FUNCTION_FAILED;
     std::vector<uint16_t> types;
-    for (const Column& c : table.columns) types.push_back(c.type);
+    size_t narrowWidth = 0;
+    for (const Column& c : table.columns) {
+        types.push_back(c.type);
+        narrowWidth += cellWidth(c.type, false);
+    }
+    if (narrowWidth) table.rows.reserve(bytes.size() / narrowWidth);
     bool valid = forEachStoredRow(bytes, types, wideRefs_, [&](Cells&& cells) {
         for (size_t c = 0; c < cells.size(); ++c)
             if (isStringType(types[c]) && !pool.valid(cells[c])) return false;
-        Cells key = table.keyOf(cells);
         // Streams keep their rows in key order: each row then goes at the end.
-        table.rows.emplace_hint(table.rows.end(), std::move(key), Row{std::move(cells), false});
+        // A second row with the same key is dropped, as it always was.
+        table.addRow(std::move(cells), false);
         return true;
     });
     if (!valid) {
@@ -336,7 +341,7 @@ UINT Database::dropTable(std::u16string_view name) {
     bool hasObjects = std::any_of(t->columns.begin(), t->columns.end(),
                                   [](const Column& c) { return isBinaryType(c.type); });
     if (hasObjects) {
-        for (const auto& [key, row] : t->rows) {
+        for (const Row& row : t->rows) {
             for (size_t c = 0; c < t->columns.size(); ++c)
                 if (isBinaryType(t->columns[c].type) && row.cells[c]) removeStream(objectStreamName(*t, row.cells));
         }
@@ -357,7 +362,7 @@ UINT Database::addColumn(Table& t, Column column) {
     t.columns.insert(t.columns.begin() + at, std::move(column));
     for (size_t& k : t.keyColumns)
         if (k >= at) ++k;
-    for (auto& [key, row] : t.rows) row.cells.insert(row.cells.begin() + at, 0);
+    for (Row& row : t.rows) row.cells.insert(row.cells.begin() + at, 0);
     t.indexes.clear();
     if (t.temporary && !isTemporaryType(t.columns[at].type)) t.temporary = false;
     ++schemaVersion_;
@@ -367,36 +372,32 @@ UINT Database::addColumn(Table& t, Column column) {
 UINT Database::insertRow(Table& t, Cells cells, bool temporary) {
     if (!temporary && !t.temporary && !writable()) return ERROR_ACCESS_DENIED;
     Cells key = t.keyOf(cells);
-    if (t.rows.count(key)) return ERROR_FUNCTION_FAILED;
+    if (t.hasRow(key)) return ERROR_FUNCTION_FAILED;
     markChanged(t);
-    auto [it, inserted] = t.rows.try_emplace(std::move(key));
-    it->second.cells = std::move(cells);
-    it->second.temporary = temporary || t.temporary;
-    t.indexes.added(it->first, it->second.cells);
+    Row* row = t.addRow(std::move(cells), temporary || t.temporary);
+    t.indexes.added(key, row->cells);
     return ERROR_SUCCESS;
 }
 
 UINT Database::updateRow(Table& t, const Cells& key, const Cells& cells) {
-    auto it = t.rows.find(key);
-    if (it == t.rows.end()) return ERROR_FUNCTION_FAILED;
-    if (!it->second.temporary && !t.temporary && !writable()) return ERROR_ACCESS_DENIED;
+    Row* row = t.findRow(key);
+    if (!row) return ERROR_FUNCTION_FAILED;
+    if (!row->temporary && !t.temporary && !writable()) return ERROR_ACCESS_DENIED;
     if (t.keyOf(cells) != key) return ERROR_FUNCTION_FAILED;
     markChanged(t);
-    t.indexes.changed(key, it->second.cells, cells);
-    it->second.cells = cells;
+    t.indexes.changed(key, row->cells, cells);
+    row->cells = cells;
     return ERROR_SUCCESS;
 }
 
 UINT Database::deleteRow(Table& t, const Cells& key) {
-    auto it = t.rows.find(key);
-    if (it == t.rows.end()) return ERROR_FUNCTION_FAILED;
-    if (!it->second.temporary && !t.temporary && !writable()) return ERROR_ACCESS_DENIED;
+    const Row* row = t.findRow(key);
+    if (!row) return ERROR_FUNCTION_FAILED;
+    if (!row->temporary && !t.temporary && !writable()) return ERROR_ACCESS_DENIED;
     markChanged(t);
     for (size_t c = 0; c < t.columns.size(); ++c)
-        if (isBinaryType(t.columns[c].type) && it->second.cells[c])
-            removeStream(objectStreamName(t, it->second.cells));
-    t.indexes.removed(it->first, it->second.cells);
-    t.rows.erase(it);
+        if (isBinaryType(t.columns[c].type) && row->cells[c]) removeStream(objectStreamName(t, row->cells));
+    t.eraseRow(key);
     return ERROR_SUCCESS;
 }
 
@@ -572,7 +573,7 @@ UINT Database::commit() {
             }
         std::vector<const Cells*> ptrs;
         ptrs.reserve(t->rows.size());
-        for (const auto& [key, row] : t->rows)
+        for (const Row& row : t->rows)
             if (!row.temporary) ptrs.push_back(&row.cells);
         if (ptrs.empty()) {
             drop(t->name);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "column_index.h"
+#include "row_store.h"
 #include "storage/compound_file.h"
 #include "string_pool.h"
 #include "table_codec.h"
@@ -30,16 +31,11 @@ struct Column {
     uint16_t type = 0;
 };
 
-struct Row {
-    Cells cells;
-    bool temporary = false;
-};
-
 struct Table {
     std::u16string name;
     std::vector<Column> columns;
     std::vector<size_t> keyColumns;
-    std::map<Cells, Row> rows;  // by stored key cells: the order the format keeps
+    RowStore rows;  // by stored key cells: the order the format keeps
     StringPool* pool = nullptr;
     bool temporary = false;     // every column temporary: never written
     int holds = 0;
@@ -56,6 +52,12 @@ struct Table {
     Cells keyOf(const Cells& cells) const;
     std::optional<size_t> columnIndex(std::u16string_view column) const;
     size_t persistentColumnCount() const;
+    Row* findRow(const Cells& key) { return rows.find(keyColumns, key); }
+    const Row* findRow(const Cells& key) const { return rows.find(keyColumns, key); }
+    bool hasRow(const Cells& key) const { return findRow(key) != nullptr; }
+    // Adds a row as it is, nullptr when its key is taken: no checks, and the
+    // column indexes are the caller's to update (Database::insertRow does).
+    Row* addRow(Cells cells, bool temporary) { return rows.insert(keyColumns, std::move(cells), temporary); }
     // Removes a row without the checks and stream clean-up of deleteRow.
     void eraseRow(const Cells& key);
 };

@@ -122,7 +122,7 @@ UINT exportTable(Database& db, std::u16string_view name, std::u16string* out) {
     *out += u"\r\n" + t->name;
     for (size_t k : t->keyColumns) *out += u"\t" + t->columns[k].name;
     *out += u"\r\n";
-    for (const auto& [key, row] : t->rows) {
+    for (const auto& row : t->rows) {
         for (size_t c = 0; c < t->columns.size(); ++c) {
             if (c) out->push_back(u'\t');
             uint32_t cell = row.cells[c];
@@ -356,7 +356,7 @@ UINT importTable(Database& db, std::u16string_view text, const std::string& fold
             }
         }
         Cells key = t->keyOf(cells);
-        if (t->rows.count(key)) {
+        if (t->hasRow(key)) {
             if (UINT e = db.updateRow(*t, key, cells)) return e;
         } else if (UINT e = db.insertRow(*t, cells, false)) {
             return e;

@@ -9,10 +9,10 @@ UINT views::applyDelete(Database& db, Source& s, const Cells& key) {
     case SourceKind::User: return db.deleteRow(t, key);
     case SourceKind::Streams:
     case SourceKind::Storages: {
-        if (!t.rows.count(key)) return ERROR_FUNCTION_FAILED;
+        if (!t.hasRow(key)) return ERROR_FUNCTION_FAILED;
         std::u16string_view name = t.pool->text(key[0]);
         if (UINT r = s.kind == SourceKind::Streams ? db.removeStream(name) : db.removeStorage(name)) return r;
-        t.rows.erase(key);
+        t.eraseRow(key);
         return ERROR_SUCCESS;
     }
     default: return ERROR_FUNCTION_FAILED;

@@ -20,7 +20,7 @@ UINT views::applyInsert(Database& db, Source& s, Cells cells, const std::vector<
     case SourceKind::Storages: {
         std::u16string_view name = t.pool->text(cells[0]);
         if (name.empty()) return ERROR_INVALID_DATA;
-        if (t.rows.count(Cells{cells[0]})) return ERROR_FUNCTION_FAILED;
+        if (t.hasRow(Cells{cells[0]})) return ERROR_FUNCTION_FAILED;
         const Field* f = objects.size() > 1 ? objects[1] : nullptr;
         UINT r;
         if (s.kind == SourceKind::Streams)
@@ -29,7 +29,7 @@ UINT views::applyInsert(Database& db, Source& s, Cells cells, const std::vector<
             r = storageFromField(db, name, f);
         if (r) return r;
         cells[1] = 1;
-        t.rows.emplace(Cells{cells[0]}, Row{cells, false});
+        t.addRow(std::move(cells), false);
         return ERROR_SUCCESS;
     }
     default: return ERROR_FUNCTION_FAILED;

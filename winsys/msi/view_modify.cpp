@@ -44,8 +44,7 @@ UINT View::modify(ModifyMode mode, Record& rec) {
     };
     auto current = [&]() -> const Row* {
         if (!fetched) return nullptr;
-        auto it = t.rows.find(rec.origin.keys[0]);
-        return it == t.rows.end() ? nullptr : &it->second;
+        return t.findRow(rec.origin.keys[0]);
     };
     errorCode_ = 0;
     errorColumn_.clear();
@@ -72,17 +71,17 @@ UINT View::modify(ModifyMode mode, Record& rec) {
         Cells cells(t.columns.size(), 0);
         if (UINT r = fill(cells)) return r;
         Cells key = t.keyOf(cells);
-        auto it = t.rows.find(key);
-        if (it == t.rows.end()) {
+        const Row* existing = t.findRow(key);
+        if (!existing) {
             if (UINT r = checkRequired(cells)) return r;
             return applyInsert(*db_, src, std::move(cells), objects, false);
         }
         if (mode == ModifyMode::Merge) {
             for (const Selected& sel : selected_)
-                if (it->second.cells[sel.column] != cells[sel.column]) return ERROR_FUNCTION_FAILED;
+                if (existing->cells[sel.column] != cells[sel.column]) return ERROR_FUNCTION_FAILED;
             return ERROR_SUCCESS;
         }
-        Cells merged = it->second.cells;
+        Cells merged = existing->cells;
         if (UINT r = fill(merged)) return r;
         if (UINT r = checkRequired(merged)) return r;
         return applyUpdate(*db_, src, key, merged, objects);
@@ -95,7 +94,7 @@ UINT View::modify(ModifyMode mode, Record& rec) {
         if (UINT r = checkRequired(cells)) return r;
         Cells key = t.keyOf(cells);
         if (key == rec.origin.keys[0]) return applyUpdate(*db_, src, key, cells, objects);
-        if (t.rows.count(key)) return ERROR_FUNCTION_FAILED;
+        if (t.hasRow(key)) return ERROR_FUNCTION_FAILED;
         bool temporary = row->temporary;
         // Data of OBJECT cells not in the view moves with the row.
         std::vector<Field> kept(t.columns.size());
@@ -135,9 +134,9 @@ UINT View::modify(ModifyMode mode, Record& rec) {
             }
         }
         Cells key = t.keyOf(cells);
-        auto it = t.rows.find(key);
-        if (it == t.rows.end()) return ERROR_FUNCTION_FAILED;
-        refill(it->second.cells);
+        const Row* found = t.findRow(key);
+        if (!found) return ERROR_FUNCTION_FAILED;
+        refill(found->cells);
         rec.origin = {serial_, execution_, {key}};
         for (size_t i = 0; i < results_.size(); ++i)
             if (results_[i][0] == key) { cursor_ = i + 1; break; }
@@ -147,7 +146,7 @@ UINT View::modify(ModifyMode mode, Record& rec) {
         if (!keysSelected) return ERROR_SUCCESS;
         Cells cells(t.columns.size(), 0);
         if (UINT r = fill(cells)) return r;
-        if (t.rows.count(t.keyOf(cells))) {
+        if (t.hasRow(t.keyOf(cells))) {
             errorCode_ = kDuplicateKey;
             errorColumn_ = t.columns[t.keyColumns[0]].name;
             return ERROR_INVALID_DATA;

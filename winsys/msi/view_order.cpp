@@ -11,7 +11,7 @@ namespace winsys::msi::views {
 namespace {
 
 const Cells& cellsOf(const Sources& sources, const ResultRow& keys, size_t source) {
-    return sources[source]->table->rows.find(keys[source])->second.cells;
+    return sources[source]->table->findRow(keys[source])->cells;
 }
 
 }  // namespace

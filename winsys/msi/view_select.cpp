@@ -13,11 +13,13 @@ UINT View::runSelect() {
         for (Cells& k : matchingKeys(sources_, where.get())) results_.push_back({std::move(k)});
     } else {
         std::vector<const Cells*> rows(2);
-        for (const auto& [k0, r0] : sources_[0]->table->rows) {
+        const Table& t0 = *sources_[0]->table;
+        const Table& t1 = *sources_[1]->table;
+        for (const Row& r0 : t0.rows) {
             rows[0] = &r0.cells;
-            for (const auto& [k1, r1] : sources_[1]->table->rows) {
+            for (const Row& r1 : t1.rows) {
                 rows[1] = &r1.cells;
-                if (evaluate(where.get(), sources_, rows)) results_.push_back({k0, k1});
+                if (evaluate(where.get(), sources_, rows)) results_.push_back({t0.keyOf(r0.cells), t1.keyOf(r1.cells)});
             }
         }
     }
@@ -32,9 +34,9 @@ UINT View::fetch(std::unique_ptr<Record>* out) {
         const auto& keys = results_[cursor_++];
         std::vector<const Cells*> rows;
         for (size_t i = 0; i < sources_.size(); ++i) {
-            auto it = sources_[i]->table->rows.find(keys[i]);
-            if (it == sources_[i]->table->rows.end()) break;
-            rows.push_back(&it->second.cells);
+            const Row* row = sources_[i]->table->findRow(keys[i]);
+            if (!row) break;
+            rows.push_back(&row->cells);
         }
         if (rows.size() != sources_.size()) continue;  // deleted since
         auto rec = std::make_unique<Record>(unsigned(selected_.size()));

@@ -10,6 +10,10 @@
 namespace winsys::msi {
 namespace views {
 
+// Key columns of the virtual tables, which get theirs only once filled.
+constexpr size_t kFirstColumn[] = {0};
+constexpr size_t kFirstTwoColumns[] = {0, 1};
+
 void buildVirtual(Source& s, Database& db) {
     Table& t = s.local;
     t = Table();
@@ -20,10 +24,7 @@ void buildVirtual(Source& s, Database& db) {
     switch (s.kind) {
     case SourceKind::Tables:
         add(u"Name", 0x2D40);
-        for (const auto& name : db.tableNames()) {
-            Cells cells{s.localPool.intern(name)};
-            t.rows.emplace(cells, Row{cells, false});
-        }
+        for (const auto& name : db.tableNames()) t.rows.insert(kFirstColumn, Cells{s.localPool.intern(name)}, false);
         break;
     case SourceKind::Columns:
         add(u"Table", 0x2D40);
@@ -36,7 +37,7 @@ void buildVirtual(Source& s, Database& db) {
             for (size_t i = 0; i < user->columns.size(); ++i) {
                 Cells cells{s.localPool.intern(name), encodeShort(int(i + 1)),
                             s.localPool.intern(user->columns[i].name), encodeShort(int16_t(user->columns[i].type))};
-                t.rows.emplace(Cells{cells[0], cells[1]}, Row{cells, false});
+                t.rows.insert(kFirstTwoColumns, std::move(cells), false);
             }
         }
         break;
@@ -44,10 +45,8 @@ void buildVirtual(Source& s, Database& db) {
     case SourceKind::Storages:
         add(u"Name", 0x2D3E);
         add(u"Data", 0x1900);
-        for (const auto& name : s.kind == SourceKind::Streams ? db.streamNames() : db.storageNames()) {
-            Cells cells{s.localPool.intern(name), 1};
-            t.rows.emplace(Cells{cells[0]}, Row{cells, false});
-        }
+        for (const auto& name : s.kind == SourceKind::Streams ? db.streamNames() : db.storageNames())
+            t.rows.insert(kFirstColumn, Cells{s.localPool.intern(name), 1}, false);
         break;
     case SourceKind::User: break;
     }

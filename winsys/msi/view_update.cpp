@@ -9,11 +9,11 @@ namespace winsys::msi {
 UINT views::applyUpdate(Database& db, Source& s, const Cells& key, const Cells& cells,
                         const std::vector<const Field*>& objects) {
     Table& t = *s.table;
-    auto it = t.rows.find(key);
-    if (it == t.rows.end()) return ERROR_FUNCTION_FAILED;
+    const Row* row = t.findRow(key);
+    if (!row) return ERROR_FUNCTION_FAILED;
     switch (s.kind) {
     case SourceKind::User: {
-        Cells previous = it->second.cells;
+        Cells previous = row->cells;
         if (UINT r = db.updateRow(t, key, cells)) return r;
         return writeObjects(db, t, cells, objects, &previous);
     }
@@ -43,7 +43,7 @@ UINT View::runUpdate() {
     std::vector<Field> values;
     for (const auto& [c, v] : s.assignments) values.push_back(operandField(v, parameters_));
     for (const Cells& key : matchingKeys(sources_, where.get())) {
-        Cells cells = t.rows.find(key)->second.cells;
+        Cells cells = t.findRow(key)->cells;
         std::vector<const Field*> objects;
         if (UINT r = setStatementCells(src, selected_, values, &cells, &objects)) return r;
         if (UINT r = applyUpdate(*db_, src, key, cells, objects)) return r;

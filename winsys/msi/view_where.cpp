@@ -175,12 +175,12 @@ std::optional<std::set<Cells>> candidates(Table& t, const Compiled* c) {
     }
     case sql::Expr::Kind::IsNull:
         if (c->a.source != 0) return std::nullopt;
-        return t.indexes.lookup(t.rows, c->a.column, 0);
+        return t.indexes.lookup(t.rows, t.keyColumns, c->a.column, 0);
     case sql::Expr::Kind::Compare: {
         if (c->op != sql::CompareOp::Equal || c->bIsColumn || c->a.source != 0) return std::nullopt;
         uint32_t cell = 0;
         switch (cellFor(t, c->a.column, c->literal, &cell)) {
-        case Probe::Cell: return t.indexes.lookup(t.rows, c->a.column, cell);
+        case Probe::Cell: return t.indexes.lookup(t.rows, t.keyColumns, c->a.column, cell);
         case Probe::None: return std::set<Cells>();
         case Probe::Scan: return std::nullopt;
         }
@@ -224,21 +224,21 @@ std::vector<Cells> matchingKeys(const Sources& sources, const Compiled* where) {
         if (evaluate(where, sources, rows)) keys.push_back(k);
     };
     if (indexed) {
-        auto it = t.rows.find(key);
-        if (it != t.rows.end()) consider(it->first, it->second.cells);
+        if (const Row* row = t.findRow(key)) consider(key, row->cells);
         return keys;
     }
     // Virtual tables are rebuilt for every execution: an index would not pay.
     if (sources[0]->kind == SourceKind::User) {
         if (auto found = candidates(t, where)) {
-            for (const Cells& k : *found) {
-                auto it = t.rows.find(k);
-                if (it != t.rows.end()) consider(it->first, it->second.cells);
-            }
+            for (const Cells& k : *found)
+                if (const Row* row = t.findRow(k)) consider(k, row->cells);
             return keys;
         }
     }
-    for (const auto& [k, row] : t.rows) consider(k, row.cells);
+    for (const Row& row : t.rows) {
+        rows[0] = &row.cells;
+        if (evaluate(where, sources, rows)) keys.push_back(t.keyOf(row.cells));
+    }
     return keys;
 }
 

@@ -273,7 +273,7 @@ private:
         if (!p->create) {
             Table* t = db_.table(name);
             keys.reserve(t->rows.size());
-            for (const auto& [key, row] : t->rows) {
+            for (const auto& row : t->rows) {
                 std::u16string k;
                 for (size_t c : t->keyColumns) appendKeyText(k, t->columns[c].type, row.cells[c], db_.pool);
                 keys.insert(std::move(k));
@@ -354,9 +354,9 @@ private:
                 if ((r = db_.deleteRow(*t, key))) return r;
                 continue;
             } else {
-                auto it = t->rows.find(key);
-                if (it == t->rows.end()) return ERROR_FUNCTION_FAILED;
-                Cells old = it->second.cells;
+                const auto* row = t->findRow(key);
+                if (!row) return ERROR_FUNCTION_FAILED;
+                Cells old = row->cells;
                 cells = toDatabase(p, op, t->columns.size(), &old);
                 // Every binary cell of a row shares the row's one stream: it
                 // goes when the last of them becomes null.

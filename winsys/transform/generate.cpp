@@ -146,7 +146,7 @@ void addNewTable(Builder& b, Database& changed, const Table& t) {
     }
     TableRecords records{t.name, {}, {}};
     for (size_t i = 0; i < n; ++i) records.types.push_back(t.columns[i].type);
-    for (const auto& [key, row] : t.rows)
+    for (const auto& row : t.rows)
         if (!row.temporary) addInsert(b, records, changed, t, row.cells);
     b.rows.push_back(std::move(records));
 }
@@ -173,11 +173,11 @@ UINT diffTable(Builder& b, Database& changed, const Table& ct, Database& referen
 
     std::unordered_map<std::u16string, const Row*> before;
     before.reserve(rt.rows.size());
-    for (const auto& [key, row] : rt.rows)
+    for (const auto& row : rt.rows)
         if (!row.temporary) before.emplace(keyText(rt, row.cells), &row);
     std::unordered_set<std::u16string> kept;
     kept.reserve(ct.rows.size());
-    for (const auto& [key, row] : ct.rows) {
+    for (const auto& row : ct.rows) {
         if (row.temporary) continue;
         std::u16string k = keyText(ct, row.cells);
         auto it = before.find(k);
@@ -214,7 +214,7 @@ UINT diffTable(Builder& b, Database& changed, const Table& ct, Database& referen
         for (size_t k : ct.keyColumns) keys |= uint64_t(1) << k;
         out.records.emplace_back(uint16_t(changedColumns), toTransform(b, changed, ct, row.cells, changedColumns | keys));
     }
-    for (const auto& [key, row] : rt.rows)
+    for (const auto& row : rt.rows)
         if (!row.temporary && !kept.count(keyText(rt, row.cells))) addDelete(b, out, reference, rt, row.cells);
     b.rows.push_back(std::move(out));
     return ERROR_SUCCESS;
@@ -238,7 +238,7 @@ void collectObjectNames(Database& db, std::unordered_set<std::u16string>* out) {
         for (size_t i = 0; i < t->columns.size(); ++i)
             if (msi::isBinaryType(t->columns[i].type)) binary.push_back(i);
         if (binary.empty()) continue;
-        for (const auto& [key, row] : t->rows)
+        for (const auto& row : t->rows)
             for (size_t i : binary)
                 if (row.cells[i]) out->insert(db.objectStreamName(*t, row.cells));
     }
@@ -282,8 +282,8 @@ std::u16string propertyOf(Database& db, std::u16string_view name) {
     Table* t = db.table(u"Property");
     auto id = db.pool.find(name);
     if (!t || !id || t->columns.size() < 2 || t->keyColumns.size() != 1) return {};
-    auto it = t->rows.find(Cells{*id});
-    return it == t->rows.end() ? std::u16string() : std::u16string(db.pool.text(it->second.cells[1]));
+    const auto* row = t->findRow(Cells{*id});
+    return row ? std::u16string(db.pool.text(row->cells[1])) : std::u16string();
 }
 
 // Summary information of a transform: what it applies to (template, product

@@ -190,7 +190,7 @@ inline std::string canonical(winsys::msi::Database& db) {
         out += "table " + text(name) + "\n";
         for (const auto& c : t->columns) out += "  column " + text(c.name) + " " + columnTypeText(c.type) + "\n";
         std::vector<std::string> rows;
-        for (const auto& [key, row] : t->rows) {
+        for (const auto& row : t->rows) {
             std::string line = " ";
             for (size_t i = 0; i < t->columns.size(); ++i) {
                 uint16_t type = t->columns[i].type;

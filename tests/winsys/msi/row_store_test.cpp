@@ -1,0 +1,91 @@
+// The row store against an ordered map of the same rows: random inserts,
+// removals, re-inserts and updates in any key order, with multi-column keys
+// whose columns are not the first ones, across the clean-ups of tombstones.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <random>
+
+#include "msi/row_store.h"
+
+using namespace winsys::msi;
+
+namespace {
+
+TEST(RowStore, KeepsRowsInKeyOrderThroughAnyMixOfChanges) {
+    // Key: column 2, then column 0; column 1 is data.
+    const std::vector<size_t> keyColumns = {2, 0};
+    auto keyOf = [&](const Cells& cells) { return Cells{cells[2], cells[0]}; };
+    std::mt19937 random(16);
+    for (int round = 0; round < 20; ++round) {
+        RowStore store;
+        std::map<Cells, Cells> model;
+        // Small key ranges force collisions, re-adds over tombstones and,
+        // with many removals, the compaction of tombstones.
+        const uint32_t range = round % 2 ? 8 : 40;
+        for (int step = 0; step < 3000; ++step) {
+            Cells cells{uint32_t(random() % range), uint32_t(random()), uint32_t(random() % range)};
+            Cells key = keyOf(cells);
+            switch (random() % 4) {
+            case 0:
+            case 1: {
+                bool fresh = !model.count(key);
+                Row* row = store.insert(keyColumns, cells, step % 3 == 0);
+                ASSERT_EQ(row != nullptr, fresh);
+                if (fresh) {
+                    EXPECT_EQ(row->cells, cells);
+                    EXPECT_EQ(row->temporary, step % 3 == 0);
+                    model[key] = cells;
+                }
+                break;
+            }
+            case 2:
+                ASSERT_EQ(store.erase(keyColumns, key), model.erase(key) == 1);
+                break;
+            case 3: {
+                Row* row = store.find(keyColumns, key);
+                auto it = model.find(key);
+                ASSERT_EQ(row != nullptr, it != model.end());
+                if (row) {
+                    ASSERT_EQ(row->cells, it->second);
+                    row->cells[1] = it->second[1] = uint32_t(random());
+                }
+                break;
+            }
+            }
+        }
+        auto same = [&] {
+            ASSERT_EQ(store.size(), model.size());
+            auto expected = model.begin();
+            for (const Row& row : store) {
+                ASSERT_NE(expected, model.end());
+                EXPECT_EQ(row.cells, expected->second);
+                ++expected;
+            }
+            EXPECT_EQ(expected, model.end());
+        };
+        same();
+        // Removing most rows leaves more tombstones than rows: they go, and
+        // the rows and the numbers they freed must still add up.
+        std::vector<Cells> keys;
+        for (const auto& [key, cells] : model) keys.push_back(key);
+        std::shuffle(keys.begin(), keys.end(), random);
+        for (size_t i = 0; i < keys.size() * 9 / 10; ++i) {
+            ASSERT_TRUE(store.erase(keyColumns, keys[i]));
+            model.erase(keys[i]);
+        }
+        same();
+        for (size_t i = 0; i < keys.size() / 2; ++i) {
+            Cells cells{keys[i][1], uint32_t(i), keys[i][0]};
+            ASSERT_NE(store.insert(keyColumns, cells, false), nullptr);
+            model[keys[i]] = cells;
+        }
+        same();
+        store.clear();
+        EXPECT_TRUE(store.empty());
+        EXPECT_EQ(store.begin(), store.end());
+    }
+}
+
+}  // namespace
