@@ -35,6 +35,7 @@ bool isWordChar(char16_t c) {
 
 std::vector<Token> tokenize(std::u16string_view s) {
     std::vector<Token> out;
+    out.reserve(32);  // most statements: one allocation
     size_t i = 0;
     while (true) {
         while (i < s.size() && (s[i] == u' ' || s[i] == u'\t' || s[i] == u'\r' || s[i] == u'\n')) ++i;

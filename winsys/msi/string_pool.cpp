@@ -140,7 +140,6 @@ bool decodeStringPoolKeeping(std::span<const uint8_t> pool, std::vector<uint8_t>
     std::vector<StringPool::Entry>& entries = out->entries_;
     // Sized for the most ids the slots can hold; trimmed to the last one.
     entries.resize(slots + 1);
-    std::vector<uint32_t> textOffsets(slots + 1);  // made into pointers at the end
     if (refCounts) refCounts->assign(slots + 1, 0);
     uint32_t limit = 1;
     std::string_view bytes(reinterpret_cast<const char*>(out->stored_.data()), out->stored_.size());
@@ -150,6 +149,8 @@ bool decodeStringPoolKeeping(std::span<const uint8_t> pool, std::vector<uint8_t>
     // while it fills.
     bool ascii = isAscii(bytes);
     std::u16string decoded;
+    std::vector<uint32_t> textOffsets;  // of decoded texts, made into pointers at the end
+    if (!ascii) textOffsets.resize(slots + 1);
     if (ascii) {
         out->readTexts_ = std::make_unique_for_overwrite<char16_t[]>(bytes.size());
         widenAscii(bytes, out->readTexts_.get());
@@ -177,7 +178,7 @@ bool decodeStringPoolKeeping(std::span<const uint8_t> pool, std::vector<uint8_t>
         entries[id].length = uint32_t(textEnd - textStart);
         entries[id].storedOffset = uint32_t(offset);
         entries[id].storedLength = len;
-        textOffsets[id] = uint32_t(textStart);
+        if (!ascii) textOffsets[id] = uint32_t(textStart);
         offset += len;
         if (refCounts) (*refCounts)[id] = refs;
     }
@@ -186,7 +187,8 @@ bool decodeStringPoolKeeping(std::span<const uint8_t> pool, std::vector<uint8_t>
     if (refCounts) refCounts->resize(limit);
     const char16_t* texts = ascii ? out->readTexts_.get() : out->texts_.emplace_back(std::move(decoded)).data();
     for (uint32_t i = 1; i < entries.size(); ++i)
-        if (entries[i].storedOffset != StringPool::kNotStored) entries[i].text = texts + textOffsets[i];
+        if (entries[i].storedOffset != StringPool::kNotStored)
+            entries[i].text = texts + (ascii ? entries[i].storedOffset : textOffsets[i]);
     out->reserve(entries.size());
     for (uint32_t i = 1; i < entries.size(); ++i)
         if (entries[i].text) out->index(i);

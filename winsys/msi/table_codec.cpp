@@ -6,6 +6,14 @@
 namespace winsys::msi {
 namespace {
 
+// Cells are 2, 3 or 4 bytes, little-endian.
+uint32_t readCell(const uint8_t* at, unsigned width) {
+    uint32_t v = at[0] | (uint32_t(at[1]) << 8);
+    if (width > 2) v |= uint32_t(at[2]) << 16;
+    if (width > 3) v |= uint32_t(at[3]) << 24;
+    return v;
+}
+
 size_t rowWidth(std::span<const uint16_t> types, bool wide) {
     size_t w = 0;
     for (uint16_t t : types) w += cellWidth(t, wide);
@@ -49,9 +57,7 @@ bool forEachStoredRow(std::span<const uint8_t> bytes, std::span<const uint16_t> 
         Cells cells(types.size());
         for (size_t c = 0; c < types.size(); ++c) {
             const uint8_t* at = bytes.data() + starts[c] + r * widths[c];
-            uint32_t v = 0;
-            for (unsigned k = 0; k < widths[c]; ++k) v |= uint32_t(at[k]) << (8 * k);
-            cells[c] = v;
+            cells[c] = readCell(at, widths[c]);
         }
         if (!use(std::move(cells))) return false;
     }
@@ -60,14 +66,18 @@ bool forEachStoredRow(std::span<const uint8_t> bytes, std::span<const uint16_t> 
 
 std::vector<uint8_t> encodeTableStream(std::span<const Cells* const> rows, std::span<const uint16_t> types,
                                        bool wideRefs, std::span<const size_t> columns) {
-    std::vector<uint8_t> out;
-    out.reserve(rows.size() * rowWidth(types, wideRefs));
+    std::vector<uint8_t> out(rows.size() * rowWidth(types, wideRefs));
+    uint8_t* at = out.data();
     for (size_t c = 0; c < types.size(); ++c) {
         unsigned w = cellWidth(types[c], wideRefs);
         size_t cell = columns.empty() ? c : columns[c];
         for (const Cells* row : rows) {
             uint32_t v = (*row)[cell];
-            for (unsigned k = 0; k < w; ++k) out.push_back(uint8_t(v >> (8 * k)));
+            at[0] = uint8_t(v);
+            at[1] = uint8_t(v >> 8);
+            if (w > 2) at[2] = uint8_t(v >> 16);
+            if (w > 3) at[3] = uint8_t(v >> 24);
+            at += w;
         }
     }
     return out;
