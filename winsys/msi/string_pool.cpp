@@ -90,8 +90,8 @@ uint32_t StringPool::intern(std::u16string_view s) {
         id = uint32_t(entries_.size());
         entries_.emplace_back();
     }
-    const std::u16string& kept = texts_.emplace_back(s);
-    entries_[id] = Entry{kept.data(), uint32_t(kept.size())};
+    texts_.emplace_back(s);
+    entries_[id] = Entry{uint32_t(texts_.size() - 1) | kAdded, uint32_t(s.size())};
     index(id);
     return id;
 }
@@ -114,7 +114,7 @@ std::optional<std::string_view> StringPool::storedBytes(uint32_t id) const {
 void StringPool::collectHoles() {
     free_.clear();
     for (uint32_t id = uint32_t(entries_.size()); id-- > 1;)
-        if (!entries_[id].text) free_.push_back(id);
+        if (entries_[id].text == kNoText) free_.push_back(id);
 }
 
 bool decodeStringPool(std::span<const uint8_t> pool, std::span<const uint8_t> data, StringPool* out,
@@ -135,7 +135,7 @@ bool decodeStringPoolKeeping(std::span<const uint8_t> pool, std::vector<uint8_t>
     *wideRefs = (header & 0x80000000u) != 0;
     if (!isSupportedCodepage(out->codepage)) return false;
     size_t slots = (pool.size() - 4) / 4;
-    if (data.size() >= StringPool::kNotStored) return false;  // offsets are 32-bit
+    if (data.size() >= StringPool::kAdded) return false;  // offsets are 31-bit
     out->stored_ = std::move(data);
     std::vector<StringPool::Entry>& entries = out->entries_;
     // Sized for the most ids the slots can hold; trimmed to the last one.
@@ -185,13 +185,13 @@ bool decodeStringPoolKeeping(std::span<const uint8_t> pool, std::vector<uint8_t>
     if (offset != bytes.size()) return false;
     entries.resize(limit);
     if (refCounts) refCounts->resize(limit);
-    const char16_t* texts = ascii ? out->readTexts_.get() : out->texts_.emplace_back(std::move(decoded)).data();
+    out->readBase_ = ascii ? out->readTexts_.get() : out->texts_.emplace_back(std::move(decoded)).data();
     for (uint32_t i = 1; i < entries.size(); ++i)
         if (entries[i].storedOffset != StringPool::kNotStored)
-            entries[i].text = texts + (ascii ? entries[i].storedOffset : textOffsets[i]);
+            entries[i].text = ascii ? entries[i].storedOffset : textOffsets[i];
     out->reserve(entries.size());
     for (uint32_t i = 1; i < entries.size(); ++i)
-        if (entries[i].text) out->index(i);
+        if (entries[i].text != StringPool::kNoText) out->index(i);
     out->collectHoles();
     return true;
 }

@@ -36,9 +36,12 @@ public:
     // Text of an id; "" for 0, holes and unknown ids. The view stays valid
     // as long as the pool.
     std::u16string_view text(uint32_t id) const {
-        return id < entries_.size() ? std::u16string_view(entries_[id].text, entries_[id].length) : std::u16string_view();
+        if (id >= entries_.size() || entries_[id].text == kNoText) return {};
+        const Entry& e = entries_[id];
+        const char16_t* at = e.text & kAdded ? texts_[e.text & ~kAdded].data() : readBase_ + e.text;
+        return std::u16string_view(at, e.length);
     }
-    bool valid(uint32_t id) const { return id == 0 || (id < entries_.size() && entries_[id].text); }
+    bool valid(uint32_t id) const { return id == 0 || (id < entries_.size() && entries_[id].text != kNoText); }
     // One past the largest id.
     uint32_t limit() const { return uint32_t(entries_.size()); }
 
@@ -51,8 +54,13 @@ private:
                                         std::vector<uint32_t>*);
 
     static constexpr uint32_t kNotStored = UINT32_MAX;
+    static constexpr uint32_t kNoText = UINT32_MAX;
+    static constexpr uint32_t kAdded = 0x80000000u;
+    // Sixteen bytes: a package holds tens of thousands of strings.
     struct Entry {
-        const char16_t* text = nullptr;  // null: unused id
+        // Where the text is: kNoText for an unused id, kAdded with the index
+        // of a string added since reading, else an offset into the texts read.
+        uint32_t text = kNoText;
         uint32_t length = 0;
         uint32_t storedOffset = kNotStored;  // into stored_, for texts as read
         uint32_t storedLength = 0;
@@ -71,9 +79,10 @@ private:
     std::vector<Entry> entries_ = std::vector<Entry>(1);  // id 0: the empty string
     // Where texts live: the texts read from a file in one buffer, then each
     // string added later in one of its own. Neither moves (a deque keeps its
-    // elements in place), so the views in entries_ stay valid.
+    // elements in place), so the views handed out stay valid.
     std::unique_ptr<char16_t[]> readTexts_;
     std::deque<std::u16string> texts_;
+    const char16_t* readBase_ = nullptr;  // the texts read: readTexts_ or a decoded string in texts_
     std::vector<uint8_t> stored_;  // _StringData as read
     unsigned storedCodepage_ = 0;  // the code page stored_ is in
     // Ids by text, open addressing: each slot holds an id in its low half

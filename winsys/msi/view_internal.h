@@ -21,8 +21,13 @@ struct View::Source {
     std::u16string name;
     SourceKind kind = SourceKind::User;
     Table* table = nullptr;
-    Table local;
-    StringPool localPool;
+    // A virtual table's rows, made for the statement; user tables need none
+    // (and a statement on one then allocates nothing for it).
+    struct Virtual {
+        Table table;
+        StringPool pool;
+    };
+    std::unique_ptr<Virtual> local;
 };
 
 namespace views {

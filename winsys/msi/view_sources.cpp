@@ -15,16 +15,16 @@ constexpr size_t kFirstColumn[] = {0};
 constexpr size_t kFirstTwoColumns[] = {0, 1};
 
 void buildVirtual(Source& s, Database& db) {
-    Table& t = s.local;
-    t = Table();
-    s.localPool = StringPool();
+    s.local = std::make_unique<Source::Virtual>();
+    Table& t = s.local->table;
+    StringPool& pool = s.local->pool;
     t.name = s.name;
-    t.pool = &s.localPool;
+    t.pool = &pool;
     auto add = [&](std::u16string_view name, uint16_t type) { t.columns.push_back({std::u16string(name), type}); };
     switch (s.kind) {
     case SourceKind::Tables:
         add(u"Name", 0x2D40);
-        for (const auto& name : db.tableNames()) t.rows.insert(kFirstColumn, Cells{s.localPool.intern(name)}, false);
+        for (const auto& name : db.tableNames()) t.rows.insert(kFirstColumn, Cells{pool.intern(name)}, false);
         break;
     case SourceKind::Columns:
         add(u"Table", 0x2D40);
@@ -35,8 +35,8 @@ void buildVirtual(Source& s, Database& db) {
             const Table* user = db.table(name);
             if (!user) continue;
             for (size_t i = 0; i < user->columns.size(); ++i) {
-                Cells cells{s.localPool.intern(name), encodeShort(int(i + 1)),
-                            s.localPool.intern(user->columns[i].name), encodeShort(int16_t(user->columns[i].type))};
+                Cells cells{pool.intern(name), encodeShort(int(i + 1)),
+                            pool.intern(user->columns[i].name), encodeShort(int16_t(user->columns[i].type))};
                 t.rows.insert(kFirstTwoColumns, std::move(cells), false);
             }
         }
@@ -46,7 +46,7 @@ void buildVirtual(Source& s, Database& db) {
         add(u"Name", 0x2D3E);
         add(u"Data", 0x1900);
         for (const auto& name : s.kind == SourceKind::Streams ? db.streamNames() : db.storageNames())
-            t.rows.insert(kFirstColumn, Cells{s.localPool.intern(name), 1}, false);
+            t.rows.insert(kFirstColumn, Cells{pool.intern(name), 1}, false);
         break;
     case SourceKind::User: break;
     }
