@@ -34,6 +34,17 @@ int RowStore::compareAt(std::span<const size_t> keyColumns, size_t position, con
 
 size_t RowStore::lowerBound(std::span<const size_t> keyColumns, const Cells& probe, bool probeIsRow) const {
     size_t lo = 0, hi = order_.size();
+    if (keyColumns.size() == 1 && (probeIsRow || probe.size() == 1)) {
+        // Most tables have a one-column key: compare that cell alone.
+        const size_t k = keyColumns[0];
+        const uint32_t key = probeIsRow ? probe[k] : probe[0];
+        while (lo < hi) {
+            size_t mid = lo + (hi - lo) / 2;
+            if (slots_[order_[mid]].cells[k] < key) lo = mid + 1;
+            else hi = mid;
+        }
+        return lo;
+    }
     while (lo < hi) {
         size_t mid = lo + (hi - lo) / 2;
         if (compareAt(keyColumns, mid, probe, probeIsRow) < 0) lo = mid + 1;
