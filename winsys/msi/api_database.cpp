@@ -48,7 +48,7 @@ UINT openDatabase(const std::optional<std::string>& path, uintptr_t persist, con
 
 bool isModeValue(const void* p) { return reinterpret_cast<uintptr_t>(p) < 0x10000; }
 
-UINT openView(MSIHANDLE hdb, const std::u16string& query, MSIHANDLE* out) {
+UINT openView(MSIHANDLE hdb, std::u16string_view query, MSIHANDLE* out) {
     std::lock_guard lock(apiLock());
     if (!out) return ERROR_INVALID_PARAMETER;
     auto db = handleAs<Database>(hdb);
@@ -136,7 +136,7 @@ MSIDBSTATE WINAPI MsiGetDatabaseState(MSIHANDLE hdb) {
 
 UINT WINAPI MsiDatabaseOpenViewW(MSIHANDLE hdb, LPCWSTR query, MSIHANDLE* out) {
     if (!query) return ERROR_BAD_QUERY_SYNTAX;
-    return openView(hdb, wideOf(query), out);
+    return openView(hdb, std::u16string_view(query), out);
 }
 
 UINT WINAPI MsiDatabaseOpenViewA(MSIHANDLE hdb, LPCSTR query, MSIHANDLE* out) {
