@@ -19,11 +19,13 @@ const ColumnIndexes::Keys& ColumnIndexes::lookup(const RowStore& rows, std::span
     return hit == it->second.end() ? none : hit->second;
 }
 
-void ColumnIndexes::added(const Cells& key, const Cells& cells) {
+void ColumnIndexes::added(const Cells& key, CellView cells) {
     for (auto& [column, index] : byColumn_) index[cells[column]].insert(key);
 }
 
-void ColumnIndexes::removed(const Cells& key, const Cells& cells) {
+void ColumnIndexes::removed(CellView keyCells, CellView cells) {
+    if (byColumn_.empty()) return;
+    const Cells key(keyCells.begin(), keyCells.end());
     for (auto& [column, index] : byColumn_) {
         auto it = index.find(cells[column]);
         if (it == index.end()) continue;
@@ -32,7 +34,7 @@ void ColumnIndexes::removed(const Cells& key, const Cells& cells) {
     }
 }
 
-void ColumnIndexes::changed(const Cells& key, const Cells& before, const Cells& after) {
+void ColumnIndexes::changed(const Cells& key, CellView before, CellView after) {
     for (auto& [column, index] : byColumn_) {
         if (before[column] == after[column]) continue;
         auto it = index.find(before[column]);

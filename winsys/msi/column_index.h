@@ -22,9 +22,9 @@ public:
     // Keys of the rows of `rows` whose cell in `column` is `cell`.
     const Keys& lookup(const RowStore& rows, std::span<const size_t> keyColumns, size_t column, uint32_t cell);
 
-    void added(const Cells& key, const Cells& cells);
-    void removed(const Cells& key, const Cells& cells);
-    void changed(const Cells& key, const Cells& before, const Cells& after);
+    void added(const Cells& key, CellView cells);
+    void removed(CellView key, CellView cells);
+    void changed(const Cells& key, CellView before, CellView after);
     // Forgets every index (the columns moved).
     void clear() { byColumn_.clear(); }
 

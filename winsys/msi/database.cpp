@@ -107,7 +107,7 @@ UINT storageError(HRESULT hr) {
 
 }  // namespace
 
-Cells Table::keyOf(const Cells& cells) const {
+Cells Table::keyOf(CellView cells) const {
     Cells key;
     key.reserve(keyColumns.size());
     for (size_t k : keyColumns) key.push_back(cells[k]);
@@ -120,7 +120,7 @@ std::optional<size_t> Table::columnIndex(std::u16string_view column) const {
     return std::nullopt;
 }
 
-void Table::eraseRow(const Cells& key) {
+void Table::eraseRow(CellView key) {
     const Row* row = findRow(key);
     if (!row) return;
     indexes.removed(key, row->cells);
@@ -257,13 +257,13 @@ UINT Database::loadRows(Table& table) {
         types.push_back(c.type);
         narrowWidth += cellWidth(c.type, false);
     }
-    if (narrowWidth) table.rows.reserve(bytes.size() / narrowWidth);
-    bool valid = forEachStoredRow(bytes, types, wideRefs_, [&](Cells&& cells) {
+    if (narrowWidth) table.rows.reserve(bytes.size() / narrowWidth, types.size());
+    bool valid = forEachStoredRow(bytes, types, wideRefs_, [&](CellView cells) {
         for (size_t c = 0; c < cells.size(); ++c)
             if (isStringType(types[c]) && !pool.valid(cells[c])) return false;
         // Streams keep their rows in key order: each row then goes at the end.
         // A second row with the same key is dropped, as it always was.
-        table.addRow(std::move(cells), false);
+        table.addRow(cells, false);
         return true;
     });
     if (!valid) {
@@ -362,7 +362,7 @@ UINT Database::addColumn(Table& t, Column column) {
     t.columns.insert(t.columns.begin() + at, std::move(column));
     for (size_t& k : t.keyColumns)
         if (k >= at) ++k;
-    for (Row& row : t.rows) row.cells.insert(row.cells.begin() + at, 0);
+    t.rows.insertColumn(at);
     t.indexes.clear();
     if (t.temporary && !isTemporaryType(t.columns[at].type)) t.temporary = false;
     ++schemaVersion_;
@@ -374,7 +374,7 @@ UINT Database::insertRow(Table& t, Cells cells, bool temporary) {
     Cells key = t.keyOf(cells);
     if (t.hasRow(key)) return ERROR_FUNCTION_FAILED;
     markChanged(t);
-    Row* row = t.addRow(std::move(cells), temporary || t.temporary);
+    Row* row = t.addRow(cells, temporary || t.temporary);
     t.indexes.added(key, row->cells);
     return ERROR_SUCCESS;
 }
@@ -383,10 +383,10 @@ UINT Database::updateRow(Table& t, const Cells& key, const Cells& cells) {
     Row* row = t.findRow(key);
     if (!row) return ERROR_FUNCTION_FAILED;
     if (!row->temporary && !t.temporary && !writable()) return ERROR_ACCESS_DENIED;
-    if (t.keyOf(cells) != key) return ERROR_FUNCTION_FAILED;
+    if (cells.size() != row->cells.size() || t.keyOf(cells) != key) return ERROR_FUNCTION_FAILED;
     markChanged(t);
     t.indexes.changed(key, row->cells, cells);
-    row->cells = cells;
+    std::copy(cells.begin(), cells.end(), row->cells.begin());
     return ERROR_SUCCESS;
 }
 
@@ -401,7 +401,7 @@ UINT Database::deleteRow(Table& t, const Cells& key) {
     return ERROR_SUCCESS;
 }
 
-std::u16string Database::objectStreamName(const Table& t, const Cells& row) const {
+std::u16string Database::objectStreamName(const Table& t, CellView row) const {
     std::u16string name = t.name;
     for (size_t k : t.keyColumns) {
         name.push_back(u'.');
@@ -571,10 +571,10 @@ UINT Database::commit() {
                 types.push_back(t->columns[c].type);
                 keep.push_back(c);
             }
-        std::vector<const Cells*> ptrs;
+        std::vector<CellView> ptrs;
         ptrs.reserve(t->rows.size());
         for (const Row& row : t->rows)
-            if (!row.temporary) ptrs.push_back(&row.cells);
+            if (!row.temporary) ptrs.push_back(row.cells);
         if (ptrs.empty()) {
             drop(t->name);
             continue;

@@ -49,17 +49,17 @@ struct Table {
     // changed any other way must clear it.
     ColumnIndexes indexes;
 
-    Cells keyOf(const Cells& cells) const;
+    Cells keyOf(CellView cells) const;
     std::optional<size_t> columnIndex(std::u16string_view column) const;
     size_t persistentColumnCount() const;
-    Row* findRow(const Cells& key) { return rows.find(keyColumns, key); }
-    const Row* findRow(const Cells& key) const { return rows.find(keyColumns, key); }
-    bool hasRow(const Cells& key) const { return findRow(key) != nullptr; }
-    // Adds a row as it is, nullptr when its key is taken: no checks, and the
-    // column indexes are the caller's to update (Database::insertRow does).
-    Row* addRow(Cells cells, bool temporary) { return rows.insert(keyColumns, std::move(cells), temporary); }
+    Row* findRow(CellView key) { return rows.find(keyColumns, key); }
+    const Row* findRow(CellView key) const { return rows.find(keyColumns, key); }
+    bool hasRow(CellView key) const { return findRow(key) != nullptr; }
+    // Adds a copy of a row as it is, nullptr when its key is taken: no checks,
+    // and the column indexes are the caller's to update (Database::insertRow does).
+    Row* addRow(CellView cells, bool temporary) { return rows.insert(keyColumns, cells, temporary); }
     // Removes a row without the checks and stream clean-up of deleteRow.
-    void eraseRow(const Cells& key);
+    void eraseRow(CellView key);
 };
 
 // Names the engine provides itself rather than storing as tables.
@@ -118,7 +118,7 @@ public:
     UINT removeStorage(std::u16string_view name);
 
     // Name of the stream that holds an OBJECT cell of `row`.
-    std::u16string objectStreamName(const Table& table, const Cells& row) const;
+    std::u16string objectStreamName(const Table& table, CellView row) const;
 
     UINT commit();
 

@@ -25,15 +25,15 @@ size_t rowWidth(std::span<const uint16_t> types, bool wide) {
 std::vector<Cells> decodeTableStream(std::span<const uint8_t> bytes, std::span<const uint16_t> types,
                                      bool wideRefs) {
     std::vector<Cells> rows;
-    forEachStoredRow(bytes, types, wideRefs, [&](Cells&& cells) {
-        rows.push_back(std::move(cells));
+    forEachStoredRow(bytes, types, wideRefs, [&](CellView cells) {
+        rows.emplace_back(cells.begin(), cells.end());
         return true;
     });
     return rows;
 }
 
 bool forEachStoredRow(std::span<const uint8_t> bytes, std::span<const uint16_t> types, bool wideRefs,
-                      const std::function<bool(Cells&&)>& use) {
+                      const std::function<bool(CellView)>& use) {
     size_t width = rowWidth(types, wideRefs);
     if (width == 0) return true;
     if (wideRefs && bytes.size() % width != 0) {
@@ -53,26 +53,33 @@ bool forEachStoredRow(std::span<const uint8_t> bytes, std::span<const uint16_t> 
         starts[c] = offset;
         offset += widths[c] * count;
     }
+    Cells cells(types.size());
     for (size_t r = 0; r < count; ++r) {
-        Cells cells(types.size());
         for (size_t c = 0; c < types.size(); ++c) {
             const uint8_t* at = bytes.data() + starts[c] + r * widths[c];
             cells[c] = readCell(at, widths[c]);
         }
-        if (!use(std::move(cells))) return false;
+        if (!use(cells)) return false;
     }
     return true;
 }
 
 std::vector<uint8_t> encodeTableStream(std::span<const Cells* const> rows, std::span<const uint16_t> types,
                                        bool wideRefs, std::span<const size_t> columns) {
+    std::vector<CellView> views(rows.size());
+    for (size_t i = 0; i < rows.size(); ++i) views[i] = *rows[i];
+    return encodeTableStream(std::span<const CellView>(views), types, wideRefs, columns);
+}
+
+std::vector<uint8_t> encodeTableStream(std::span<const CellView> rows, std::span<const uint16_t> types,
+                                       bool wideRefs, std::span<const size_t> columns) {
     std::vector<uint8_t> out(rows.size() * rowWidth(types, wideRefs));
     uint8_t* at = out.data();
     for (size_t c = 0; c < types.size(); ++c) {
         unsigned w = cellWidth(types[c], wideRefs);
         size_t cell = columns.empty() ? c : columns[c];
-        for (const Cells* row : rows) {
-            uint32_t v = (*row)[cell];
+        for (CellView row : rows) {
+            uint32_t v = row[cell];
             at[0] = uint8_t(v);
             at[1] = uint8_t(v >> 8);
             if (w > 2) at[2] = uint8_t(v >> 16);

@@ -10,6 +10,8 @@
 namespace winsys::msi {
 
 using Cells = std::vector<uint32_t>;
+// The cells of a row wherever they are kept.
+using CellView = std::span<const uint32_t>;
 
 // Decodes `bytes` into rows of `types.size()` cells. Trailing bytes that do
 // not make a whole row are ignored. A stream written with 2-byte string
@@ -17,12 +19,15 @@ using Cells = std::vector<uint32_t>;
 std::vector<Cells> decodeTableStream(std::span<const uint8_t> bytes, std::span<const uint16_t> types,
                                      bool wideRefs);
 // The same rows handed to `use` one at a time, in stream order, without
-// gathering them first; stops at the first row `use` returns false for.
+// gathering them first (the view is valid during the call only); stops at the
+// first row `use` returns false for.
 bool forEachStoredRow(std::span<const uint8_t> bytes, std::span<const uint16_t> types, bool wideRefs,
-                      const std::function<bool(Cells&&)>& use);
+                      const std::function<bool(CellView)>& use);
 
 // `columns`, when given, names the cell of each row that goes into each
 // stored column (temporary columns are skipped that way).
+std::vector<uint8_t> encodeTableStream(std::span<const CellView> rows, std::span<const uint16_t> types,
+                                       bool wideRefs, std::span<const size_t> columns = {});
 std::vector<uint8_t> encodeTableStream(std::span<const Cells* const> rows, std::span<const uint16_t> types,
                                        bool wideRefs, std::span<const size_t> columns = {});
 

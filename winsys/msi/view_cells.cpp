@@ -60,7 +60,7 @@ UINT fieldToCell(Table& t, size_t column, const Field& f, uint32_t* cell) {
     return ERROR_SUCCESS;
 }
 
-bool missingRequired(const Table& t, const Cells& cells, std::u16string* column) {
+bool missingRequired(const Table& t, CellView cells, std::u16string* column) {
     for (size_t c = 0; c < t.columns.size(); ++c)
         if (!isNullableType(t.columns[c].type) && cells[c] == 0) {
             if (column) *column = t.columns[c].name;
@@ -69,7 +69,7 @@ bool missingRequired(const Table& t, const Cells& cells, std::u16string* column)
     return false;
 }
 
-Field cellToField(Database& db, const Source& s, size_t column, const Cells& cells) {
+Field cellToField(Database& db, const Source& s, size_t column, CellView cells) {
     Field f;
     const Table& t = *s.table;
     uint16_t type = t.columns[column].type;

@@ -67,7 +67,7 @@ struct Compiled {
 // nullptr for an absent clause, which every row satisfies.
 std::unique_ptr<Compiled> compileWhere(const sql::Expr* e, const Sources& sources,
                                        const std::vector<Field>& parameters);
-bool evaluate(const Compiled* e, const Sources& sources, const std::vector<const Cells*>& rows);
+bool evaluate(const Compiled* e, const Sources& sources, const std::vector<CellView>& rows);
 // Keys of the matching rows of the first source, in key order.
 std::vector<Cells> matchingKeys(const Sources& sources, const Compiled* where);
 
@@ -79,9 +79,9 @@ void keepDistinct(const Sources& sources, const std::vector<Selected>& selected,
 // Field <-> cell conversions.
 bool parseInteger(std::u16string_view s, int32_t* out);
 UINT fieldToCell(Table& t, size_t column, const Field& f, uint32_t* cell);
-Field cellToField(Database& db, const Source& s, size_t column, const Cells& cells);
+Field cellToField(Database& db, const Source& s, size_t column, CellView cells);
 Field operandField(const sql::Operand& o, const std::vector<Field>& parameters);
-bool missingRequired(const Table& t, const Cells& cells, std::u16string* column = nullptr);
+bool missingRequired(const Table& t, CellView cells, std::u16string* column = nullptr);
 // What INSERT and UPDATE do with their values: sets the selected columns of
 // `cells` (values in selection order) and notes which field feeds each OBJECT
 // column. A value of the wrong type, or a required column left null, fails

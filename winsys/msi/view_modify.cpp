@@ -28,11 +28,11 @@ UINT View::modify(ModifyMode mode, Record& rec) {
         }
         return ERROR_SUCCESS;
     };
-    auto refill = [&](const Cells& cells) {
+    auto refill = [&](CellView cells) {
         for (size_t i = 0; i < selected_.size(); ++i)
             rec.fields[i + 1] = cellToField(*db_, src, selected_[i].column, cells);
     };
-    auto checkRequired = [&](const Cells& cells) -> UINT {
+    auto checkRequired = [&](CellView cells) -> UINT {
         if (src.kind != SourceKind::User) return ERROR_SUCCESS;
         std::u16string column;
         if (missingRequired(t, cells, &column)) {
@@ -59,7 +59,7 @@ UINT View::modify(ModifyMode mode, Record& rec) {
     case ModifyMode::Update: {
         const Row* row = current();
         if (!row) return ERROR_FUNCTION_FAILED;
-        Cells cells = row->cells;
+        Cells cells(row->cells.begin(), row->cells.end());
         if (UINT r = fill(cells)) return r;
         if (t.keyOf(cells) != rec.origin.keys[0]) return ERROR_FUNCTION_FAILED;
         if (UINT r = checkRequired(cells)) return r;
@@ -81,7 +81,7 @@ UINT View::modify(ModifyMode mode, Record& rec) {
                 if (existing->cells[sel.column] != cells[sel.column]) return ERROR_FUNCTION_FAILED;
             return ERROR_SUCCESS;
         }
-        Cells merged = existing->cells;
+        Cells merged(existing->cells.begin(), existing->cells.end());
         if (UINT r = fill(merged)) return r;
         if (UINT r = checkRequired(merged)) return r;
         return applyUpdate(*db_, src, key, merged, objects);
@@ -89,7 +89,7 @@ UINT View::modify(ModifyMode mode, Record& rec) {
     case ModifyMode::Replace: {
         const Row* row = current();
         if (!row) return ERROR_FUNCTION_FAILED;
-        Cells cells = row->cells;
+        Cells cells(row->cells.begin(), row->cells.end());
         if (UINT r = fill(cells)) return r;
         if (UINT r = checkRequired(cells)) return r;
         Cells key = t.keyOf(cells);

@@ -10,7 +10,7 @@
 namespace winsys::msi::views {
 namespace {
 
-const Cells& cellsOf(const Sources& sources, const ResultRow& keys, size_t source) {
+CellView cellsOf(const Sources& sources, const ResultRow& keys, size_t source) {
     return sources[source]->table->findRow(keys[source])->cells;
 }
 

@@ -13,7 +13,7 @@ UINT views::applyUpdate(Database& db, Source& s, const Cells& key, const Cells& 
     if (!row) return ERROR_FUNCTION_FAILED;
     switch (s.kind) {
     case SourceKind::User: {
-        Cells previous = row->cells;
+        Cells previous(row->cells.begin(), row->cells.end());
         if (UINT r = db.updateRow(t, key, cells)) return r;
         return writeObjects(db, t, cells, objects, &previous);
     }
@@ -43,7 +43,8 @@ UINT View::runUpdate() {
     std::vector<Field> values;
     for (const auto& [c, v] : s.assignments) values.push_back(operandField(v, parameters_));
     for (const Cells& key : matchingKeys(sources_, where.get())) {
-        Cells cells = t.findRow(key)->cells;
+        CellView current = t.findRow(key)->cells;
+        Cells cells(current.begin(), current.end());
         std::vector<const Field*> objects;
         if (UINT r = setStatementCells(src, selected_, values, &cells, &objects)) return r;
         if (UINT r = applyUpdate(*db_, src, key, cells, objects)) return r;

@@ -12,7 +12,7 @@
 namespace winsys::msi::views {
 namespace {
 
-Value cellValue(const Source& s, size_t column, const Cells& cells) {
+Value cellValue(const Source& s, size_t column, CellView cells) {
     uint16_t type = s.table->columns[column].type;
     uint32_t cell = cells[column];
     Value v;
@@ -44,17 +44,16 @@ bool compareValues(const Value& a, const Value& b, sql::CompareOp op) {
 
 }  // namespace
 
-bool evaluate(const Compiled* e, const Sources& sources,
-              const std::vector<const Cells*>& rows) {
+bool evaluate(const Compiled* e, const Sources& sources, const std::vector<CellView>& rows) {
     if (!e) return true;
     switch (e->kind) {
     case sql::Expr::Kind::And: return evaluate(e->left.get(), sources, rows) && evaluate(e->right.get(), sources, rows);
     case sql::Expr::Kind::Or: return evaluate(e->left.get(), sources, rows) || evaluate(e->right.get(), sources, rows);
-    case sql::Expr::Kind::IsNull: return (*rows[e->a.source])[e->a.column] == 0;
-    case sql::Expr::Kind::IsNotNull: return (*rows[e->a.source])[e->a.column] != 0;
+    case sql::Expr::Kind::IsNull: return rows[e->a.source][e->a.column] == 0;
+    case sql::Expr::Kind::IsNotNull: return rows[e->a.source][e->a.column] != 0;
     case sql::Expr::Kind::Compare: {
-        Value a = cellValue(*sources[e->a.source], e->a.column, *rows[e->a.source]);
-        Value b = e->bIsColumn ? cellValue(*sources[e->b.source], e->b.column, *rows[e->b.source]) : e->literal;
+        Value a = cellValue(*sources[e->a.source], e->a.column, rows[e->a.source]);
+        Value b = e->bIsColumn ? cellValue(*sources[e->b.source], e->b.column, rows[e->b.source]) : e->literal;
         return compareValues(a, b, e->op);
     }
     }
@@ -218,9 +217,9 @@ std::vector<Cells> matchingKeys(const Sources& sources, const Compiled* where) {
         if (probe == Probe::Scan) { indexed = false; break; }
         key.push_back(cell);
     }
-    std::vector<const Cells*> rows(1);
-    auto consider = [&](const Cells& k, const Cells& cells) {
-        rows[0] = &cells;
+    std::vector<CellView> rows(1);
+    auto consider = [&](const Cells& k, CellView cells) {
+        rows[0] = cells;
         if (evaluate(where, sources, rows)) keys.push_back(k);
     };
     if (indexed) {
@@ -236,7 +235,7 @@ std::vector<Cells> matchingKeys(const Sources& sources, const Compiled* where) {
         }
     }
     for (const Row& row : t.rows) {
-        rows[0] = &row.cells;
+        rows[0] = row.cells;
         if (evaluate(where, sources, rows)) keys.push_back(t.keyOf(row.cells));
     }
     return keys;

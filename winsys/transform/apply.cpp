@@ -356,7 +356,7 @@ private:
             } else {
                 const auto* row = t->findRow(key);
                 if (!row) return ERROR_FUNCTION_FAILED;
-                Cells old = row->cells;
+                Cells old(row->cells.begin(), row->cells.end());
                 cells = toDatabase(p, op, t->columns.size(), &old);
                 // Every binary cell of a row shares the row's one stream: it
                 // goes when the last of them becomes null.

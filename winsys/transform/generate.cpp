@@ -90,7 +90,7 @@ size_t persistentCount(const Table& t) {
     return n;
 }
 
-std::u16string keyText(const Table& t, const Cells& cells) {
+std::u16string keyText(const Table& t, msi::CellView cells) {
     std::u16string out;
     for (size_t k : t.keyColumns) appendKeyText(out, t.columns[k].type, cells[k], *t.pool);
     return out;
@@ -98,7 +98,7 @@ std::u16string keyText(const Table& t, const Cells& cells) {
 
 // Cells of `row` (of database `db`) as transform cells: strings re-interned in
 // the transform pool, binary cells as a marker with their data as a stream.
-Cells toTransform(Builder& b, Database& db, const Table& t, const Cells& cells, uint64_t present) {
+Cells toTransform(Builder& b, Database& db, const Table& t, msi::CellView cells, uint64_t present) {
     Cells out(persistentCount(t), 0);
     bool hasData = false;
     for (size_t i = 0; i < out.size(); ++i) {
@@ -123,12 +123,12 @@ Cells toTransform(Builder& b, Database& db, const Table& t, const Cells& cells, 
 
 uint64_t allColumns(size_t n) { return n >= 64 ? ~uint64_t(0) : (uint64_t(1) << n) - 1; }
 
-void addInsert(Builder& b, TableRecords& out, Database& db, const Table& t, const Cells& cells) {
+void addInsert(Builder& b, TableRecords& out, Database& db, const Table& t, msi::CellView cells) {
     size_t n = persistentCount(t);
     out.records.emplace_back(insertMask(n), toTransform(b, db, t, cells, allColumns(n)));
 }
 
-void addDelete(Builder& b, TableRecords& out, Database& db, const Table& t, const Cells& cells) {
+void addDelete(Builder& b, TableRecords& out, Database& db, const Table& t, msi::CellView cells) {
     uint64_t keys = 0;
     for (size_t k : t.keyColumns) keys |= uint64_t(1) << k;
     out.records.emplace_back(uint16_t(0), toTransform(b, db, t, cells, keys));
@@ -186,7 +186,7 @@ UINT diffTable(Builder& b, Database& changed, const Table& ct, Database& referen
             addInsert(b, out, changed, ct, row.cells);
             continue;
         }
-        const Cells& old = it->second->cells;
+        msi::CellView old = it->second->cells;
         uint64_t changedColumns = 0;
         for (size_t i = 0; i < cn; ++i) {
             uint16_t type = ct.columns[i].type;

@@ -39,7 +39,7 @@ TEST(RowStore, KeepsRowsInKeyOrderThroughAnyMixOfChanges) {
                 Row* row = store.insert(keyColumns, cells, step % 3 == 0);
                 ASSERT_EQ(row != nullptr, fresh);
                 if (fresh) {
-                    EXPECT_EQ(row->cells, cells);
+                    EXPECT_EQ(Cells(row->cells.begin(), row->cells.end()), cells);
                     EXPECT_EQ(row->temporary, step % 3 == 0);
                     model[key] = cells;
                 }
@@ -53,22 +53,33 @@ TEST(RowStore, KeepsRowsInKeyOrderThroughAnyMixOfChanges) {
                 auto it = model.find(key);
                 ASSERT_EQ(row != nullptr, it != model.end());
                 if (row) {
-                    ASSERT_EQ(row->cells, it->second);
+                    ASSERT_EQ(Cells(row->cells.begin(), row->cells.end()), it->second);
                     row->cells[1] = it->second[1] = uint32_t(random());
                 }
                 break;
             }
             }
         }
-        auto same = [&] {
-            ASSERT_EQ(store.size(), model.size());
+        auto sameAs = [&](const RowStore& rows) {
+            ASSERT_EQ(rows.size(), model.size());
             auto expected = model.begin();
-            for (const Row& row : store) {
+            for (const Row& row : rows) {
                 ASSERT_NE(expected, model.end());
-                EXPECT_EQ(row.cells, expected->second);
+                EXPECT_EQ(Cells(row.cells.begin(), row.cells.end()), expected->second);
                 ++expected;
             }
             EXPECT_EQ(expected, model.end());
+        };
+        // A copy holds the same rows in cells of its own.
+        auto same = [&] {
+            sameAs(store);
+            RowStore copy = store;
+            sameAs(copy);
+            for (const auto& [key, cells] : model) {
+                const Row* row = copy.find(keyColumns, key);
+                ASSERT_NE(row, nullptr);
+                EXPECT_NE(row->cells.data(), store.find(keyColumns, key)->cells.data());
+            }
         };
         same();
         // Removing most rows leaves more tombstones than rows: they go, and
