@@ -78,21 +78,45 @@ void countSchemaStrings(const std::vector<Table*>& persistent, const StringPool&
     }
 }
 
-// The encoded _StringData, kept as it was made until the file's commit.
-class TextSource final : public cfb::ByteSource {
+// The encoded _StringData as the pieces it was encoded apart in: runs of the
+// bytes the pool read, which are not copied, and the strings encoded anew.
+class StringDataSource final : public cfb::ByteSource {
 public:
-    explicit TextSource(std::string bytes) : bytes_(std::move(bytes)) {}
-    uint64_t size() const override { return bytes_.size(); }
+    StringDataSource(std::shared_ptr<const std::vector<uint8_t>> stored, std::string fresh,
+                     std::vector<EncodedPool::Piece> pieces)
+        : stored_(std::move(stored)), fresh_(std::move(fresh)), pieces_(std::move(pieces)) {
+        for (const auto& p : pieces_) {
+            starts_.push_back(size_);
+            size_ += p.length;
+        }
+    }
+    uint64_t size() const override { return size_; }
     HRESULT readAt(uint64_t offset, void* buffer, size_t count, size_t* done) const override {
         *done = 0;
-        if (offset >= bytes_.size()) return S_OK;
-        *done = size_t(std::min<uint64_t>(count, bytes_.size() - offset));
-        std::memcpy(buffer, bytes_.data() + offset, *done);
+        if (offset >= size_) return S_OK;
+        count = size_t(std::min<uint64_t>(count, size_ - offset));
+        // The piece holding `offset`: the last one starting at or before it.
+        size_t i = size_t(std::upper_bound(starts_.begin(), starts_.end(), offset) - starts_.begin()) - 1;
+        auto* out = static_cast<uint8_t*>(buffer);
+        while (*done < count) {
+            const EncodedPool::Piece& p = pieces_[i];
+            size_t within = size_t(offset + *done - starts_[i]);
+            size_t n = std::min(count - *done, p.length - within);
+            const uint8_t* from = p.stored ? stored_->data() + p.offset
+                                           : reinterpret_cast<const uint8_t*>(fresh_.data()) + p.offset;
+            std::memcpy(out + *done, from + within, n);
+            *done += n;
+            ++i;
+        }
         return S_OK;
     }
 
 private:
-    std::string bytes_;
+    std::shared_ptr<const std::vector<uint8_t>> stored_;
+    std::string fresh_;
+    std::vector<EncodedPool::Piece> pieces_;
+    std::vector<uint64_t> starts_;
+    uint64_t size_ = 0;
 };
 
 UINT storageError(HRESULT hr) {
@@ -517,7 +541,7 @@ UINT Database::commit() {
     refs.resize(std::max<size_t>(refs.size(), pool.limit()), 0);
     refs[0] = 0;
     EncodedPool encoded;
-    if (!encodeStringPool(pool, refs, &encoded)) return ERROR_FUNCTION_FAILED;
+    if (!encodeStringPool(pool, refs, &encoded, true)) return ERROR_FUNCTION_FAILED;
     if (encoded.wideRefs != wideRefs_ && !everyTable) {
         // References change width: every table stream must be encoded again.
         unchangedRefs_.clear();
@@ -535,7 +559,9 @@ UINT Database::commit() {
         if (SUCCEEDED(file_->find(cfb::kRootEntry, encodeStreamName(name, true), &id))) file_->remove(id);
     };
     if (UINT r = put(u"_StringPool", cfb::bytesSource(std::move(encoded.pool)))) return r;
-    if (UINT r = put(u"_StringData", std::make_shared<TextSource>(std::move(encoded.data)))) return r;
+    if (UINT r = put(u"_StringData", std::make_shared<StringDataSource>(pool.storedData(), std::move(encoded.data),
+                                                                        std::move(encoded.pieces))))
+        return r;
 
     std::vector<Cells> tablesRows, columnsRows;
     for (Table* t : persistent) {

@@ -107,7 +107,7 @@ std::optional<uint32_t> StringPool::find(std::u16string_view s) const {
 std::optional<std::string_view> StringPool::storedBytes(uint32_t id) const {
     if (id >= entries_.size() || entries_[id].storedOffset == kNotStored || codepage != storedCodepage_)
         return std::nullopt;
-    return std::string_view(reinterpret_cast<const char*>(stored_.data()) + entries_[id].storedOffset,
+    return std::string_view(reinterpret_cast<const char*>(stored_->data()) + entries_[id].storedOffset,
                             entries_[id].storedLength);
 }
 
@@ -136,13 +136,13 @@ bool decodeStringPoolKeeping(std::span<const uint8_t> pool, std::vector<uint8_t>
     if (!isSupportedCodepage(out->codepage)) return false;
     size_t slots = (pool.size() - 4) / 4;
     if (data.size() >= StringPool::kAdded) return false;  // offsets are 31-bit
-    out->stored_ = std::move(data);
+    out->stored_ = std::make_shared<const std::vector<uint8_t>>(std::move(data));
     std::vector<StringPool::Entry>& entries = out->entries_;
     // Sized for the most ids the slots can hold; trimmed to the last one.
     entries.resize(slots + 1);
     if (refCounts) refCounts->assign(slots + 1, 0);
     uint32_t limit = 1;
-    std::string_view bytes(reinterpret_cast<const char*>(out->stored_.data()), out->stored_.size());
+    std::string_view bytes(reinterpret_cast<const char*>(out->stored_->data()), out->stored_->size());
     // Usually every string is ASCII: then one pass widens them all, and each
     // text starts where its bytes do. Otherwise each is decoded in turn; no
     // code page makes more UTF-16 units than bytes, so the buffer never moves
@@ -196,9 +196,10 @@ bool decodeStringPoolKeeping(std::span<const uint8_t> pool, std::vector<uint8_t>
     return true;
 }
 
-bool encodeStringPool(const StringPool& pool, std::span<const uint32_t> refCounts, EncodedPool* out) {
+bool encodeStringPool(const StringPool& pool, std::span<const uint32_t> refCounts, EncodedPool* out, bool apart) {
     out->pool.clear();
     out->data.clear();
+    out->pieces.clear();
     uint32_t last = 0;  // largest id written
     // Room for every byte at once: growing by doubling would copy and touch
     // about twice the bytes of a large pool.
@@ -207,7 +208,8 @@ bool encodeStringPool(const StringPool& pool, std::span<const uint32_t> refCount
         if (!refCounts[id] || !pool.valid(id)) continue;
         last = id;
         auto stored = pool.storedBytes(id);
-        dataBound += stored ? stored->size() : pool.text(id).size() * 3;
+        if (!stored) dataBound += pool.text(id).size() * 3;
+        else if (!apart) dataBound += stored->size();
     }
     out->data.reserve(dataBound);
     out->wideRefs = last > 0xFFFF;
@@ -218,8 +220,18 @@ bool encodeStringPool(const StringPool& pool, std::span<const uint32_t> refCount
     // neighbours at a time.
     const char* run = nullptr;
     size_t runLength = 0;
+    const char* storedBase = pool.storedData() ? reinterpret_cast<const char*>(pool.storedData()->data()) : nullptr;
+    auto addPiece = [&](bool stored, size_t offset, size_t length) {
+        auto& pieces = out->pieces;
+        if (!pieces.empty() && pieces.back().stored == stored &&
+            pieces.back().offset + pieces.back().length == offset)
+            pieces.back().length += length;
+        else if (length)
+            pieces.push_back({stored, offset, length});
+    };
     auto flush = [&] {
-        out->data.append(run, runLength);
+        if (apart) addPiece(true, size_t(run - storedBase), runLength);
+        else out->data.append(run, runLength);
         run = nullptr;
         runLength = 0;
     };
@@ -240,6 +252,7 @@ bool encodeStringPool(const StringPool& pool, std::span<const uint32_t> refCount
             size_t before = out->data.size();
             if (!appendEncoded(pool.codepage, pool.text(id), out->data)) return false;
             length = out->data.size() - before;
+            if (apart) addPiece(false, before, length);
         }
         uint32_t refs = std::min<uint32_t>(refCounts[id], 0xFFFF);
         if (length > 0xFFFF) {

@@ -48,6 +48,8 @@ public:
     // The bytes `id` was read from, while its text and the code page are
     // still the ones read; nullopt otherwise.
     std::optional<std::string_view> storedBytes(uint32_t id) const;
+    // All the bytes read, which storedBytes views point into; null when none.
+    const std::shared_ptr<const std::vector<uint8_t>>& storedData() const { return stored_; }
 
 private:
     friend bool decodeStringPoolKeeping(std::span<const uint8_t>, std::vector<uint8_t>, StringPool*, bool*,
@@ -83,7 +85,7 @@ private:
     std::unique_ptr<char16_t[]> readTexts_;
     std::deque<std::u16string> texts_;
     const char16_t* readBase_ = nullptr;  // the texts read: readTexts_ or a decoded string in texts_
-    std::vector<uint8_t> stored_;  // _StringData as read
+    std::shared_ptr<const std::vector<uint8_t>> stored_;  // _StringData as read, shared with commits
     unsigned storedCodepage_ = 0;  // the code page stored_ is in
     // Ids by text, open addressing: each slot holds an id in its low half
     // (0: empty) and the text's hash in its high half, so that a probe rarely
@@ -107,10 +109,21 @@ struct EncodedPool {
     std::vector<uint8_t> pool;
     std::string data;
     bool wideRefs = false;
+    // Only when encoded `apart`: the _StringData stream is these pieces in
+    // order, each a run of the bytes the pool read (`stored`, offsets into
+    // storedData()) or of `data`, which then holds only the strings encoded anew.
+    struct Piece {
+        bool stored = false;
+        size_t offset = 0;
+        size_t length = 0;
+    };
+    std::vector<Piece> pieces;
 };
 
 // Writes the strings whose reference count is not 0 (others become holes).
-// False when a string has no form in the pool's code page.
-bool encodeStringPool(const StringPool& pool, std::span<const uint32_t> refCounts, EncodedPool* out);
+// False when a string has no form in the pool's code page. With `apart`, the
+// bytes of strings as read are not copied: see EncodedPool::pieces.
+bool encodeStringPool(const StringPool& pool, std::span<const uint32_t> refCounts, EncodedPool* out,
+                      bool apart = false);
 
 }  // namespace winsys::msi

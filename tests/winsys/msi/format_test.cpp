@@ -116,19 +116,35 @@ TEST(StringPool, WritesBackTheBytesItReadUnlessTheTextOrCodePageChanged) {
     EXPECT_EQ(pool.text(3), u"\u00e9t\u00e9");
     std::vector<uint32_t> refs = {0, 1, 1, 1};
     EncodedPool enc;
+    // Encoded apart, the pieces (runs of the bytes read, strings encoded anew)
+    // make the same stream, and the same _StringPool.
+    auto joinedApart = [&] {
+        EncodedPool apart;
+        EXPECT_TRUE(encodeStringPool(pool, refs, &apart, true));
+        EXPECT_EQ(apart.pool, enc.pool);
+        std::string joined;
+        for (const auto& piece : apart.pieces) {
+            if (!piece.stored) joined += apart.data.substr(piece.offset, piece.length);
+            else joined.append(reinterpret_cast<const char*>(pool.storedData()->data()) + piece.offset, piece.length);
+        }
+        return joined;
+    };
     ASSERT_TRUE(encodeStringPool(pool, refs, &enc));
     EXPECT_EQ(enc.data, data);
     EXPECT_EQ(enc.pool, stored);
+    EXPECT_EQ(joinedApart(), enc.data);
 
     // A hole refilled with a new string, ids dropped and kept around it.
     refs = {0, 1, 0, 1};
     ASSERT_TRUE(encodeStringPool(pool, refs, &enc));
     EXPECT_EQ(enc.data, std::string("caf\xE9") + "\xC3\xA9t\xC3\xA9");
+    EXPECT_EQ(joinedApart(), enc.data);
     ASSERT_TRUE(decodeStringPool(enc.pool, bytesOf(enc.data), &pool, &wide));
     EXPECT_EQ(pool.intern(u"new \u00e9"), 2u);
     refs = {0, 1, 1, 1};
     ASSERT_TRUE(encodeStringPool(pool, refs, &enc));
     EXPECT_EQ(enc.data, std::string("caf\xE9") + "new \xC3\xA9" + "\xC3\xA9t\xC3\xA9");
+    EXPECT_EQ(joinedApart(), enc.data);
 
     // The code page changes: every string is written in the new one.
     const std::string western = "caf\xE9";
@@ -137,6 +153,7 @@ TEST(StringPool, WritesBackTheBytesItReadUnlessTheTextOrCodePageChanged) {
     refs = {0, 1};
     ASSERT_TRUE(encodeStringPool(pool, refs, &enc));
     EXPECT_EQ(enc.data, "caf\xC3\xA9");
+    EXPECT_EQ(joinedApart(), enc.data);
     EXPECT_EQ(enc.pool[0], 0xE9);  // 65001
     EXPECT_EQ(enc.pool[1], 0xFD);
 }
