@@ -2,7 +2,9 @@
 // module file goes through this, so damaged files cannot be read past.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,13 +16,11 @@ public:
     explicit ByteView(std::string_view bytes) : bytes_(bytes) {}
     size_t size() const { return bytes_.size(); }
     bool has(size_t offset, size_t count) const { return offset <= bytes_.size() && count <= bytes_.size() - offset; }
-    uint16_t u16(size_t offset) const { return has(offset, 2) ? static_cast<uint16_t>(byte(offset) | byte(offset + 1) << 8) : 0; }
-    uint32_t u32(size_t offset) const {
-        return has(offset, 4) ? static_cast<uint32_t>(u16(offset)) | static_cast<uint32_t>(u16(offset + 2)) << 16 : 0;
-    }
-    uint64_t u64(size_t offset) const {
-        return has(offset, 8) ? static_cast<uint64_t>(u32(offset)) | static_cast<uint64_t>(u32(offset + 4)) << 32 : 0;
-    }
+    // One bounds check per value: resource trees are walked entry by entry,
+    // and a damaged one may claim tens of thousands of entries.
+    uint16_t u16(size_t offset) const { return has(offset, 2) ? load<uint16_t>(offset) : 0; }
+    uint32_t u32(size_t offset) const { return has(offset, 4) ? load<uint32_t>(offset) : 0; }
+    uint64_t u64(size_t offset) const { return has(offset, 8) ? load<uint64_t>(offset) : 0; }
     std::string_view slice(size_t offset, size_t count) const {
         return has(offset, count) ? bytes_.substr(offset, count) : std::string_view();
     }
@@ -36,7 +36,17 @@ public:
     }
 
 private:
-    uint32_t byte(size_t offset) const { return static_cast<unsigned char>(bytes_[offset]); }
+    template <typename T>
+    T load(size_t offset) const {
+        T value;
+        std::memcpy(&value, bytes_.data() + offset, sizeof value);
+        if constexpr (std::endian::native == std::endian::big) {
+            T swapped = 0;
+            for (size_t i = 0; i < sizeof value; ++i) swapped = T(swapped << 8 | ((value >> (8 * i)) & 0xFF));
+            value = swapped;
+        }
+        return value;
+    }
     std::string_view bytes_;
 };
 

@@ -30,14 +30,14 @@ struct CachedImage {
 std::mutex cacheLock;
 std::map<std::string, CachedImage> cache;
 
-std::shared_ptr<const ResourceImage> parse(const std::string& path, DWORD* error) {
+std::shared_ptr<const ResourceImage> parse(const std::string& path, DWORD* error, uint16_t onlyType = 0) {
     FileReader file(path);
     if (!file.isOpen()) {
         *error = ERROR_FILE_NOT_FOUND;
         return nullptr;
     }
     auto image = std::make_shared<ResourceImage>();
-    if (parsePeResources(file, *image)) return image;
+    if (parsePeResources(file, *image, onlyType)) return image;
     std::string magic;
     if (file.read(0, 4, magic) && magic == "\x7f" "ELF") {
         if (auto section = readElfSection(file, kElfSectionName)) parseResFile(*section, *image);
@@ -70,10 +70,10 @@ bool statRegularFile(const std::string& nativePath, struct stat& st, DWORD* erro
 
 }  // namespace
 
-std::shared_ptr<const ResourceImage> readImageOfFile(const std::string& nativePath, DWORD* error) {
+std::shared_ptr<const ResourceImage> readImageOfFile(const std::string& nativePath, DWORD* error, uint16_t onlyType) {
     struct stat st;
     if (!statRegularFile(nativePath, st, error)) return nullptr;
-    return parse(nativePath, error);
+    return parse(nativePath, error, onlyType);
 }
 
 std::shared_ptr<const ResourceImage> imageOfFile(const std::string& nativePath, DWORD* error) {

@@ -23,7 +23,8 @@ std::shared_ptr<const ResourceImage> imageOfFile(const std::string& nativePath, 
 // file rewritten in place with the same size within the file system's
 // timestamp granularity looks unchanged to the cache. The version calls use
 // it, since the files they are asked about are the ones being replaced.
-std::shared_ptr<const ResourceImage> readImageOfFile(const std::string& nativePath, DWORD* error);
+// onlyType, when not 0, keeps the resources of that type alone.
+std::shared_ptr<const ResourceImage> readImageOfFile(const std::string& nativePath, DWORD* error, uint16_t onlyType = 0);
 
 // The native file of a loaded module: its base address, as HMODULE is, or
 // null for the main program.

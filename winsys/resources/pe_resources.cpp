@@ -36,48 +36,65 @@ struct Tree {
     const PeLayout& layout;
     ByteView view;
     ResourceImage& image;
+    uint16_t onlyType;
     size_t budget = 65536;  // entries visited, against loops in damaged trees
 
-    // Directory at offset: calls visit(id, isDirectory, targetOffset) per entry.
+    // Directory at offset: calls visit(nameField, isDirectory, targetOffset)
+    // per entry. Names are decoded only where the caller needs them: most
+    // entries of a large module are of types that are not kept.
     template <typename Visit>
     void forEachEntry(uint32_t offset, Visit visit) {
         size_t count = size_t(view.u16(offset + 12)) + view.u16(offset + 14);
         for (size_t i = 0; i < count && budget > 0; ++i, --budget) {
             size_t entry = offset + 16 + i * 8;
             if (!view.has(entry, 8)) return;
-            uint32_t nameField = view.u32(entry);
             uint32_t target = view.u32(entry + 4);
-            ResourceId id;
-            if (nameField & 0x80000000u) {
-                uint32_t at = nameField & 0x7FFFFFFFu;
-                uint16_t length = view.u16(at);
-                std::string_view raw = view.slice(at + 2, size_t(length) * 2);
-                if (raw.size() != size_t(length) * 2) continue;
-                std::u16string name(length, u'\0');
-                for (size_t k = 0; k < length; ++k) name[k] = view.u16(at + 2 + k * 2);
-                id = {0, upperAscii(name)};
-            } else {
-                id = {static_cast<uint16_t>(nameField & 0xFFFF), {}};
-            }
-            visit(id, (target & 0x80000000u) != 0, target & 0x7FFFFFFFu);
+            visit(view.u32(entry), (target & 0x80000000u) != 0, target & 0x7FFFFFFFu);
         }
     }
 
+    static bool isNamed(uint32_t nameField) { return (nameField & 0x80000000u) != 0; }
+
+    // An entry whose name lies outside the tree is no entry at all.
+    bool nameFits(uint32_t nameField) const {
+        uint32_t at = nameField & 0x7FFFFFFFu;
+        size_t length = view.u16(at);
+        return !isNamed(nameField) || length == 0 || view.has(size_t(at) + 2, length * 2);
+    }
+
+    // The entry's number or name; nothing when its name lies outside the tree.
+    std::optional<ResourceId> idOf(uint32_t nameField) const {
+        if (!isNamed(nameField)) return ResourceId{static_cast<uint16_t>(nameField & 0xFFFF), {}};
+        if (!nameFits(nameField)) return std::nullopt;
+        uint32_t at = nameField & 0x7FFFFFFFu;
+        uint16_t length = view.u16(at);
+        std::u16string name(length, u'\0');
+        for (size_t k = 0; k < length; ++k) name[k] = view.u16(at + 2 + k * 2);
+        return ResourceId{0, upperAscii(std::move(name))};
+    }
+
     void read() {
-        forEachEntry(0, [&](const ResourceId& type, bool typeIsDir, uint32_t typeDir) {
+        forEachEntry(0, [&](uint32_t typeField, bool typeIsDir, uint32_t typeDir) {
+            if (!nameFits(typeField)) return;
             image.anyResources = true;
-            if (!typeIsDir || !isKeptType(type)) return;
-            forEachEntry(typeDir, [&](const ResourceId& name, bool nameIsDir, uint32_t nameDir) {
+            if (!typeIsDir || isNamed(typeField)) return;  // only numbered types are kept
+            const ResourceId type{static_cast<uint16_t>(typeField & 0xFFFF), {}};
+            if (!isKeptType(type) || (onlyType && type.number != onlyType)) return;
+            forEachEntry(typeDir, [&](uint32_t nameField, bool nameIsDir, uint32_t nameDir) {
                 if (!nameIsDir) return;
-                forEachEntry(nameDir, [&](const ResourceId& language, bool isDir, uint32_t leaf) {
-                    if (isDir || !view.has(leaf, 16)) return;
+                const auto name = idOf(nameField);
+                if (!name) return;
+                forEachEntry(nameDir, [&](uint32_t languageField, bool isDir, uint32_t leaf) {
+                    // A language has no name; a named one counts as neutral.
+                    if (isDir || !nameFits(languageField) || !view.has(leaf, 16)) return;
+                    const uint16_t language = isNamed(languageField) ? 0 : static_cast<uint16_t>(languageField & 0xFFFF);
                     uint32_t rva = view.u32(leaf);
                     uint32_t size = view.u32(leaf + 4);
                     if (size == 0 || size > kMaxResourceBytes) return;
                     auto offset = layout.offsetOf(rva, size);
                     std::string data;
                     if (!offset || !file.read(*offset, size, data)) return;
-                    image.resources.push_back(Resource{type, name, language.number, {data.begin(), data.end()}});
+                    image.resources.push_back(Resource{type, *name, language, {data.begin(), data.end()}});
                 });
             });
         });
@@ -86,7 +103,7 @@ struct Tree {
 
 }  // namespace
 
-bool parsePeResources(FileReader& file, ResourceImage& image) {
+bool parsePeResources(FileReader& file, ResourceImage& image, uint16_t onlyType) {
     std::string dos;
     if (!file.read(0, 64, dos) || dos[0] != 'M' || dos[1] != 'Z') return false;
     uint32_t peOffset = ByteView(dos).u32(0x3C);
@@ -121,7 +138,7 @@ bool parsePeResources(FileReader& file, ResourceImage& image) {
     uint64_t available = std::min<uint64_t>(treeSize, file.size() - *treeOffset);
     std::string tree;
     if (!file.read(*treeOffset, static_cast<size_t>(available), tree)) return true;
-    Tree{file, layout, ByteView(tree), image}.read();
+    Tree{file, layout, ByteView(tree), image, onlyType}.read();
     return true;
 }
 

@@ -49,7 +49,9 @@ const Resource* findFirstOfType(const ResourceImage& image, uint16_t type);
 bool parseResFile(std::string_view bytes, ResourceImage& image);
 
 class FileReader;
-bool parsePeResources(FileReader& file, ResourceImage& image);
+// onlyType, when not 0, keeps that type alone: a caller after one kind need
+// not read the others.
+bool parsePeResources(FileReader& file, ResourceImage& image, uint16_t onlyType = 0);
 // The bytes of the named section of an ELF file, if it has one.
 std::optional<std::string> readElfSection(FileReader& file, std::string_view sectionName);
 

@@ -32,7 +32,7 @@ const Resource* versionResourceOf(LPCWSTR name, std::shared_ptr<const ResourceIm
         return nullptr;
     }
     DWORD error = ERROR_SUCCESS;
-    image = readImageOfFile(*native, &error);
+    image = readImageOfFile(*native, &error, kVersionType);
     if (!image) {
         SetLastError(error);
         return nullptr;
