@@ -34,17 +34,20 @@ bool FetchCabinetRow(MSIHANDLE database, CabinetSource& source) {
            MsiViewFetch(source.view.get(), source.row.Receive()) == ERROR_SUCCESS;
 }
 
-void CopyStream(MSIHANDLE row, HANDLE file) {
+// False when the file did not take every byte read.
+bool CopyStream(MSIHANDLE row, HANDLE file) {
     char buffer[kStreamChunk];
     for (;;) {
         DWORD count = kStreamChunk;
         if (MsiRecordReadStream(row, 2, buffer, &count) != ERROR_SUCCESS) {
-            return;
+            return true;
         }
         DWORD written = 0;
-        WriteFile(file, buffer, count, &written, nullptr);
+        if (!WriteFile(file, buffer, count, &written, nullptr) || written != count) {
+            return false;
+        }
         if (count < kStreamChunk) {
-            return;
+            return true;
         }
     }
 }
@@ -164,7 +167,11 @@ UINT PrepareCarryOver(PatchContext& context) {
         }
     }
     if (source.row.get() != 0) {
-        CopyStream(source.row.get(), file);
+        if (!CopyStream(source.row.get(), file)) {
+            CloseHandle(file);
+            DeleteTemporaryFile(cabinetFile.data());
+            return QLTMSI_ERROR_EXTRACTION;
+        }
         if (source.inPackage) {
             RemoveStreamFromPackage(context.database, source);
         }

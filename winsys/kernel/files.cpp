@@ -109,8 +109,13 @@ HANDLE createFile(const std::optional<std::string>& native, DWORD access, DWORD 
         return failHandle(refused);
     }
     file->deleteOnClose = flags & FILE_FLAG_DELETE_ON_CLOSE;
+    // An empty file is left as it is: truncating it, a no-op to the caller,
+    // makes ext4 write the file's new data out at close (its guard for files
+    // replaced by truncation), and the scratch files made empty by
+    // GetTempFileName and rewritten here would then reach the disk although
+    // they are deleted soon after.
     if (exists && (creation == CREATE_ALWAYS || creation == TRUNCATE_EXISTING) &&
-        ftruncate(fd, 0) != 0)
+        st.st_size != 0 && ftruncate(fd, 0) != 0)
         return failHandle(errorFromErrno(errno, *native));
     if (!exists || creation == CREATE_ALWAYS) {
         DWORD attributes = flags & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include "winsys/kernel/test_prefix.h"
@@ -68,10 +69,11 @@ long long bytesBoundForDisk() {
 }
 
 // _O_TRUNC empties a file that has bytes; one that is already empty (a
-// GetTempFileName file) is left alone, so that a scratch file written and
-// deleted again never reaches the disk (ext4 writes out at close whatever
-// was written after a truncation).
-TEST(Crt, TruncatingOpenEmptiesAFileButSendsAScratchFileToNoDisk) {
+// GetTempFileName file) is left alone by it and by CreateFileW's truncating
+// dispositions, so that a scratch file written and deleted again never
+// reaches the disk (ext4 writes out at close whatever was written after a
+// truncation).
+TEST(Crt, TruncatingOpensEmptyAFileButSendAScratchFileToNoDisk) {
     TestPrefix prefix;
     ASSERT_TRUE(CreateDirectoryW(u"C:\\t", nullptr));
     int fd = _open("C:\\t\\full.bin", _O_CREAT | _O_WRONLY, _S_IWRITE);
@@ -84,18 +86,40 @@ TEST(Crt, TruncatingOpenEmptiesAFileButSendsAScratchFileToNoDisk) {
     _close(fd);
     EXPECT_EQ(readFile(prefix.driveC() + "/t/full.bin"), "xy");
 
-    WCHAR scratch[MAX_PATH];
-    ASSERT_NE(GetTempFileNameW(u"C:\\t", u"scr", 0, scratch), 0u);
-    std::string narrow(scratch, scratch + std::char_traits<WCHAR>::length(scratch));
     const std::string block(1 << 20, 's');
-    const long long before = bytesBoundForDisk();
-    fd = _open(narrow.c_str(), _O_CREAT | _O_TRUNC | _O_RDWR | _O_BINARY, _S_IWRITE);
-    ASSERT_GE(fd, 0);
-    for (int i = 0; i < 8; ++i)
-        ASSERT_EQ(_write(fd, block.data(), static_cast<unsigned>(block.size())), 1 << 20);
-    ASSERT_EQ(_close(fd), 0);
-    ASSERT_TRUE(DeleteFileW(scratch));
-    EXPECT_LT(bytesBoundForDisk() - before, 1 << 20);
+    // Each way of opening the scratch file writes 8 MiB into it and closes it.
+    auto throughCrt = [&](const WCHAR* scratch) {
+        std::string narrow(scratch, scratch + std::char_traits<WCHAR>::length(scratch));
+        int handle = _open(narrow.c_str(), _O_CREAT | _O_TRUNC | _O_RDWR | _O_BINARY, _S_IWRITE);
+        bool ok = handle >= 0;
+        for (int i = 0; ok && i < 8; ++i)
+            ok = _write(handle, block.data(), static_cast<unsigned>(block.size())) == 1 << 20;
+        return handle >= 0 && _close(handle) == 0 && ok;
+    };
+    auto throughHandle = [&](DWORD disposition) {
+        return [&block, disposition](const WCHAR* scratch) {
+            HANDLE file = CreateFileW(scratch, GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition, 0, nullptr);
+            DWORD written = 0;
+            bool ok = file != INVALID_HANDLE_VALUE;
+            for (int i = 0; ok && i < 8; ++i)
+                ok = WriteFile(file, block.data(), DWORD(block.size()), &written, nullptr);
+            return file != INVALID_HANDLE_VALUE && CloseHandle(file) && ok;
+        };
+    };
+    const std::pair<const char*, std::function<bool(const WCHAR*)>> ways[] = {
+        {"_open with _O_TRUNC", throughCrt},
+        {"CreateFileW, CREATE_ALWAYS", throughHandle(CREATE_ALWAYS)},
+        {"CreateFileW, TRUNCATE_EXISTING", throughHandle(TRUNCATE_EXISTING)},
+    };
+    for (const auto& [way, writeScratch] : ways) {
+        SCOPED_TRACE(way);
+        WCHAR scratch[MAX_PATH];
+        ASSERT_NE(GetTempFileNameW(u"C:\\t", u"scr", 0, scratch), 0u);
+        const long long before = bytesBoundForDisk();
+        ASSERT_TRUE(writeScratch(scratch));
+        ASSERT_TRUE(DeleteFileW(scratch));
+        EXPECT_LT(bytesBoundForDisk() - before, 1 << 20);
+    }
 }
 
 TEST(Crt, TempnamPrefersTmpThenTheGivenDirectoryThenTheTempPath) {
