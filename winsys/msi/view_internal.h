@@ -43,7 +43,9 @@ constexpr int kRequired = 2;      // MSIDBERROR_REQUIRED
 
 // Fills a virtual table (_Tables, _Columns, _Streams, _Storages) from the
 // database's current contents.
-void buildVirtual(Source& s, Database& db);
+// withRows false gives the columns alone: enough to prepare a statement,
+// which execution resolves again with the contents of that moment.
+void buildVirtual(Source& s, Database& db, bool withRows);
 
 // A value as WHERE compares it.
 struct Value {

@@ -14,7 +14,7 @@ namespace views {
 constexpr size_t kFirstColumn[] = {0};
 constexpr size_t kFirstTwoColumns[] = {0, 1};
 
-void buildVirtual(Source& s, Database& db) {
+void buildVirtual(Source& s, Database& db, bool withRows) {
     s.local = std::make_unique<Source::Virtual>();
     Table& t = s.local->table;
     StringPool& pool = s.local->pool;
@@ -24,6 +24,7 @@ void buildVirtual(Source& s, Database& db) {
     switch (s.kind) {
     case SourceKind::Tables:
         add(u"Name", 0x2D40);
+        if (!withRows) break;
         for (const auto& name : db.tableNames()) t.rows.insert(kFirstColumn, Cells{pool.intern(name)}, false);
         break;
     case SourceKind::Columns:
@@ -31,6 +32,7 @@ void buildVirtual(Source& s, Database& db) {
         add(u"Number", 0x2502);
         add(u"Name", 0x0D40);
         add(u"Type", 0x0502);
+        if (!withRows) break;
         for (const auto& name : db.tableNames()) {
             const Table* user = db.table(name);
             if (!user) continue;
@@ -45,6 +47,7 @@ void buildVirtual(Source& s, Database& db) {
     case SourceKind::Storages:
         add(u"Name", 0x2D3E);
         add(u"Data", 0x1900);
+        if (!withRows) break;
         for (const auto& name : s.kind == SourceKind::Streams ? db.streamNames() : db.storageNames())
             t.rows.insert(kFirstColumn, Cells{pool.intern(name), 1}, false);
         break;
@@ -95,7 +98,7 @@ UINT View::resolve(bool atExecute) {
         } else {
             if (std::holds_alternative<sql::DropTable>(st) || std::holds_alternative<sql::AlterTable>(st))
                 return ERROR_BAD_QUERY_SYNTAX;
-            buildVirtual(*s, *db_);
+            buildVirtual(*s, *db_, atExecute);
         }
         sources_.push_back(std::move(s));
     }
