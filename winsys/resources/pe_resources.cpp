@@ -1,6 +1,9 @@
 // Reads the resource tree of a PE file (PE32 or PE32+): the resource data
 // directory points at a three-level tree (type, name, language) whose leaves
 // give each resource's address and size.
+#include <algorithm>
+#include <iterator>
+
 #include "resources/byte_view.h"
 #include "resources/resource_image.h"
 
@@ -16,18 +19,47 @@ struct Section {
     uint32_t virtualAddress, virtualSize, rawSize, rawOffset;
 };
 
+uint64_t extentOf(const Section& s) { return std::max(s.virtualSize, s.rawSize); }
+
+// Where each address lies in the file: the first section, in the table's
+// order, that spans it. Every leaf of the resource tree is looked up, so
+// sections that do not overlap, as in any real module, are searched by
+// address; overlapping ones, only in damaged files, one by one.
 struct PeLayout {
     std::vector<Section> sections;
-    std::optional<uint64_t> offsetOf(uint32_t rva, uint32_t size) const {
-        for (const Section& s : sections) {
-            uint32_t extent = std::max(s.virtualSize, s.rawSize);
-            if (rva >= s.virtualAddress && rva - s.virtualAddress < extent) {
-                uint32_t within = rva - s.virtualAddress;
-                if (within > s.rawSize || size > s.rawSize - within) return std::nullopt;  // not in the file
-                return uint64_t(s.rawOffset) + within;
+    std::vector<Section> byAddress;  // sorted, when no two overlap
+
+    void index() {
+        byAddress.clear();
+        for (const Section& s : sections)
+            if (extentOf(s) != 0) byAddress.push_back(s);  // spans nothing
+        std::sort(byAddress.begin(), byAddress.end(),
+                  [](const Section& a, const Section& b) { return a.virtualAddress < b.virtualAddress; });
+        for (size_t i = 1; i < byAddress.size(); ++i)
+            if (uint64_t(byAddress[i - 1].virtualAddress) + extentOf(byAddress[i - 1]) > byAddress[i].virtualAddress) {
+                byAddress.clear();
+                return;
             }
+    }
+
+    std::optional<uint64_t> offsetOf(uint32_t rva, uint32_t size) const {
+        const Section* found = nullptr;
+        if (!byAddress.empty()) {
+            auto after = std::upper_bound(byAddress.begin(), byAddress.end(), rva,
+                                          [](uint32_t at, const Section& s) { return at < s.virtualAddress; });
+            if (after != byAddress.begin() && rva - std::prev(after)->virtualAddress < extentOf(*std::prev(after)))
+                found = &*std::prev(after);
+        } else {
+            for (const Section& s : sections)
+                if (rva >= s.virtualAddress && rva - s.virtualAddress < extentOf(s)) {
+                    found = &s;
+                    break;
+                }
         }
-        return std::nullopt;
+        if (!found) return std::nullopt;
+        uint32_t within = rva - found->virtualAddress;
+        if (within > found->rawSize || size > found->rawSize - within) return std::nullopt;  // not in the file
+        return uint64_t(found->rawOffset) + within;
     }
 };
 
@@ -130,6 +162,7 @@ bool parsePeResources(FileReader& file, ResourceImage& image, uint16_t onlyType)
         size_t at = optionalSize + i * 40;
         layout.sections.push_back({optional.u32(at + 12), optional.u32(at + 8), optional.u32(at + 16), optional.u32(at + 20)});
     }
+    layout.index();
     if (treeRva == 0 || treeSize == 0) return true;
     treeSize = std::min(treeSize, kMaxTreeBytes);
     // The tree may claim more than the file holds; read what is there.

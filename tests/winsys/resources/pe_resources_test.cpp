@@ -183,6 +183,47 @@ TEST(PeVersions, DamagedFilesDoNotCrash) {
     std::filesystem::remove(path);
 }
 
+// Resource addresses are found in whichever section spans them, also when the
+// section table holds more than one section there: an empty one at the same
+// address, or an overlapping one after the real one (only damaged files have
+// those).
+TEST(PeVersions, ExtraSectionsAtTheResourcesAddressChangeNothing) {
+    const std::string original = readFile(PE32_PATH);
+    auto u16 = [](const std::string& b, size_t at) { return uint16_t(uint8_t(b[at]) | uint8_t(b[at + 1]) << 8); };
+    auto u32 = [&](const std::string& b, size_t at) { return uint32_t(u16(b, at)) | uint32_t(u16(b, at + 2)) << 16; };
+    const size_t pe = u32(original, 0x3C);
+    const size_t count = u16(original, pe + 6);
+    const size_t table = pe + 24 + u16(original, pe + 20);
+    size_t rsrc = table;
+    while (rsrc < table + count * 40 && original.compare(rsrc, 5, ".rsrc") != 0) rsrc += 40;
+    ASSERT_LT(rsrc, table + count * 40) << "no .rsrc section";
+    const size_t appended = table + count * 40;
+    ASSERT_LE(appended + 40, size_t(u32(original, table + 20)));  // room before the first section's data
+    ASSERT_EQ(original.substr(appended, 40), std::string(40, '\0'));
+
+    const Version expected = ourVersion(PE32_PATH);
+    ASSERT_TRUE(expected.present);
+    const std::string path = std::filesystem::temp_directory_path() / "winsys_extra_section.dll";
+    for (const bool empty : {true, false}) {
+        SCOPED_TRACE(empty ? "an empty section at the same address" : "an overlapping section after it");
+        std::string bytes = original;
+        std::string extra = original.substr(rsrc, 40);
+        extra.replace(0, 8, std::string("decoy\0\0\0", 8));
+        if (empty) extra.replace(8, 4, std::string(4, '\0'));    // VirtualSize
+        extra.replace(16, 4, empty ? std::string(4, '\0') : original.substr(rsrc + 16, 4));  // SizeOfRawData
+        extra.replace(20, 4, std::string(4, '\0'));              // PointerToRawData: the headers
+        bytes.replace(appended, 40, extra);
+        bytes[pe + 6] = char(count + 1);
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+        const Version got = ourVersion(path);
+        EXPECT_TRUE(got.present);
+        EXPECT_EQ(got.ms, expected.ms);
+        EXPECT_EQ(got.ls, expected.ls);
+        EXPECT_EQ(got.resourceSize, expected.resourceSize);
+    }
+    std::filesystem::remove(path);
+}
+
 // A file rewritten in place with another version but the same size and
 // time, as happens within the file system's timestamp granularity, answers
 // with its new version: the version calls read the file anew.
