@@ -89,9 +89,10 @@ struct Tree {
 
     // An entry whose name lies outside the tree is no entry at all.
     bool nameFits(uint32_t nameField) const {
+        if (!isNamed(nameField)) return true;
         uint32_t at = nameField & 0x7FFFFFFFu;
         size_t length = view.u16(at);
-        return !isNamed(nameField) || length == 0 || view.has(size_t(at) + 2, length * 2);
+        return length == 0 || view.has(size_t(at) + 2, length * 2);
     }
 
     // The entry's number or name; nothing when its name lies outside the tree.
